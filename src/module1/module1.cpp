@@ -1,0 +1,43 @@
+#include "module1/module1.h"
+
+#include "platform/log.h"
+
+namespace Module1 {
+
+bool IsDialUp(const platform::ActiveConnection& connection) {
+    static const QStringList kinds = {QStringLiteral("gsm"), QStringLiteral("cdma"),
+                                      QStringLiteral("pppoe"), QStringLiteral("adsl")};
+    if (kinds.contains(connection.type)) {
+        return true;
+    }
+    return connection.type == QLatin1String("bluetooth") &&
+           connection.bluetoothKind == QLatin1String("dun");
+}
+
+void HangUpDialUp(platform::DialUp& dialUp) {
+    static bool reportedUnavailable = false;
+    QList<platform::ActiveConnection> connections;
+    QString error;
+    if (!dialUp.ActiveConnections(&connections, &error)) {
+        if (!reportedUnavailable) {
+            qCInfo(lcPower).noquote() << "no dial-up connections can be listed:" << error;
+            reportedUnavailable = true;
+        }
+        return;
+    }
+    reportedUnavailable = false;
+    for (const auto& connection : connections) {
+        if (!IsDialUp(connection)) {
+            continue;
+        }
+        qCInfo(lcPower).noquote() << "hanging up" << connection.id << "(" << connection.type << ")";
+        const QString id = connection.id;
+        dialUp.Deactivate(connection, [id](const QString& failure) {
+            if (!failure.isEmpty()) {
+                qCWarning(lcPower).noquote() << "cannot hang up" << id << ":" << failure;
+            }
+        });
+    }
+}
+
+}  // namespace Module1

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+namespace platform {
+
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    virtual void Show(const QString& text) = 0;
+};
+
+// Reads JPEG, GIF, PNG and BMP pictures; nullopt when missing or not a picture.
+class PictureLoader {
+public:
+    virtual ~PictureLoader() = default;
+    virtual std::optional<QImage> LoadPicture(const QString& hostPath, QString* error) = 0;
+};
+
+// The open-file dialog. After ShowOpen: one file gives FileName = its full path and
+// FileTitle = its bare name; several give FileTitle = "" and FileName = the folder, then
+// for each file a NUL and its bare name; a cancel gives both empty.
+class FileDialog {
+public:
+    virtual ~FileDialog() = default;
+    int Flags = 0;
+    virtual void ShowOpen() = 0;
+    QString FileName;
+    QString FileTitle;
+};
+
+// Opens an address with the desktop's handler for it (a browser for http).
+class Shell {
+public:
+    virtual ~Shell() = default;
+    virtual bool Open(const QString& address, int showCommand) = 0;
+};
+
+class Pointer {
+public:
+    virtual ~Pointer() = default;
+    virtual void SetCursorPos(int x, int y) = 0;  // screen pixels; the system clamps
+};
+
+// The local time of day as text in the system's time format ("22:30:15").
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual QString TimeText() = 0;
+};
+
+// Numbers from 0 up to (not including) 1, the same sequence in every run.
+class Random {
+public:
+    virtual ~Random() = default;
+    virtual double Next() = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace platform {
+
+// A file opened for writing from its start; every call reports success.
+class FileWriter {
+public:
+    virtual ~FileWriter() = default;
+    virtual bool Write(const char* data, qint64 size) = 0;
+    bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
+    virtual bool Close() = 0;
+    virtual QString ErrorText() const = 0;
+};
+
+// The file system as the program sees it: Windows paths on drive "c:" ("c:\fileftp\x.jpg"),
+// with "\" and "/" as separators and names compared without regard to letter case.
+// A path that would leave the drive is refused: the operation fails and changes nothing.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // The host path that a drive path names, or nullopt when it is refused. A host path
+    // ("/..." with "/" or "\" separators) is accepted as it stands: the program uses
+    // those only for its own folder and for files the operator picks.
+    virtual std::optional<QString> HostPath(const QString& path) const = 0;
+    // Whether `path` names a path on the drive that stays inside it.
+    bool IsDrivePath(const QString& path) const;
+
+    virtual bool FileExists(const QString& path) const = 0;  // an existing regular file
+    virtual bool FolderExists(const QString& path) const = 0;
+    virtual bool DeleteFile(const QString& path) = 0;
+    // Copies `source` (a drive or host path) over `target` (a drive path).
+    virtual bool CopyFile(const QString& source, const QString& target) = 0;
+    // Fails when the folder exists already or its parent is missing.
+    virtual bool CreateFolder(const QString& path) = 0;
+    // Bare names of the plain files of a folder (no folders, no hidden files), sorted.
+    virtual QStringList ListPlainFiles(const QString& folder) const = 0;
+    // The first item of a text file, read as comma-delimited text: up to the first comma
+    // or the end of the first line, surrounding quotes removed. nullopt when unreadable.
+    virtual std::optional<QString> ReadFirstItem(const QString& path) const = 0;
+    // Creates or truncates the file; nullptr when it cannot be opened.
+    virtual std::unique_ptr<FileWriter> CreateFile(const QString& path, QString* error) = 0;
+    // Puts `source` in the place of `target` in one step (both on the drive).
+    virtual bool ReplaceFile(const QString& source, const QString& target, QString* error) = 0;
+    virtual qint64 FileSize(const QString& path) const = 0;
+};
+
+}  // namespace platform

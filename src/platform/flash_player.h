@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/visual_control.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// A Flash movie player. Movie paths are drive paths ("c:\fileftp\x.swf"), host paths of
+// the program's own folder, or relative names that resolve in the program's folder.
+// Design settings: playing and looping, movie stretched to the player's area.
+class ShockwaveFlash : public VisualControl {
+public:
+    // Loads the movie in place of the current one.
+    virtual void SetMovie(const QString& path) = 0;
+    virtual QString Movie() const = 0;
+    virtual void Rewind() = 0;  // go to the first frame
+    virtual void Play() = 0;
+    virtual void Stop() = 0;  // halt where it is
+    // The running movie sees the new value at once.
+    virtual void SetVariable(const QString& name, const QString& value) = 0;
+    virtual int CurrentFrame() = 0;  // counted from 0
+    virtual int TotalFrames() = 0;
+
+    // Raised, through the event loop, when the running movie sends a command.
+    std::function<void(const QString& command, const QString& args)> FSCommand;
+};
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/visual_control.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// Play states reported through PlayStateChange; the program acts on kStopped only.
+enum PlayState : int {
+    kUndefined = 0,
+    kStopped = 1,
+    kPaused = 2,
+    kPlaying = 3,
+    kBuffering = 6,
+    kTransitioning = 9,
+    kReady = 10,
+};
+
+// The media player of the radio, films and sound files. Design settings: no controls
+// shown, playback starts whenever a URL is given, volume 50, stretch to fit, no dialogs.
+class WindowsMediaPlayer : public VisualControl {
+public:
+    // An address or a drive path starts playing it; "" lets go of the current media.
+    virtual void SetURL(const QString& url) = 0;
+    virtual QString URL() const = 0;
+    virtual void Play() = 0;  // controls.play
+    virtual void SetStretchToFit(bool stretch) = 0;
+    // False disables the player's own user interaction only; playback is not affected.
+    virtual void SetEnabled(bool enabled) = 0;
+
+    // Raised, through the event loop, on every change of play state.
+    std::function<void(int newState)> PlayStateChange;
+};
+
+}  // namespace platform

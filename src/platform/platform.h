@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/desktop.h"
+#include "platform/file_system.h"
+#include "platform/flash_player.h"
+#include "platform/inet.h"
+#include "platform/media_player.h"
+#include "platform/settings_store.h"
+#include "platform/sockets.h"
+#include "platform/system_power.h"
+
+#include <memory>
+
+namespace platform {
+
+// Every platform component that the window uses. The program builds the real set at
+// start-up; tests build one with fakes where a real part cannot run.
+struct Platform {
+    std::unique_ptr<SettingsStore> settings;
+    Endpoints endpoints = Endpoints::Defaults();
+    std::unique_ptr<FileSystem> files;
+    std::unique_ptr<ShockwaveFlash> flash1;
+    std::unique_ptr<ShockwaveFlash> flash2;
+    std::unique_ptr<WindowsMediaPlayer> media;
+    std::unique_ptr<Inet> inet;
+    std::unique_ptr<WskServer> sockets;
+    std::unique_ptr<MessageBox> messageBox;
+    std::unique_ptr<PictureLoader> pictures;
+    std::unique_ptr<FileDialog> fileDialog;
+    std::unique_ptr<Shell> shell;
+    std::unique_ptr<Pointer> pointer;
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<Random> random;
+    std::unique_ptr<PowerOff> powerOff;
+    std::unique_ptr<DialUp> dialUp;
+
+    quint16 pushPort = 1001;  // the push server's port
+    QString programFolder;    // host path of the program's own folder
+    int pushIdleTimeoutMs = 10 * 60 * 1000;  // a push connection silent this long is closed
+};
+
+}  // namespace platform

@@ -1,0 +1,241 @@
+#include "platform/qt/drive_file_system.h"
+
+#include "platform/log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+constexpr qint64 kMaxFirstLine = 64 * 1024 * 1024;
+
+class QtFileWriter : public FileWriter {
+public:
+    explicit QtFileWriter(const QString& path) : file_(path) {}
+    bool Open() { return file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
+    bool Write(const char* data, qint64 size) override {
+        return file_.write(data, size) == size;
+    }
+    bool Close() override {
+        if (!file_.isOpen()) {
+            return true;
+        }
+        const bool flushed = file_.flush();
+        const bool ok = flushed && file_.error() == QFileDevice::NoError;
+        file_.close();
+        return ok;
+    }
+    QString ErrorText() const override { return file_.errorString(); }
+
+private:
+    QFile file_;
+};
+
+bool IsWindowsDriveSpec(const QString& path) {
+    return path.size() >= 2 && path[1] == ':' && path[0].isLetter();
+}
+
+}  // namespace
+
+bool FileSystem::IsDrivePath(const QString& path) const {
+    return IsWindowsDriveSpec(path) && HostPath(path).has_value();
+}
+
+DriveFileSystem::DriveFileSystem(QString driveFolder)
+    : drive_(QDir::cleanPath(QDir(driveFolder).absolutePath())) {
+    QDir().mkpath(drive_);
+}
+
+QString DriveFileSystem::DefaultDriveFolder() {
+    const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    const QString base = xdg.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : xdg;
+    return base + QStringLiteral("/dravonelle/drive_c");
+}
+
+std::optional<QString> DriveFileSystem::Resolve(const QString& drivePath) const {
+    if (!IsWindowsDriveSpec(drivePath) || drivePath[0].toLower() != QLatin1Char('c')) {
+        return std::nullopt;
+    }
+    static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
+    const QStringList parts = drivePath.mid(2).split(separators, Qt::SkipEmptyParts);
+    QStringList stack;
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".")) {
+            continue;
+        }
+        if (part == QLatin1String("..")) {
+            if (stack.isEmpty()) {
+                return std::nullopt;  // climbs out of the drive
+            }
+            stack.removeLast();
+            continue;
+        }
+        if (part.contains(QChar(0))) {
+            return std::nullopt;
+        }
+        stack.append(part);
+    }
+    QString current = drive_;
+    for (const QString& part : stack) {
+        QString chosen = part;
+        if (!QFileInfo::exists(current + '/' + part)) {
+            QStringList entries = QDir(current).entryList(
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                QDir::Name);
+            for (const QString& entry : entries) {
+                if (entry.compare(part, Qt::CaseInsensitive) == 0) {
+                    chosen = entry;
+                    break;
+                }
+            }
+        }
+        current += '/' + chosen;
+    }
+    return current;
+}
+
+std::optional<QString> DriveFileSystem::HostPath(const QString& path) const {
+    if (path.startsWith('/')) {
+        QString host = path;
+        host.replace('\\', '/');
+        return QDir::cleanPath(host);
+    }
+    return Resolve(path);
+}
+
+bool DriveFileSystem::FileExists(const QString& path) const {
+    const auto host = HostPath(path);
+    return host && QFileInfo(*host).isFile();
+}
+
+bool DriveFileSystem::FolderExists(const QString& path) const {
+    const auto host = HostPath(path);
+    return host && QFileInfo(*host).isDir();
+}
+
+bool DriveFileSystem::DeleteFile(const QString& path) {
+    const auto host = Resolve(path);
+    return host && QFileInfo(*host).isFile() && QFile::remove(*host);
+}
+
+bool DriveFileSystem::CopyFile(const QString& source, const QString& target) {
+    const auto from = HostPath(source);
+    const auto to = Resolve(target);
+    if (!from || !to || !QFileInfo(*from).isFile()) {
+        return false;
+    }
+    // Copy beside the target, then put it in place, so that a failed copy loses nothing.
+    const QFileInfo targetInfo(*to);
+    const QString temp = targetInfo.absolutePath() + QStringLiteral("/.") +
+                         targetInfo.fileName() + QStringLiteral(".dravonelle-copy");
+    QFile::remove(temp);
+    if (!QFile::copy(*from, temp)) {
+        QFile::remove(temp);
+        return false;
+    }
+    QFile(temp).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                               QFile::ReadOther);
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(*to).constData()) !=
+        0) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+bool DriveFileSystem::CreateFolder(const QString& path) {
+    const auto host = Resolve(path);
+    return host && ::mkdir(QFile::encodeName(*host).constData(), 0755) == 0;
+}
+
+QStringList DriveFileSystem::ListPlainFiles(const QString& folder) const {
+    const auto host = Resolve(folder);
+    if (!host) {
+        return {};
+    }
+    return QDir(*host).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const {
+    const auto host = Resolve(path);
+    if (!host) {
+        return std::nullopt;
+    }
+    QFile file(*host);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine(kMaxFirstLine);
+    while (line.endsWith('\n') || line.endsWith('\r')) {
+        line.chop(1);
+    }
+    qsizetype start = 0;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) {
+        ++start;
+    }
+    QByteArray item;
+    if (start < line.size() && line[start] == '"') {
+        const qsizetype end = line.indexOf('"', start + 1);
+        item = line.mid(start + 1, end < 0 ? -1 : end - start - 1);
+    } else {
+        const qsizetype comma = line.indexOf(',', start);
+        item = line.mid(start, comma < 0 ? -1 : comma - start);
+        while (item.endsWith(' ') || item.endsWith('\t')) {
+            item.chop(1);
+        }
+    }
+    return QString::fromUtf8(item);
+}
+
+std::unique_ptr<FileWriter> DriveFileSystem::CreateFile(const QString& path, QString* error) {
+    const auto host = Resolve(path);
+    if (!host) {
+        if (error) {
+            *error = QStringLiteral("path leaves the drive: ") + path;
+        }
+        return nullptr;
+    }
+    auto writer = std::make_unique<QtFileWriter>(*host);
+    if (!writer->Open()) {
+        if (error) {
+            *error = writer->ErrorText();
+        }
+        return nullptr;
+    }
+    return writer;
+}
+
+bool DriveFileSystem::ReplaceFile(const QString& source, const QString& target, QString* error) {
+    const auto from = Resolve(source);
+    const auto to = Resolve(target);
+    if (!from || !to) {
+        if (error) {
+            *error = QStringLiteral("path leaves the drive");
+        }
+        return false;
+    }
+    if (std::rename(QFile::encodeName(*from).constData(), QFile::encodeName(*to).constData()) !=
+        0) {
+        if (error) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        return false;
+    }
+    return true;
+}
+
+qint64 DriveFileSystem::FileSize(const QString& path) const {
+    const auto host = HostPath(path);
+    return host ? QFileInfo(*host).size() : -1;
+}
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+// Drive "c:" as a folder of the host. Each component of a path is matched against what
+// exists without regard to letter case (the exact spelling wins); a new component keeps
+// the spelling given.
+class DriveFileSystem : public FileSystem {
+public:
+    explicit DriveFileSystem(QString driveFolder);
+    const QString& DriveFolder() const { return drive_; }
+    // $XDG_DATA_HOME/dravonelle/drive_c, or ~/.local/share/dravonelle/drive_c.
+    static QString DefaultDriveFolder();
+
+    std::optional<QString> HostPath(const QString& path) const override;
+    bool FileExists(const QString& path) const override;
+    bool FolderExists(const QString& path) const override;
+    bool DeleteFile(const QString& path) override;
+    bool CopyFile(const QString& source, const QString& target) override;
+    bool CreateFolder(const QString& path) override;
+    QStringList ListPlainFiles(const QString& folder) const override;
+    std::optional<QString> ReadFirstItem(const QString& path) const override;
+    std::unique_ptr<FileWriter> CreateFile(const QString& path, QString* error) override;
+    bool ReplaceFile(const QString& source, const QString& target, QString* error) override;
+    qint64 FileSize(const QString& path) const override;
+
+private:
+    std::optional<QString> Resolve(const QString& drivePath) const;
+    QString drive_;
+};
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+#include "platform/qt/qt_settings_store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace platform {
+
+Endpoints Endpoints::Defaults() {
+    return Endpoints{QStringLiteral("dravonelle.local"),
+                     QStringLiteral("http://weer.dravonelle.local/freedata/meerdaagsebanner.jpg"),
+                     QStringLiteral("http://radio.dravonelle.local/radio.asx")};
+}
+
+QtSettingsStore::QtSettingsStore(QString folder) : folder_(std::move(folder)) {}
+
+QString QtSettingsStore::DefaultFolder() {
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return xdg.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : xdg;
+}
+
+QString QtSettingsStore::FilePath(const QString& app) const {
+    return folder_ + '/' + app + '/' + app + QStringLiteral(".conf");
+}
+
+std::optional<QString> QtSettingsStore::Get(const QString& app, const QString& section,
+                                            const QString& key) {
+    const QString path = FilePath(app);
+    QFileInfo info(path);
+    if (info.exists() && !info.isReadable()) {
+        throw StoreError{QStringLiteral("cannot read ") + path};
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        throw StoreError{QStringLiteral("cannot read ") + path};
+    }
+    const QString full = section + '/' + key;
+    if (!settings.contains(full)) {
+        return std::nullopt;
+    }
+    return settings.value(full).toString();
+}
+
+void QtSettingsStore::Set(const QString& app, const QString& section, const QString& key,
+                          const QString& value) {
+    const QString path = FilePath(app);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(section + '/' + key, value);
+    settings.sync();  // the display may lose power at any moment
+    if (settings.status() != QSettings::NoError) {
+        throw StoreError{QStringLiteral("cannot write ") + path};
+    }
+}
+
+Endpoints QtSettingsStore::ReadEndpoints(const QString& app) const {
+    Endpoints endpoints = Endpoints::Defaults();
+    QSettings settings(FilePath(app), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("endpoints"));
+    endpoints.siteHost = settings.value("site_host", endpoints.siteHost).toString();
+    endpoints.weatherUrl = settings.value("weather_url", endpoints.weatherUrl).toString();
+    endpoints.radioUrl = settings.value("radio_url", endpoints.radioUrl).toString();
+    return endpoints;
+}
+
+}  // namespace platform

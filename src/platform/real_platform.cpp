@@ -1,0 +1,54 @@
+#include "platform/real_platform.h"
+
+#include "platform/dbus/dbus_power.h"
+#include "platform/log.h"
+#include "platform/qt/drive_file_system.h"
+#include "platform/qt/qt_desktop.h"
+#include "platform/qt/qt_inet.h"
+#include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_wsk_server.h"
+#include "platform/standin/standin_players.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+namespace platform {
+
+Places DefaultPlaces() {
+    return Places{QtSettingsStore::DefaultFolder(), DriveFileSystem::DefaultDriveFolder(),
+                  QCoreApplication::applicationDirPath()};
+}
+
+Platform MakeRealPlatform(const Places& places) {
+    Platform p;
+    auto store = std::make_unique<QtSettingsStore>(places.configFolder);
+    p.endpoints = store->ReadEndpoints(QStringLiteral("dravonelle"));
+    {
+        QSettings settings(store->FilePath(QStringLiteral("dravonelle")), QSettings::IniFormat);
+        bool ok = false;
+        const int port = settings.value(QStringLiteral("system/push_port"), 1001).toInt(&ok);
+        p.pushPort = ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : 1001;
+    }
+    qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
+    qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
+    p.settings = std::move(store);
+    p.files = std::make_unique<DriveFileSystem>(places.driveFolder);
+    p.flash1 = std::make_unique<StandInFlashPlayer>();
+    p.flash2 = std::make_unique<StandInFlashPlayer>();
+    p.media = std::make_unique<StandInMediaPlayer>();
+    p.inet = std::make_unique<QtInet>();
+    p.sockets = std::make_unique<QtWskServer>();
+    p.messageBox = std::make_unique<QtMessageBox>();
+    p.pictures = std::make_unique<QtPictureLoader>();
+    p.fileDialog = std::make_unique<QtFileDialog>();
+    p.shell = std::make_unique<QtShell>();
+    p.pointer = std::make_unique<QtPointer>();
+    p.clock = std::make_unique<QtClock>();
+    p.random = std::make_unique<LcgRandom>();
+    p.powerOff = std::make_unique<LogindPowerOff>(QDBusConnection::systemBus());
+    p.dialUp = std::make_unique<NetworkManagerDialUp>(QDBusConnection::systemBus());
+    p.programFolder = places.programFolder;
+    return p;
+}
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// An indexed set of TCP sockets. Element 0 listens; accepted connections live on the
+// elements that the program chooses. Every event is delivered through the event loop.
+class WskServer {
+public:
+    virtual ~WskServer() = default;
+    // Makes element `index` listen on `port` (all addresses).
+    virtual bool Listen(int index, quint16 port, QString* error) = 0;
+    virtual quint16 LocalPort(int index) const = 0;
+    // Creates element `index` if it is missing and lets it carry the pending connection.
+    virtual bool Accept(int index, long requestId) = 0;
+    // Every byte received on element `index` and not yet taken.
+    virtual QByteArray GetData(int index) = 0;
+    virtual bool SendData(int index, const QByteArray& data) = 0;
+    virtual void Close(int index) = 0;
+    // Whether element `index` exists and carries an open connection.
+    virtual bool IsConnected(int index) const = 0;
+    // Number of elements (the highest index plus one).
+    virtual int Count() const = 0;
+
+    std::function<void(int index, long requestId)> ConnectionRequest;
+    std::function<void(int index, qint64 bytesTotal)> DataArrival;
+    std::function<void(int index)> CloseEvent;
+    std::function<void(int index, int number, const QString& description)> Error;
+};
+
+}  // namespace platform

@@ -1,0 +1,167 @@
+// The main movie's commands.
+#include "platform/event_loop.h"
+#include "platform/log.h"
+#include "presentation/presentation_text.h"
+#include "window/form1.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString kFilm = QStringLiteral("film");
+const QString kFoto = QStringLiteral("foto");
+const QString kBegin = QStringLiteral("begin");
+const QString kKlaar = QStringLiteral("klaar");
+
+}  // namespace
+
+bool Form1::ContentFileFromCommand(const QString& name, const char* command, QString* path) {
+    *path = ContentPath(name);
+    if (!presentation::StaysInContentFolder(name)) {
+        qCWarning(lcPresentation).noquote()
+            << "command" << command << "names a file outside the content folder:" << name;
+        return false;
+    }
+    return platform_.files->FileExists(*path);
+}
+
+void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& args) {
+    const QString word = command.toLower();
+    auto& flash = ShockwaveFlash1;
+    qCDebug(lcPresentation).noquote() << "command" << command << args;
+
+    if (word == QLatin1String("radio")) {
+        StartRadio();
+    } else if (word == QLatin1String("flashmovie")) {
+        QString path;
+        if (!ContentFileFromCommand(args, "flashmovie", &path)) {
+            path = ContentPath(kMainMovie);
+        }
+        SetMainMovie(path);
+        flash.Rewind();
+        flash.Play();
+    } else if (word == QLatin1String("flash")) {
+        QString path;
+        if (args.size() >= 6 && ContentFileFromCommand(args.mid(6), "flash", &path)) {
+            flash.SetVariable(kFilm, kBegin);
+            ShockwaveFlash2.SetWidth(static_cast<float>(WindowWidth()));
+            ShockwaveFlash2.SetHeight(static_cast<float>(WindowHeight()));
+            ShockwaveFlash2.SetMovie(path);
+            ShockwaveFlash2.Rewind();
+            ShockwaveFlash2.Play();
+            ShockwaveFlash2.SetVisible(true);
+            flashtimer.SetEnabled(true);
+            StopRadio();
+        } else {
+            flash.SetVariable(kFilm, kKlaar);
+        }
+    } else if (word == QLatin1String("update")) {
+        if (args == QLatin1String("waar") && ChkNoUpdate->checkState() == Qt::Unchecked) {
+            UpdateContent();
+        }
+    } else if (word == QLatin1String("film")) {
+        flash.SetVariable(kFilm, kBegin);
+        const auto tail = presentation::ScanTail(args.size() >= 5 ? args.mid(5) : QString());
+        QString path;
+        if (args.size() >= 5 && ContentFileFromCommand(tail.fileName, "film", &path)) {
+            StopRadio();
+            PlaceFilm(tail);
+            MediaPlayer1.SetVisible(true);
+            MediaPlayer1.SetStretchToFit(true);
+            MediaPlayer1.SetURL(path);
+        } else {
+            MediaPlayer1.SetEnabled(false);
+            MediaPlayer1.SetVisible(false);
+            flash.SetVariable(kFilm, kKlaar);
+        }
+    } else if (word == QLatin1String("mp3")) {
+        flash.SetVariable(kFilm, kBegin);
+        const auto tail = presentation::ScanTail(args.size() >= 4 ? args.mid(4) : QString());
+        StopRadio();
+        if (args.size() < 4 || !presentation::StaysInContentFolder(tail.fileName)) {
+            // Nothing that can be played: answer as the player answers a missing file.
+            qCWarning(lcPresentation).noquote() << "command mp3 has no usable file:" << args;
+            MediaPlayer1_PlayStateChange(platform::kStopped);
+            return;
+        }
+        MediaPlayer1.SetURL(ContentPath(tail.fileName));
+    } else if (word == QLatin1String("foto")) {
+        ShowPhoto(args);
+    }
+}
+
+void Form1::PlaceFilm(const presentation::TailScan& tail) {
+    const double w = WindowWidth();
+    const double h = WindowHeight();
+    const auto edges = presentation::PlacementEdges(tail);
+    if (!edges) {
+        MediaPlayer1.SetLeft(0);
+        MediaPlayer1.SetTop(0);
+        MediaPlayer1.SetWidth(static_cast<float>(w));
+        MediaPlayer1.SetHeight(static_cast<float>(h));
+        return;
+    }
+    const auto& [x1, y1, x2, y2] = *edges;
+    MediaPlayer1.SetLeft(static_cast<float>(x1 / 100 * w));
+    MediaPlayer1.SetTop(static_cast<float>(y1 / 100 * h));
+    MediaPlayer1.SetWidth(static_cast<float>(x2 / 100 * w - x1 / 100 * w));
+    MediaPlayer1.SetHeight(static_cast<float>(y2 / 100 * h - y1 / 100 * h));
+}
+
+void Form1::ShowPhoto(const QString& args) {
+    auto& flash = ShockwaveFlash1;
+    // Any failure from here on takes the photo recovery.
+    auto recover = [&](const QString& why) {
+        qCWarning(lcPresentation).noquote() << "photo not shown:" << why;
+        Timer1.SetEnabled(false);
+        Image1.SetVisible(false);
+        flash.SetVisible(true);
+        flash.SetVariable(kFoto, kKlaar);
+    };
+    flash.SetVariable(kFoto, kBegin);
+
+    QString name;
+    for (qsizetype i = 6; i <= args.size(); ++i) {
+        if (args[i - 1] != QLatin1Char(',')) {
+            continue;
+        }
+        const double ms = presentation::LeadingNumber(args.mid(i)) * 1000.0;
+        name = args.mid(5, i - 6);
+        Timer1.SetEnabled(true);
+        const double rounded = std::nearbyint(ms);  // halves to the even neighbour
+        if (!std::isfinite(ms) || rounded < 0 ||
+            rounded > static_cast<double>(std::numeric_limits<int>::max())) {
+            recover(QStringLiteral("duration out of range in ") + args);
+            return;
+        }
+        Timer1.SetInterval(static_cast<int>(rounded));
+    }
+    if (name.isEmpty()) {
+        name = args;
+    }
+    QString path;
+    if (!ContentFileFromCommand(name, "foto", &path)) {
+        recover(QStringLiteral("no such file: ") + path);
+        return;
+    }
+    const auto host = platform_.files->HostPath(path);
+    QString error;
+    const auto picture = host ? platform_.pictures->LoadPicture(*host, &error) : std::nullopt;
+    if (!picture) {
+        recover(path + QStringLiteral(": ") + error);
+        return;
+    }
+    Image1.SetPicture(*picture);
+    platform::PumpEventsOnce();
+    if (closing_) {
+        return;
+    }
+    Image1.SetWidth(static_cast<float>(WindowWidth()));
+    Image1.SetHeight(static_cast<float>(WindowHeight()));
+    Image1.SetVisible(true);
+    flash.SetVisible(false);
+    MediaPlayer1.SetVisible(false);
+    MediaPlayer1.SetWidth(1);
+    MediaPlayer1.SetHeight(1);
+}

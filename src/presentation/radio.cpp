@@ -1,0 +1,42 @@
+// The background radio in the media player.
+#include "platform/log.h"
+#include "window/form1.h"
+
+void Form1::StartRadio() {
+    if (RadioPlaying) {
+        return;
+    }
+    RadioPlaying = true;
+    qCInfo(lcPresentation).noquote() << "radio on:" << platform_.endpoints.radioUrl;
+    MediaPlayer1.SetURL(platform_.endpoints.radioUrl);
+    MediaPlayer1.Play();
+}
+
+void Form1::StopRadio() {
+    RadioaanTimer.SetEnabled(false);
+    if (RadioPlaying) {
+        RadioPlaying = false;
+        qCInfo(lcPresentation) << "radio off";
+        MediaPlayer1.SetURL(QString());
+    }
+}
+
+void Form1::MediaPlayer1_PlayStateChange(int NewState) {
+    if (NewState != platform::kStopped) {
+        return;
+    }
+    if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
+        // The stream itself stopped (unreachable, or dropped): let the restart bring it back.
+        qCWarning(lcPresentation) << "radio stream stopped; trying again in 2 s";
+        RadioPlaying = false;
+    }
+    ShockwaveFlash1.SetVariable(QStringLiteral("film"), QStringLiteral("klaar"));
+    MediaPlayer1.SetVisible(false);
+    MediaPlayer1.SetURL(QString());
+    RadioaanTimer.SetEnabled(true);
+}
+
+void Form1::RadioaanTimer_Timer() {
+    RadioaanTimer.SetEnabled(false);
+    StartRadio();
+}

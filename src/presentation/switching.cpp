@@ -1,0 +1,33 @@
+// The endings of inserted movies and photos.
+#include "window/form1.h"
+
+void Form1::flashtimer_Timer() {
+    // The frame progress is rewritten every 10 ms: it goes to the status line only.
+    lblInfo->setText(QString::number(ShockwaveFlash2.CurrentFrame()) + '-' +
+                     QString::number(ShockwaveFlash2.TotalFrames()));
+    const int total = ShockwaveFlash2.TotalFrames();
+    const int frame = ShockwaveFlash2.CurrentFrame();
+    if (frame >= total - 1) {
+        EndInsertedMovie();
+    }
+}
+
+void Form1::EndInsertedMovie() {
+    flashtimer.SetEnabled(false);
+    ShockwaveFlash2.Stop();
+    ShockwaveFlash2.SetVisible(false);
+    ShockwaveFlash1.SetVariable(QStringLiteral("film"), QStringLiteral("klaar"));
+    StartRadio();
+}
+
+void Form1::Timer1_Timer() {
+    Timer1.SetEnabled(false);
+    Image1.SetVisible(false);
+    ShockwaveFlash1.SetVisible(true);
+    ShockwaveFlash1.SetVariable(QStringLiteral("foto"), QStringLiteral("klaar"));
+}
+
+void Form1::FotoOverslaan_Click() {
+    Timer1_Timer();
+    EndInsertedMovie();
+}

@@ -1,0 +1,158 @@
+// The download driver: one address into one file, and the move out of the buffer folder.
+#include "platform/event_loop.h"
+#include "platform/log.h"
+#include "update/listing.h"
+#include "window/form1.h"
+
+#include <cmath>
+
+namespace {
+
+// The body is collected here, outside every folder that the cycle or the move lists,
+// and put in place only when it is complete.
+const QString kDownloadFolder = QStringLiteral("c:\\fileftp\\.download");
+const QString kDownloadTemp = QStringLiteral("c:\\fileftp\\.download\\fetch.part");
+constexpr int kChunk = 256;
+
+bool GoesToContentFolder(const QString& name) {
+    return name == QLatin1String("dravonelle.swf") || name == QLatin1String("file.txt") ||
+           name == QLatin1String("flash.txt") || name == QLatin1String("weerbericht.jpg");
+}
+
+}  // namespace
+
+bool Form1::DownloadFile(const QString& address, const QString& localName) {
+    auto& files = *platform_.files;
+    DownloadTarget = GoesToContentFolder(localName)
+                         ? ContentPath(localName)
+                         : kContentFolder + QStringLiteral("\\BUFFER\\") + localName;
+    if (!update::IsPlainFileName(localName)) {
+        qCWarning(lcUpdate).noquote() << "not fetched, not a plain file name:" << localName;
+        return false;
+    }
+    platform::PumpEventsOnce();
+    if (closing_) {
+        return false;
+    }
+    files.CreateFolder(kDownloadFolder);
+    QString error;
+    downloadFile_ = files.CreateFile(kDownloadTemp, &error);
+    if (!downloadFile_) {
+        qCWarning(lcUpdate).noquote() << "cannot fetch" << localName << ":" << error;
+        return false;
+    }
+    downloadSize_ = 0;
+    downloadOk_ = false;
+    downloadError_.clear();
+    qCDebug(lcUpdate).noquote() << "GET" << address;
+    DownloadBusy = true;
+    Inet1.Execute(address, QStringLiteral("GET"));
+    // The transfer reports an end or a failure within its time-out; a close ends the wait.
+    platform::WaitUntil([this] { return !DownloadBusy; }, [this] { return closing_; }, -1);
+    if (DownloadBusy) {
+        Inet1.Cancel();
+        EndDownload(false, QStringLiteral("the window is closing"));
+    }
+    if (!downloadOk_) {
+        qCWarning(lcUpdate).noquote()
+            << "fetch of" << address << "failed, previous file kept:" << downloadError_;
+    }
+    return downloadOk_;
+}
+
+void Form1::Inet1_StateChanged(int State) {
+    if (InStateChanged) {
+        return;
+    }
+    InStateChanged = true;
+    if (State == platform::kInetError && DownloadBusy) {
+        EndDownload(false, Inet1.ErrorText());
+    } else if (State == platform::kInetResponseReceived && DownloadBusy) {
+        platform::WaitUntil([this] { return !Inet1.StillExecuting(); },
+                            [this] { return closing_; }, 60 * 1000);
+        QString failure;
+        while (!closing_) {
+            platform::PumpEventsOnce();
+            const QByteArray piece = Inet1.GetChunk(kChunk);
+            if (piece.isEmpty()) {
+                break;
+            }
+            if (!downloadFile_ || !downloadFile_->Write(piece)) {
+                failure = QStringLiteral("cannot write: ") +
+                          (downloadFile_ ? downloadFile_->ErrorText() : QString());
+                break;
+            }
+            downloadSize_ += piece.size();
+            if (piece.size() < kChunk) {
+                break;
+            }
+            DownloadedBytes += kChunk;
+            double percent = std::floor(static_cast<double>(DownloadedBytes) /
+                                        (static_cast<double>(ExpectedBytes) + 0.1) * 100.0);
+            percent = std::min(percent, 100.0);
+            SetStatusVariable(QStringLiteral("Downloading: ") +
+                              QString::number(static_cast<qint64>(percent)) +
+                              QStringLiteral(" %"));
+        }
+        Inet1.Cancel();
+        const int code = Inet1.ResponseCode();
+        const qint64 announced = Inet1.AnnouncedLength();
+        if (closing_) {
+            failure = QStringLiteral("the window is closing");
+        } else if (failure.isEmpty() && (code < 200 || code > 299)) {
+            failure = QStringLiteral("HTTP status %1").arg(code);
+        } else if (failure.isEmpty() && announced >= 0 && downloadSize_ != announced) {
+            failure = QStringLiteral("body of %1 bytes, %2 announced").arg(downloadSize_).arg(announced);
+        }
+        EndDownload(failure.isEmpty(), failure);
+    }
+    InStateChanged = false;
+}
+
+void Form1::EndDownload(bool complete, const QString& failure) {
+    auto& files = *platform_.files;
+    QString error = failure;
+    if (downloadFile_) {
+        if (!downloadFile_->Close() && complete) {
+            complete = false;
+            error = QStringLiteral("cannot write: ") + downloadFile_->ErrorText();
+        }
+        downloadFile_.reset();
+    }
+    if (complete && !files.ReplaceFile(kDownloadTemp, DownloadTarget, &error)) {
+        complete = false;
+        error = QStringLiteral("cannot replace ") + DownloadTarget + QStringLiteral(": ") + error;
+    }
+    if (!complete) {
+        files.DeleteFile(kDownloadTemp);
+    }
+    downloadOk_ = complete;
+    downloadError_ = error;
+    DownloadBusy = false;
+    platform::WakeWaiters();
+}
+
+qint64 Form1::DownloadBufferUBound() const {
+    return downloadFile_ ? downloadSize_ - 1 : -1;
+}
+
+void Form1::SetStatusVariable(const QString& text) {
+    if (lastStatusVariable_ == text) {
+        return;
+    }
+    lastStatusVariable_ = text;
+    ShockwaveFlash1.SetVariable(QStringLiteral("Status"), text);
+}
+
+void Form1::MoveBufferedFiles() {
+    auto& files = *platform_.files;
+    const QString buffer = kContentFolder + QStringLiteral("\\BUFFER\\");
+    const QString photos = kContentFolder + QStringLiteral("\\fotos\\");
+    for (const QString& name : files.ListPlainFiles(buffer)) {
+        QString error;
+        if (!files.ReplaceFile(buffer + name, photos + name, &error)) {
+            qCWarning(lcUpdate).noquote()
+                << "cannot move" << name << "to the photo folder:" << error;
+        }
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// The site listing: name;stamp;size;name;stamp;size;... on one line.
+namespace update {
+
+// The fields of a listing text; an empty text gives none.
+QStringList SplitListing(const QString& text);
+
+// The previous listing, for matching: the (name, stamp) of each group that has both.
+class PreviousListing {
+public:
+    explicit PreviousListing(const QStringList& fields);
+    bool Matches(const QString& name, const QString& stamp) const;
+
+private:
+    QSet<QString> entries_;
+};
+
+// The size field as a byte count; a field that is not a whole number counts as 0.
+qint64 SizeField(const QString& field);
+
+// Names that are fetched only as plain file names of one folder.
+bool IsPlainFileName(const QString& name);
+
+// Whether a listed name is one the cycle never fetches.
+bool IsExcludedName(const QString& name);
+
+}  // namespace update

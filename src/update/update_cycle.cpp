@@ -1,0 +1,191 @@
+// One update cycle: the content folder brought in step with the content site.
+#include "module1/module1.h"
+#include "platform/event_loop.h"
+#include "platform/log.h"
+#include "update/listing.h"
+#include "window/form1.h"
+
+#include <QLocale>
+
+namespace {
+
+const QString kListing = QStringLiteral("file.txt");
+const QString kWeather = QStringLiteral("weerbericht.jpg");
+const QString kFlashText = QStringLiteral("flash.txt");
+
+}  // namespace
+
+void Form1::SetMainMovie(const QString& path) {
+    ShockwaveFlash1.SetMovie(path);
+    lastStatusVariable_.reset();
+}
+
+QString Form1::DownloadMoviePath() const {
+    return platform_.programFolder + QStringLiteral("\\download.swf");
+}
+
+void Form1::ShowDownloadScreen() {
+    platform_.pointer->SetCursorPos(static_cast<int>(WindowWidth()), 0);
+    ShockwaveFlash1.SetWidth(static_cast<float>(WindowWidth()));
+    ShockwaveFlash1.SetHeight(static_cast<float>(WindowHeight()));
+    unsetCursor();
+    SetMainMovie(DownloadMoviePath());
+    SetStatusVariable(QStringLiteral("Maakt verbinding.."));
+    DownloadScreenShown = true;
+    ShockwaveFlash1.Play();
+}
+
+void Form1::cmdupdate_Click() {
+    ShockwaveFlash1.SetHeight(static_cast<float>(WindowHeight()));
+    ShockwaveFlash1.SetWidth(static_cast<float>(WindowWidth()));
+    UpdateContent();
+}
+
+void Form1::UpdateContent() {
+    if (Updating) {
+        return;
+    }
+    Updating = true;
+    qCInfo(lcUpdate) << "update cycle starts";
+    auto& files = *platform_.files;
+    const QString mainMovie = ContentPath(kMainMovie);
+    // Every return from here on ends the cycle.
+    struct EndCycle {
+        Form1* form;
+        ~EndCycle() {
+            form->Updating = false;
+            qCInfo(lcUpdate) << "update cycle ends";
+        }
+    } endCycle{this};
+
+    SiteLocation = Lokatie->text();
+    if (BufferPending) {
+        platform::PumpEventsOnce();
+        if (closing_) {
+            return;
+        }
+        MoveBufferedFiles();
+        if (MainMovieChanged) {
+            SetMainMovie(DownloadMoviePath());
+            SetMainMovie(mainMovie);
+            ShockwaveFlash1.Rewind();
+            ShockwaveFlash1.Play();
+        }
+        BufferPending = false;
+        MainMovieChanged = false;
+    }
+
+    CurrentFile = kFlashText;
+    SetStatus(QStringLiteral("Download:") + CurrentFile);
+    DownloadFile(SiteLocation + '/' + CurrentFile, CurrentFile);
+    if (closing_) {
+        return;
+    }
+    DownloadFile(SiteLocation + '/' + kMainMovie, kMainMovie);
+    if (closing_) {
+        return;
+    }
+
+    const QString listingPath = ContentPath(kListing);
+    const QString previousText =
+        files.FileExists(listingPath) ? files.ReadFirstItem(listingPath).value_or(QString())
+                                      : QString();
+    const update::PreviousListing previous(update::SplitListing(previousText));
+
+    const QString number = QLocale::system().toString(platform_.random->Next(), 'g', 7);
+    DownloadFile(SiteLocation + QStringLiteral("dir.php?a=") + number, kListing);
+    if (closing_) {
+        return;
+    }
+    const auto currentText = files.ReadFirstItem(listingPath);
+    if (!currentText) {
+        qCWarning(lcUpdate) << "no readable listing: no listed file is fetched";
+    }
+    ExpectedBytes = 0;
+    DownloadedBytes = 0;
+    const QStringList fields = update::SplitListing(currentText.value_or(QString()));
+
+    for (qsizetype i = 0; i + 2 < fields.size(); i += 3) {
+        if (!previous.Matches(fields[i], fields[i + 1])) {
+            ExpectedBytes += update::SizeField(fields[i + 2]);
+        }
+    }
+    QStringList failed;
+    for (qsizetype i = 0; i + 2 < fields.size(); i += 3) {
+        const QString& name = fields[i];
+        if (update::IsExcludedName(name)) {
+            continue;
+        }
+        CurrentFile = name;
+        if (previous.Matches(name, fields[i + 1])) {
+            continue;
+        }
+        if (!update::IsPlainFileName(name)) {
+            qCWarning(lcUpdate).noquote() << "listed name is not a plain file name, skipped:" << name;
+            continue;
+        }
+        SetStatus(QStringLiteral("Download:") + name);
+        if (name == kMainMovie) {
+            MainMovieChanged = true;
+        }
+        BufferPending = true;
+        if (!DownloadFile(SiteLocation + QStringLiteral("/fotos/") + name, name)) {
+            failed.append(name);
+        }
+        if (closing_) {
+            return;
+        }
+    }
+    if (!failed.isEmpty()) {
+        ForgetFailedEntries(failed);
+    }
+
+    CurrentFile = kWeather;
+    DownloadFile(platform_.endpoints.weatherUrl, kWeather);
+    if (closing_) {
+        return;
+    }
+    SetStatus(QStringLiteral("Geen verbinding"));
+    Module1::HangUpDialUp(*platform_.dialUp);
+
+    if (DownloadScreenShown) {
+        platform::PumpEventsOnce();
+        if (closing_) {
+            return;
+        }
+        MoveBufferedFiles();
+        SetMainMovie(mainMovie);
+        ShockwaveFlash1.Rewind();
+        ShockwaveFlash1.Play();
+        DownloadScreenShown = false;
+    }
+}
+
+void Form1::ForgetFailedEntries(const QStringList& failed) {
+    // The stored listing is the memory of what has been fetched: take out the entries
+    // whose fetch failed, so that the next cycle asks for them again.
+    auto& files = *platform_.files;
+    const QString listingPath = ContentPath(kListing);
+    const QStringList fields =
+        update::SplitListing(files.ReadFirstItem(listingPath).value_or(QString()));
+    QStringList kept;
+    qsizetype i = 0;
+    for (; i + 2 < fields.size(); i += 3) {
+        if (!failed.contains(fields[i])) {
+            kept << fields[i] << fields[i + 1] << fields[i + 2];
+        }
+    }
+    for (; i < fields.size(); ++i) {
+        kept << fields[i];
+    }
+    const QString temp = kContentFolder + QStringLiteral("\\.download\\listing.part");
+    QString error;
+    auto writer = files.CreateFile(temp, &error);
+    const bool written = writer && writer->Write(kept.join(';').toUtf8()) && writer->Close();
+    if (!written || !files.ReplaceFile(temp, listingPath, &error)) {
+        files.DeleteFile(temp);
+        qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << error;
+        return;
+    }
+    qCWarning(lcUpdate).noquote() << "will fetch again at the next cycle:" << failed.join(", ");
+}

@@ -1,0 +1,292 @@
+// The main window: control inventory, start-up (load, then activation), resize and close.
+#include "window/form1.h"
+
+#include "platform/event_loop.h"
+#include "platform/log.h"
+
+#include <QCloseEvent>
+#include <QLocale>
+#include <QFocusEvent>
+#include <QFont>
+
+namespace {
+
+constexpr const char* kApp = "dravonelle";
+constexpr const char* kSection = "main";
+
+void Place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(platform::TwipsToPixels(left), platform::TwipsToPixels(top),
+                        platform::TwipsToPixels(width), platform::TwipsToPixels(height));
+}
+
+QPushButton* Button(QWidget* parent, const char* caption, int l, int t, int w, int h) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    Place(button, l, t, w, h);
+    return button;
+}
+
+QLabel* Label(QWidget* parent, const char* caption, int l, int t, int w, int h) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    Place(label, l, t, w, h);
+    return label;
+}
+
+}  // namespace
+
+Form1::Form1(platform::Platform platform, QWidget* parent)
+    : QWidget(parent),
+      platform_(std::move(platform)),
+      ShockwaveFlash2(*platform_.flash2),
+      ShockwaveFlash1(*platform_.flash1),
+      MediaPlayer1(*platform_.media),
+      WskServer(*platform_.sockets),
+      Inet1(*platform_.inet),
+      CommonDialog1(*platform_.fileDialog) {
+    setWindowTitle(QStringLiteral("Dravonelle"));
+    setAutoFillBackground(true);
+    resize(platform::TwipsToPixels(10800), platform::TwipsToPixels(7785));
+    BuildControls();
+    ConnectEvents();
+}
+
+Form1::~Form1() {
+    // The players belong to the platform set; take them off the window before it goes.
+    for (platform::VisualControl* control :
+         std::initializer_list<platform::VisualControl*>{&ShockwaveFlash1, &ShockwaveFlash2,
+                                                         &MediaPlayer1}) {
+        control->Widget()->setParent(nullptr);
+    }
+}
+
+void Form1::BuildControls() {
+    // Back to front: the photo area on the window's own surface, the players, then the
+    // operator's controls in front of them.
+    Image1.Widget()->setParent(this);
+    Image1.SetGeometry(0, 0, 10575, 7695);
+
+    ShockwaveFlash1.Widget()->setParent(this);
+    ShockwaveFlash1.SetGeometry(0, 0, 10920, 11505);
+    ShockwaveFlash1.SetMovie(QStringLiteral("download.swf"));
+    ShockwaveFlash1.Play();
+
+    ShockwaveFlash2.Widget()->setParent(this);
+    ShockwaveFlash2.SetGeometry(0, 0, 10920, 11505);
+    ShockwaveFlash2.SetMovie(QStringLiteral("download.swf"));
+    ShockwaveFlash2.Play();
+    ShockwaveFlash2.SetVisible(false);
+
+    MediaPlayer1.Widget()->setParent(this);
+    MediaPlayer1.SetGeometry(720, 3240, 2400, 2475);
+    MediaPlayer1.SetStretchToFit(true);
+
+    extra = new QGroupBox(QStringLiteral("Instellingen"), this);
+    Place(extra, 120, 360, 5535, 3255);
+    extra->setAutoFillBackground(true);
+    Lokatie = new QLineEdit(platform_.endpoints.siteHost + '/', extra);
+    Place(Lokatie, 960, 480, 4215, 285);
+    lblinstelling[0] = Label(extra, "Site", 360, 480, 495, 255);
+    TxttijdUit = new QLineEdit(QStringLiteral("22:30"), extra);
+    TxttijdUit->setMaxLength(5);
+    Place(TxttijdUit, 960, 840, 495, 285);
+    lblinstelling[3] = Label(extra, "Afsluit tijd", 0, 840, 855, 255);
+    ChkNoUpdate = new QCheckBox(QStringLiteral("Geen update"), extra);
+    Place(ChkNoUpdate, 960, 1080, 1575, 255);
+    lblinstelling[1] = Label(extra, "Status", 0, 1560, 735, 255);
+    lblInfo = Label(extra, "", 840, 1560, 2955, 855);
+    lblInfo->setFont(QFont(QStringLiteral("Courier"), 10));
+    lblInfo->setStyleSheet(QStringLiteral("color: rgb(0,255,0); background: black;"));
+    lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblInfo->setWordWrap(true);
+    cmdEdit = Button(extra, "EDIT", 2640, 840, 1215, 495);
+    QFont bold(QStringLiteral("MS Sans Serif"), 8);
+    bold.setBold(true);
+    cmdEdit->setFont(bold);
+    FileCopyButton = Button(extra, "Bestanden copy", 3840, 840, 1215, 495);
+    CmdCompUit = Button(extra, "Computer uit doen", 3840, 1440, 1215, 495);
+    cmdupdate = Button(extra, "Update", 3840, 2040, 1215, 495);
+    FotoOverslaan = Button(extra, "Foto Overslaan", 3840, 2640, 1215, 495);
+    extra->hide();
+
+    CmdShowinstelling = Button(this, "O", 0, 0, 255, 255);
+    CloseButton = Button(this, "X", 240, 0, 255, 255);
+    for (QWidget* front : {static_cast<QWidget*>(extra), static_cast<QWidget*>(CloseButton),
+                           static_cast<QWidget*>(CmdShowinstelling)}) {
+        front->raise();
+    }
+}
+
+void Form1::ConnectEvents() {
+    connect(CmdShowinstelling, &QPushButton::clicked, this, [this] { CmdShowinstelling_Click(); });
+    connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButton_Click(); });
+    Lokatie->installEventFilter(this);
+    connect(TxttijdUit, &QLineEdit::textChanged, this, [this] { TxttijdUit_Change(); });
+    connect(ChkNoUpdate, &QCheckBox::stateChanged, this, [this] { ChkNoUpdate_Click(); });
+    connect(cmdEdit, &QPushButton::clicked, this, [this] { cmdEdit_Click(); });
+    connect(FileCopyButton, &QPushButton::clicked, this, [this] { FileCopyButton_Click(); });
+    connect(CmdCompUit, &QPushButton::clicked, this, [this] { CmdCompUit_Click(); });
+    connect(cmdupdate, &QPushButton::clicked, this, [this] { cmdupdate_Click(); });
+    connect(FotoOverslaan, &QPushButton::clicked, this, [this] { FotoOverslaan_Click(); });
+
+    CheckCompUit.Tick = [this] { CheckCompUit_Timer(); };
+    RadioaanTimer.Tick = [this] { RadioaanTimer_Timer(); };
+    flashtimer.Tick = [this] { flashtimer_Timer(); };
+    Timer1.Tick = [this] { Timer1_Timer(); };
+
+    ShockwaveFlash1.FSCommand = [this](const QString& command, const QString& args) {
+        ShockwaveFlash1_FSCommand(command, args);
+    };
+    MediaPlayer1.PlayStateChange = [this](int state) { MediaPlayer1_PlayStateChange(state); };
+    Inet1.StateChanged = [this](int state) { Inet1_StateChanged(state); };
+    WskServer.ConnectionRequest = [this](int index, long id) {
+        WskServer_ConnectionRequest(index, id);
+    };
+    WskServer.DataArrival = [this](int index, qint64 total) {
+        WskServer_DataArrival(index, total);
+    };
+    WskServer.CloseEvent = [this](int index) { WskServer_Close(index); };
+    WskServer.Error = [this](int index, int number, const QString& description) {
+        WskServer_Error(index, number, description);
+    };
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Lokatie && event->type() == QEvent::FocusOut) {
+        Lokatie_LostFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool Form1::Form_Load(QString* error) {
+    CommonDialog1.Flags = kDialogFlags;
+    // Without the push server's port the display is not what the station expects: stop.
+    QString reason;
+    if (!WskServer.Listen(0, platform_.pushPort, &reason)) {
+        if (error) {
+            *error = QStringLiteral("cannot listen on TCP port %1: %2")
+                         .arg(platform_.pushPort)
+                         .arg(reason);
+        }
+        return false;
+    }
+    qCInfo(lcApp) << "push server listening on port" << WskServer.LocalPort(0);
+
+    // From here on a step that fails is skipped.
+    auto& store = *platform_.settings;
+    try {
+        Lokatie->setText(store.Get(kApp, kSection, "lokatie").value_or(QString()));
+    } catch (const platform::StoreError& e) {
+        qCWarning(lcSettings) << "site location not read:" << e.what;
+    }
+    if (Lokatie->text().isEmpty()) {
+        Lokatie->setText(QStringLiteral("http://") + platform_.endpoints.siteHost +
+                         QStringLiteral("/test"));
+        Lokatie_LostFocus();
+    }
+    try {
+        TxttijdUit->setText(store.Get(kApp, kSection, "compuit").value_or(QString()));
+    } catch (const platform::StoreError& e) {
+        qCWarning(lcSettings) << "power-off time not read:" << e.what;
+    }
+    try {
+        const auto value = store.Get(kApp, kSection, "update");
+        const QString stored = value.value_or(QString());
+        // A 16-bit whole number, rounded as the conversion rounds; the box takes 0, 1 or 2.
+        bool ok = false;
+        const double number = QLocale::c().toDouble(stored.trimmed(), &ok);
+        const double rounded = std::nearbyint(number);
+        if (!value) {
+            // Nothing stored: the box keeps its design state.
+        } else if (!ok || rounded < 0 || rounded > 2) {
+            qCInfo(lcSettings) << "stored no-update switch" << stored << "not used";
+        } else {
+            ChkNoUpdate->setTristate(rounded == 2);
+            ChkNoUpdate->setCheckState(static_cast<Qt::CheckState>(static_cast<int>(rounded)));
+        }
+    } catch (const platform::StoreError& e) {
+        qCWarning(lcSettings) << "no-update switch not read:" << e.what;
+    }
+    return true;
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Form_Resize();
+}
+
+void Form1::Form_Activate() {
+    activated_ = true;
+    auto& files = *platform_.files;
+    for (const QString& folder :
+         {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
+          kContentFolder + QStringLiteral("\\Buffer")}) {
+        if (!files.CreateFolder(folder) && !files.FolderExists(folder)) {
+            qCWarning(lcApp) << "cannot create folder" << folder;
+        }
+    }
+    Inet1.SetRequestTimeout(60);
+    RadioPlaying = false;
+    BufferPending = false;
+    Updating = false;
+    ShowDownloadScreen();
+    UpdateContent();
+    if (closing_) {
+        return;
+    }
+    StartRadio();
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+double Form1::WindowWidth() const {
+    return frameGeometry().width() * platform::kTwipsPerPixel;
+}
+
+double Form1::WindowHeight() const {
+    return frameGeometry().height() * platform::kTwipsPerPixel;
+}
+
+void Form1::Form_Resize() {
+    ShockwaveFlash1.SetHeight(static_cast<float>(WindowHeight()));
+    ShockwaveFlash1.SetWidth(static_cast<float>(WindowWidth()));
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (!closing_) {
+        closing_ = true;
+        qCInfo(lcApp) << "closing";
+        Form_QueryUnload();
+        Form_Unload();
+        for (VbTimer* timer : {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1, &pushIdle_}) {
+            timer->SetEnabled(false);
+        }
+        platform::WakeWaiters();
+    }
+    event->accept();
+}
+
+void Form1::Form_QueryUnload() {
+    for (int index = 0; index < WskServer.Count(); ++index) {
+        WskServer.Close(index);
+    }
+    ClosePushReceive(false);
+}
+
+void Form1::Form_Unload() {
+    unsetCursor();
+}
+
+void Form1::CloseButton_Click() {
+    close();
+}
+
+void Form1::SetStatus(const QString& text) {
+    lblInfo->setText(text);
+    qCInfo(lcApp).noquote() << "status:" << text;
+}
+
+QString Form1::ContentPath(const QString& name) {
+    return kContentFolder + '\\' + name;
+}

@@ -1,0 +1,169 @@
+#pragma once
+
+#include "platform/platform.h"
+#include "presentation/presentation_text.h"
+#include "window/photo_area.h"
+#include "window/vb_timer.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+// The program's only window. It owns every control, every routine and all window state;
+// the routines of each subsystem are written in that subsystem's folder.
+class Form1 : public QWidget {
+    // Declared first: the controls below refer to the components it holds.
+    platform::Platform platform_;
+
+public:
+    explicit Form1(platform::Platform platform, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The content folder; no setting changes it.
+    static inline const QString kContentFolder = QStringLiteral("c:\\fileftp");
+    static inline const QString kMainMovie = QStringLiteral("dravonelle.swf");
+    static constexpr int kDialogFlags = 524800;  // explorer style, multiple selection
+
+    // ---- Controls, in the order in which the window holds them ----
+    QPushButton* CmdShowinstelling;
+    QPushButton* CloseButton;
+    QGroupBox* extra;
+    QLineEdit* Lokatie;
+    std::array<QLabel*, 4> lblinstelling{};  // elements 0, 1 and 3 exist
+    QLineEdit* TxttijdUit;
+    QCheckBox* ChkNoUpdate;
+    QLabel* lblInfo;
+    QPushButton* cmdEdit;
+    QPushButton* FileCopyButton;
+    QPushButton* CmdCompUit;
+    QPushButton* cmdupdate;
+    QPushButton* FotoOverslaan;
+    platform::ShockwaveFlash& ShockwaveFlash2;
+    platform::ShockwaveFlash& ShockwaveFlash1;
+    platform::WindowsMediaPlayer& MediaPlayer1;
+    PhotoArea Image1;
+    // Controls without a visible surface.
+    platform::WskServer& WskServer;
+    platform::Inet& Inet1;
+    platform::FileDialog& CommonDialog1;
+    VbTimer CheckCompUit{30000, true};
+    VbTimer RadioaanTimer{2000, false};
+    VbTimer flashtimer{10, false};
+    VbTimer Timer1{0, false};
+
+    // ---- Window-level state ----
+    bool RadioPlaying = false;
+    QString SiteLocation;
+    QString CurrentFile;
+    bool BufferPending = false;
+    bool MainMovieChanged = false;
+    bool DownloadScreenShown = false;
+    bool Updating = false;
+    qint64 ExpectedBytes = 0;
+    bool InStateChanged = false;
+    bool DownloadBusy = false;
+    qint64 DownloadedBytes = 0;
+    QString DownloadTarget;
+    QString ReceivePath;
+
+    // ---- Window (start-up and close) ----
+    // Returns false when the push server cannot listen; `error` then says why.
+    bool Form_Load(QString* error);
+    void Form_Activate();
+    void Form_Resize();
+    void Form_QueryUnload();
+    void Form_Unload();
+    void CloseButton_Click();
+    // ---- Settings ----
+    void CmdShowinstelling_Click();
+    void Lokatie_LostFocus();
+    void TxttijdUit_Change();
+    void ChkNoUpdate_Click();
+    void cmdEdit_Click();
+    // ---- Power-off ----
+    void CheckCompUit_Timer();
+    void CmdCompUit_Click();
+    // ---- Presentation ----
+    void ShockwaveFlash1_FSCommand(const QString& command, const QString& args);
+    void flashtimer_Timer();
+    void Timer1_Timer();
+    void FotoOverslaan_Click();
+    void StartRadio();
+    void StopRadio();
+    void MediaPlayer1_PlayStateChange(int NewState);
+    void RadioaanTimer_Timer();
+    // ---- Content update ----
+    void UpdateContent();
+    void ShowDownloadScreen();
+    void cmdupdate_Click();
+    // Returns whether the file was fetched whole; the old file stays when it was not.
+    bool DownloadFile(const QString& address, const QString& localName);
+    void Inet1_StateChanged(int State);
+    qint64 DownloadBufferUBound() const;
+    void MoveBufferedFiles();
+    // ---- File push server and import ----
+    void WskServer_ConnectionRequest(int Index, long requestID);
+    void WskServer_DataArrival(int Index, qint64 bytesTotal);
+    void WskServer_Close(int Index);
+    void WskServer_Error(int Index, int Number, const QString& Description);
+    void FileCopyButton_Click();
+
+    // ---- Helpers shared by the subsystems ----
+    // Replaces the status line's caption, and logs it.
+    void SetStatus(const QString& text);
+    // Width and height of the window in twips.
+    double WindowWidth() const;
+    double WindowHeight() const;
+    // "c:\fileftp\" + name.
+    static QString ContentPath(const QString& name);
+    // True once a close request has been accepted: waits end, cycles stop.
+    bool Closing() const { return closing_; }
+    bool Activated() const { return activated_; }
+    platform::Platform& Platform() { return platform_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void ConnectEvents();
+    bool ContentFileFromCommand(const QString& name, const char* command, QString* path);
+    void PlaceFilm(const presentation::TailScan& tail);
+    void ShowPhoto(const QString& args);
+    void EndInsertedMovie();
+    // Loads a movie into the main player; the "Status" text is then sent afresh.
+    void SetMainMovie(const QString& path);
+    void SetStatusVariable(const QString& text);
+    QString DownloadMoviePath() const;
+    void EndDownload(bool complete, const QString& failure);
+    void ForgetFailedEntries(const QStringList& failed);
+    void ClosePushReceive(bool keep);
+    void FailPushConnection(int index, const QString& description);
+    void RestartPushIdleTimer();
+
+    bool closing_ = false;
+    bool activated_ = false;
+    // The running fetch: the body goes to a temporary file until it is complete.
+    std::unique_ptr<platform::FileWriter> downloadFile_;
+    qint64 downloadSize_ = 0;
+    bool downloadOk_ = false;
+    QString downloadError_;
+    std::optional<QString> lastStatusVariable_;
+    // The push server's receive file, written beside its target until "Msg_Eof_".
+    std::unique_ptr<platform::FileWriter> receiveFile_;
+    QString receiveTemp_;
+    QString receiveError_;  // why the receive file could not be opened
+    bool receiving_ = false;
+    int pushIndex_ = -1;
+    VbTimer pushIdle_;
+};

@@ -1,0 +1,70 @@
+// The program: one full-screen window that plays the channel's picture.
+#include "platform/log.h"
+#include "platform/real_platform.h"
+#include "window/form1.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM (the system's shutdown, systemd stopping the unit) and SIGINT close the window
+// through its normal close sequence.
+void CloseOnSignals(Form1& form) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+        qCWarning(lcApp) << "signals will end the program without its close sequence";
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &form);
+    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+        char byte;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        qCInfo(lcApp) << "close requested by signal";
+        form.close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("dravonelle"));
+    qCInfo(lcApp) << "dravonelle starts";
+
+    Form1 form(platform::MakeRealPlatform(platform::DefaultPlaces()));
+    QString error;
+    if (!form.Form_Load(&error)) {
+        std::fprintf(stderr, "dravonelle: %s\n", qPrintable(error));
+        return 1;
+    }
+    CloseOnSignals(form);
+    if (qEnvironmentVariableIsSet("DRAVONELLE_WINDOWED")) {
+        form.show();
+    } else {
+        form.setWindowFlag(Qt::FramelessWindowHint);
+        form.showFullScreen();
+    }
+    QTimer::singleShot(0, &form, [&form] { form.Form_Activate(); });
+    const int status = QApplication::exec();
+    qCInfo(lcApp) << "dravonelle stops";
+    return status;
+}

@@ -1,0 +1,28 @@
+// The daily power-off and the power-off button.
+#include "platform/log.h"
+#include "window/form1.h"
+
+namespace {
+
+void RequestPowerOff(platform::PowerOff& powerOff, const char* why) {
+    qCInfo(lcPower) << "power-off requested:" << why;
+    powerOff.RequestPowerOff([](const QString& error) {
+        if (!error.isEmpty()) {
+            qCWarning(lcPower).noquote() << "power-off refused:" << error;
+        }
+    });
+}
+
+}  // namespace
+
+void Form1::CheckCompUit_Timer() {
+    // Compared as text, character for character: the time is never parsed.
+    const QString now = platform_.clock->TimeText().left(5);
+    if (now == TxttijdUit->text().left(5)) {
+        RequestPowerOff(*platform_.powerOff, "the set time has come");
+    }
+}
+
+void Form1::CmdCompUit_Click() {
+    RequestPowerOff(*platform_.powerOff, "by the operator");
+}
