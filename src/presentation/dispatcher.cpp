@@ -57,7 +57,7 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             flash.SetVariable(kFilm, kKlaar);
         }
     } else if (word == QLatin1String("update")) {
-        if (args == QLatin1String("waar") && ChkNoUpdate->checkState() == Qt::Unchecked) {
+        if (args == QLatin1String("waar") && NoUpdateValue() == 0) {
             UpdateContent();
         }
     } else if (word == QLatin1String("film")) {

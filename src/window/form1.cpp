@@ -199,8 +199,7 @@ bool Form1::Form_Load(QString* error) {
         } else if (!ok || rounded < 0 || rounded > 2) {
             qCInfo(lcSettings) << "stored no-update switch" << stored << "not used";
         } else {
-            ChkNoUpdate->setTristate(rounded == 2);
-            ChkNoUpdate->setCheckState(static_cast<Qt::CheckState>(static_cast<int>(rounded)));
+            SetNoUpdateValue(static_cast<int>(rounded));
         }
     } catch (const platform::StoreError& e) {
         qCWarning(lcSettings) << "no-update switch not read:" << e.what;

@@ -87,6 +87,9 @@ public:
     void TxttijdUit_Change();
     void ChkNoUpdate_Click();
     void cmdEdit_Click();
+    // The check box's state as stored: 0 unticked, 1 ticked, 2 greyed.
+    int NoUpdateValue() const;
+    void SetNoUpdateValue(int value);
     // ---- Power-off ----
     void CheckCompUit_Timer();
     void CmdCompUit_Click();

@@ -30,7 +30,26 @@ void Form1::TxttijdUit_Change() {
 }
 
 void Form1::ChkNoUpdate_Click() {
-    Store(*platform_.settings, "update", QString::number(static_cast<int>(ChkNoUpdate->checkState())));
+    Store(*platform_.settings, "update", QString::number(NoUpdateValue()));
+}
+
+int Form1::NoUpdateValue() const {
+    // 0 unticked, 1 ticked, 2 greyed.
+    switch (ChkNoUpdate->checkState()) {
+        case Qt::Checked:
+            return 1;
+        case Qt::PartiallyChecked:
+            return 2;
+        default:
+            return 0;
+    }
+}
+
+void Form1::SetNoUpdateValue(int value) {
+    ChkNoUpdate->setTristate(value == 2);
+    ChkNoUpdate->setCheckState(value == 1   ? Qt::Checked
+                               : value == 2 ? Qt::PartiallyChecked
+                                            : Qt::Unchecked);
 }
 
 void Form1::cmdEdit_Click() {

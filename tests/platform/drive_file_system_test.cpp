@@ -1,0 +1,114 @@
+#include "platform/qt/drive_file_system.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Drive {
+    QTemporaryDir temp;
+    platform::DriveFileSystem fs{temp.path() + "/drive_c"};
+    QString Root() const { return fs.DriveFolder(); }
+    void Write(const QString& drivePath, const QByteArray& bytes) {
+        QString error;
+        auto writer = fs.CreateFile(drivePath, &error);
+        ASSERT_TRUE(writer) << error.toStdString();
+        ASSERT_TRUE(writer->Write(bytes));
+        ASSERT_TRUE(writer->Close());
+    }
+};
+
+}  // namespace
+
+TEST(DriveFileSystem, NamesMatchWithoutRegardToCase) {
+    Drive d;
+    ASSERT_TRUE(d.fs.CreateFolder("c:\\fileftp"));
+    ASSERT_TRUE(d.fs.CreateFolder("c:\\fileftp\\Buffer"));
+    EXPECT_FALSE(d.fs.CreateFolder("C:\\FILEFTP\\buffer"));  // exists already
+    d.Write("c:\\fileftp\\BUFFER\\Photo.JPG", "x");
+    // Created with the spelling given, found with any other.
+    EXPECT_TRUE(QFile::exists(d.Root() + "/fileftp/Buffer/Photo.JPG"));
+    EXPECT_TRUE(d.fs.FileExists("c:/FileFtp/buffer/photo.jpg"));
+    EXPECT_EQ(d.fs.ListPlainFiles("c:\\fileftp\\BUFFER\\"), QStringList({"Photo.JPG"}));
+    // Writing under another spelling replaces the existing file.
+    d.Write("c:\\fileftp\\buffer\\PHOTO.jpg", "yy");
+    EXPECT_EQ(d.fs.ListPlainFiles("c:\\fileftp\\Buffer"), QStringList({"Photo.JPG"}));
+    EXPECT_EQ(d.fs.FileSize("c:\\fileftp\\Buffer\\photo.jpg"), 2);
+}
+
+TEST(DriveFileSystem, ExactSpellingWinsWhenSeveralMatch) {
+    Drive d;
+    QDir().mkpath(d.Root() + "/f");
+    QFile a(d.Root() + "/f/News.swf");
+    ASSERT_TRUE(a.open(QIODevice::WriteOnly));
+    a.write("a");
+    a.close();
+    QFile b(d.Root() + "/f/news.swf");
+    ASSERT_TRUE(b.open(QIODevice::WriteOnly));
+    b.write("bb");
+    b.close();
+    EXPECT_EQ(d.fs.FileSize("c:\\f\\news.swf"), 2);
+    EXPECT_EQ(d.fs.FileSize("c:\\f\\News.swf"), 1);
+}
+
+TEST(DriveFileSystem, PathsThatLeaveTheDriveAreRefused) {
+    Drive d;
+    QTemporaryDir outside;
+    const QString victim = outside.path() + "/victim.txt";
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly));
+    v.write("keep");
+    v.close();
+    const QString climb = "c:\\fileftp\\..\\..\\..\\..\\..\\..\\..\\..\\" + victim.mid(1);
+    EXPECT_FALSE(d.fs.HostPath(climb).has_value());
+    EXPECT_FALSE(d.fs.DeleteFile(climb));
+    QString error;
+    EXPECT_EQ(d.fs.CreateFile(climb, &error), nullptr);
+    EXPECT_FALSE(d.fs.HostPath("d:\\x").has_value());
+    EXPECT_FALSE(d.fs.HostPath("fileftp\\x").has_value());
+    EXPECT_FALSE(d.fs.IsDrivePath("/etc/passwd"));
+    EXPECT_TRUE(QFile::exists(victim));
+    // A ".." that stays inside is fine.
+    EXPECT_EQ(*d.fs.HostPath("c:\\a\\..\\b"), d.Root() + "/b");
+}
+
+TEST(DriveFileSystem, FirstItemIsReadAsCommaDelimitedText) {
+    Drive d;
+    d.fs.CreateFolder("c:\\t");
+    d.Write("c:\\t\\plain.txt", "a;1;2;b;3;4,ignored\nsecond line");
+    EXPECT_EQ(*d.fs.ReadFirstItem("c:\\t\\plain.txt"), "a;1;2;b;3;4");
+    d.Write("c:\\t\\quoted.txt", "  \"a,b;1;2\",x\r\n");
+    EXPECT_EQ(*d.fs.ReadFirstItem("c:\\t\\quoted.txt"), "a,b;1;2");
+    d.Write("c:\\t\\empty.txt", "");
+    EXPECT_EQ(*d.fs.ReadFirstItem("c:\\t\\empty.txt"), "");
+    EXPECT_FALSE(d.fs.ReadFirstItem("c:\\t\\missing.txt").has_value());
+}
+
+TEST(DriveFileSystem, CopyAndReplaceKeepTheOldFileOnFailure) {
+    Drive d;
+    d.fs.CreateFolder("c:\\t");
+    d.Write("c:\\t\\target", "old content that is longer");
+    EXPECT_FALSE(d.fs.CopyFile("c:\\t\\missing", "c:\\t\\target"));
+    EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 26);
+    d.Write("c:\\t\\new", "new");
+    EXPECT_TRUE(d.fs.CopyFile(d.Root() + "\\t\\new", "c:\\t\\TARGET"));
+    EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);
+    EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"new", "target"}));
+    QString error;
+    EXPECT_FALSE(d.fs.ReplaceFile("c:\\t\\missing", "c:\\t\\target", &error));
+    EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);
+    EXPECT_TRUE(d.fs.ReplaceFile("c:\\t\\new", "c:\\t\\target", &error));
+    EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"target"}));
+}
+
+TEST(DriveFileSystem, HiddenFilesAndFoldersAreNotListed) {
+    Drive d;
+    d.fs.CreateFolder("c:\\t");
+    d.fs.CreateFolder("c:\\t\\sub");
+    d.Write("c:\\t\\.part", "x");
+    d.Write("c:\\t\\shown", "x");
+    EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"shown"}));
+}

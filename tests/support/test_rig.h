@@ -1,0 +1,49 @@
+#pragma once
+
+#include "support/fakes.h"
+#include "window/form1.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A window on fakes for the players and the outside world, and on the real file system
+// (a temporary drive folder), socket set and picture loader.
+struct TestRig {
+    struct Options {
+        bool realStore = false;  // the QSettings store in the temporary folder
+        bool realInet = false;   // the QNetworkAccessManager transfer control
+        quint16 port = 0;        // the push server's port; 0 takes a free one
+    };
+    TestRig();
+    explicit TestRig(Options options);
+    ~TestRig();
+
+    // Form_Load; fails the test when the push server cannot listen.
+    void Load();
+    // The host path of a drive path.
+    QString Host(const QString& drivePath) const;
+    // Writes a file on the drive, creating its folders.
+    void WriteDriveFile(const QString& drivePath, const QByteArray& bytes) const;
+    QByteArray ReadDriveFile(const QString& drivePath) const;
+
+    QTemporaryDir temp;
+    platform::FileSystem* files = nullptr;
+    FakeFlash* flash1 = nullptr;
+    FakeFlash* flash2 = nullptr;
+    FakeMedia* media = nullptr;
+    FakeInet* inet = nullptr;
+    platform::Inet* anyInet = nullptr;
+    FakeDialog* dialog = nullptr;
+    FakeShell* shell = nullptr;
+    FakePointer* pointer = nullptr;
+    FakeClock* clock = nullptr;
+    FakePowerOff* powerOff = nullptr;
+    FakeDialUp* dialUp = nullptr;
+    MemoryStore* store = nullptr;
+    platform::WskServer* sockets = nullptr;
+    std::unique_ptr<Form1> form;
+};
+
+// Pumps events until `done` or `ms` have passed.
+bool PumpUntil(const std::function<bool()>& done, int ms = 5000);

@@ -1,0 +1,233 @@
+#include "platform/qt/qt_settings_store.h"
+#include "support/test_rig.h"
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString Stored(TestRig& rig, const QString& key) {
+    return rig.store->values.count("dravonelle/main/" + key)
+               ? rig.store->values["dravonelle/main/" + key]
+               : "<absent>";
+}
+
+}  // namespace
+
+TEST(StartUp, FirstStartWithEmptyStoreStoresFallbackAndEmptyTime) {
+    TestRig rig;
+    rig.Load();
+    EXPECT_EQ(rig.form->Lokatie->text(), "http://site.test/test");
+    EXPECT_EQ(Stored(rig, "lokatie"), "http://site.test/test");
+    EXPECT_EQ(rig.form->TxttijdUit->text(), "");
+    EXPECT_EQ(Stored(rig, "compuit"), "");
+    EXPECT_EQ(Stored(rig, "update"), "<absent>");
+    EXPECT_EQ(rig.form->ChkNoUpdate->checkState(), Qt::Unchecked);
+}
+
+TEST(StartUp, StoredValuesAreLoadedAndEmptyLocationReplaced) {
+    TestRig rig;
+    rig.store->values["dravonelle/main/lokatie"] = "";
+    rig.store->values["dravonelle/main/compuit"] = "22:30";
+    rig.store->values["dravonelle/main/update"] = "1";
+    rig.Load();
+    EXPECT_EQ(Stored(rig, "lokatie"), "http://site.test/test");
+    EXPECT_EQ(rig.form->TxttijdUit->text(), "22:30");
+    EXPECT_TRUE(rig.form->ChkNoUpdate->isChecked());
+    // "22:30" is the design text: no change, no write; the ticked box is written back.
+    EXPECT_EQ(rig.store->writes, QStringList({"lokatie=http://site.test/test", "update=1"}));
+}
+
+TEST(StartUp, NonNumericOrUnreadableSettingsKeepDesignState) {
+    TestRig rig;
+    rig.store->values["dravonelle/main/update"] = "yes";
+    rig.Load();
+    EXPECT_FALSE(rig.form->ChkNoUpdate->isChecked());
+
+    TestRig unreadable;
+    unreadable.store->unreadable = true;
+    unreadable.Load();
+    // Every control keeps its design value, and nothing is written.
+    EXPECT_EQ(unreadable.form->TxttijdUit->text(), "22:30");
+    EXPECT_EQ(unreadable.form->Lokatie->text(), "site.test/");
+    EXPECT_TRUE(unreadable.store->writes.isEmpty());
+}
+
+TEST(Settings, EveryKeystrokeAndClickIsStored) {
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    rig.store->writes.clear();
+    rig.form->extra->show();
+    QTest::keyClicks(rig.form->TxttijdUit, "22:45");
+    EXPECT_EQ(rig.store->writes,
+              QStringList({"compuit=2", "compuit=22", "compuit=22:", "compuit=22:4",
+                           "compuit=22:45"}));
+    QTest::keyClicks(rig.form->TxttijdUit, "9");  // at most five characters
+    EXPECT_EQ(rig.form->TxttijdUit->text(), "22:45");
+
+    rig.store->writes.clear();
+    rig.form->ChkNoUpdate->click();
+    rig.form->ChkNoUpdate->click();
+    EXPECT_EQ(rig.store->writes, QStringList({"update=1", "update=0"}));
+}
+
+TEST(Settings, LocationIsStoredWhenTheBoxLosesFocus) {
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    rig.form->extra->show();
+    rig.form->Lokatie->setText("http://elsewhere.test");
+    EXPECT_EQ(Stored(rig, "lokatie"), "http://site.test/test");
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::MouseFocusReason);
+    QCoreApplication::sendEvent(rig.form->Lokatie, &focusOut);
+    EXPECT_EQ(Stored(rig, "lokatie"), "http://elsewhere.test");
+    rig.form->cmdEdit_Click();
+    EXPECT_EQ(rig.shell->opened, QStringList({"http://elsewhere.test|0"}));
+}
+
+TEST(Settings, PanelButtonTogglesAndMovesMediaPlayerUp) {
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    const float top = rig.media->Top();
+    QList<bool> shown;
+    for (int i = 0; i < 4; ++i) {
+        rig.form->CmdShowinstelling->click();
+        shown << rig.form->extra->isVisible();
+    }
+    EXPECT_EQ(shown, QList<bool>({true, false, true, false}));
+    EXPECT_FLOAT_EQ(rig.media->Top(), top - 20);
+}
+
+TEST(Window, ResizeKeepsMainPlayerCoveringTheWindow) {
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    rig.form->resize(800, 600);
+    QCoreApplication::processEvents();
+    EXPECT_FLOAT_EQ(rig.flash1->Width(), rig.form->frameGeometry().width() * 15.0f);
+    EXPECT_FLOAT_EQ(rig.flash1->Height(), rig.form->frameGeometry().height() * 15.0f);
+    EXPECT_EQ(rig.flash1->Widget()->geometry(), QRect(QPoint(0, 0), rig.form->frameGeometry().size()));
+    EXPECT_FLOAT_EQ(rig.flash2->Width(), 10920);
+    EXPECT_FLOAT_EQ(rig.media->Left(), 720);
+    EXPECT_FLOAT_EQ(rig.media->Width(), 2400);
+    EXPECT_FLOAT_EQ(rig.form->Image1.Width(), 10575);
+}
+
+TEST(Window, InventoryAndStacking) {
+    TestRig rig;
+    rig.Load();
+    auto& f = *rig.form;
+    EXPECT_EQ(f.windowTitle(), "Dravonelle");
+    EXPECT_EQ(f.CmdShowinstelling->geometry(), QRect(0, 0, 17, 17));
+    EXPECT_EQ(f.CloseButton->text(), "X");
+    EXPECT_EQ(f.extra->title(), "Instellingen");
+    EXPECT_EQ(f.lblinstelling[3]->text(), "Afsluit tijd");
+    EXPECT_EQ(f.FotoOverslaan->geometry(), QRect(256, 176, 81, 33));
+    EXPECT_FALSE(f.extra->isVisibleTo(&f));
+    EXPECT_FALSE(rig.flash2->Visible());
+    EXPECT_EQ(f.CheckCompUit.Interval(), 30000);
+    EXPECT_TRUE(f.CheckCompUit.Enabled());
+    EXPECT_FALSE(f.RadioaanTimer.Enabled());
+    // Back to front: photo area, players, panel and corner buttons.
+    const auto children = f.children();
+    const auto order = [&](QWidget* w) { return children.indexOf(w); };
+    EXPECT_LT(order(f.Image1.Widget()), order(rig.flash1->Widget()));
+    EXPECT_LT(order(rig.flash1->Widget()), order(rig.flash2->Widget()));
+    EXPECT_LT(order(rig.flash2->Widget()), order(rig.media->Widget()));
+    EXPECT_LT(order(rig.media->Widget()), order(f.extra));
+    EXPECT_LT(order(f.extra), order(f.CmdShowinstelling));
+    EXPECT_EQ(rig.flash1->movie, "download.swf");
+}
+
+TEST(Window, CloseShutsEverySocket) {
+    {
+        TestRig rig;
+        rig.Load();
+        rig.form->show();
+        const quint16 port = rig.sockets->LocalPort(0);
+        rig.form->CloseButton->click();
+        EXPECT_FALSE(rig.sockets->IsConnected(0));
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_FALSE(probe.waitForConnected(1000) &&
+                     PumpUntil([&] { return probe.state() != QAbstractSocket::ConnectedState; },
+                               1000) == false);
+    }
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, rig.sockets->LocalPort(0));
+    ASSERT_TRUE(PumpUntil([&] { return rig.sockets->IsConnected(1); }));
+    EXPECT_EQ(rig.form->lblInfo->text(), "Connection Estabilished...");
+    rig.form->close();
+    EXPECT_FALSE(rig.sockets->IsConnected(0));
+    EXPECT_FALSE(rig.sockets->IsConnected(1));
+    EXPECT_TRUE(PumpUntil([&] { return peer.state() == QAbstractSocket::UnconnectedState; }));
+}
+
+TEST(Window, ActivationCreatesFoldersAndStartsRadioAfterTheCycle) {
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    rig.media->calls.clear();
+    rig.inet->whileWaiting = [&](const QString&) {
+        EXPECT_TRUE(rig.form->Updating);
+        EXPECT_TRUE(rig.media->calls.isEmpty());  // no radio before the cycle is over
+    };
+    rig.form->Form_Activate();
+    EXPECT_TRUE(rig.files->FolderExists("c:\\FILEFTP\\fotos"));
+    EXPECT_TRUE(rig.files->FolderExists("c:\\fileftp\\BUFFER"));
+    EXPECT_EQ(rig.inet->timeout, 60);
+    EXPECT_FALSE(rig.form->Updating);
+    EXPECT_EQ(rig.media->calls, QStringList({"URL=http://radio.test/radio.asx", "play"}));
+    EXPECT_TRUE(rig.form->RadioPlaying);
+    // A second activation finds the folders there and goes on.
+    rig.media->calls.clear();
+    rig.form->Form_Activate();
+    EXPECT_FALSE(rig.form->Updating);
+}
+
+TEST(Window, PortTakenEndsTheProgramWithAMessage) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::Any, 0));
+    QTemporaryDir temp;
+    QSettings config(temp.path() + "/config/dravonelle/dravonelle.conf", QSettings::IniFormat);
+    config.setValue("system/push_port", taken.serverPort());
+    config.sync();
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", temp.path() + "/config");
+    env.insert("XDG_DATA_HOME", temp.path() + "/data");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(DRAVONELLE_BINARY, {});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_NE(program.exitCode(), 0);
+    const QString err = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_TRUE(err.contains(QString::number(taken.serverPort()))) << err.toStdString();
+}
+
+TEST(Window, RealSettingsFileHoldsTheKeys) {
+    TestRig::Options options;
+    options.realStore = true;
+    {
+        TestRig rig(options);
+        rig.Load();
+        rig.form->ChkNoUpdate->setChecked(true);
+        QSettings file(rig.temp.path() + "/config/dravonelle/dravonelle.conf",
+                       QSettings::IniFormat);
+        EXPECT_EQ(file.value("main/lokatie").toString(), "http://site.test/test");
+        EXPECT_EQ(file.value("main/update").toString(), "1");
+        EXPECT_TRUE(file.contains("main/compuit"));
+    }
+}
