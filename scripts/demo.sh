@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds dravonelle and starts it on the demo: the content
+# site under demo/site, served on loopback, with its own settings store and drive in
+# demo/run, so that a real installation is not touched. Close the window ("X") or
+# press Ctrl+C to stop.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh run
+
+build=build-demo
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVONELLE_TESTS=OFF
+cmake --build "$build" -j"$(nproc)"
+
+run="$PWD/demo/run"
+port="${DEMO_PORT:-8765}"
+push_port="${DEMO_PUSH_PORT:-10001}"
+rm -rf "$run/www"
+mkdir -p "$run/www" "$run/config/dravonelle" "$run/data"
+cp -r demo/site/. "$run/www/"
+# The site location is the first-start fallback, http://<site host>/test: the listing
+# is then asked for as /testdir.php.
+"$build/tools/dravonelle-listing" "$run/www/test/fotos" "$run/www/testdir.php"
+cat > "$run/www/radio.asx" <<ASX
+<asx version="3.0"><entry><ref href="http://127.0.0.1:$port/radio/stream.mp3"/></entry></asx>
+ASX
+cat > "$run/config/dravonelle/dravonelle.conf" <<CONF
+[endpoints]
+site_host=127.0.0.1:$port
+weather_url=http://127.0.0.1:$port/freedata/meerdaagsebanner.jpg
+radio_url=http://127.0.0.1:$port/radio.asx
+
+[system]
+push_port=$push_port
+CONF
+
+python3 -m http.server --bind 127.0.0.1 "$port" --directory "$run/www" >"$run/http.log" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+    python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" \
+        2>/dev/null && break
+    sleep 0.1
+done
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display: running offscreen. Stop with Ctrl+C."
+    export QT_QPA_PLATFORM=offscreen
+fi
+echo "Demo site: http://127.0.0.1:$port/  push port: $push_port  files: $run/data"
+XDG_CONFIG_HOME="$run/config" XDG_DATA_HOME="$run/data" DRAVONELLE_WINDOWED=1 \
+    "$build/src/dravonelle"

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing dravonelle need,
+# those that are missing only. Usage: scripts/install-deps.sh [run|test]
+set -euo pipefail
+
+run_packages=(
+    cmake g++ make pkg-config
+    qt6-base-dev
+    python3 dbus
+)
+test_packages=(
+    libgtest-dev googletest
+    python3-dbusmock
+    xvfb xauth
+)
+
+wanted=("${run_packages[@]}")
+if [ "${1:-test}" = test ]; then
+    wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds dravonelle with warnings as errors and with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+
+build=build-ci
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug \
+    -DDRAVONELLE_WERROR=ON -DDRAVONELLE_SANITIZE=ON
+cmake --build "$build" -j"$(nproc)"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" --timeout 300
