@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     QStringList fields;
-    for (const QFileInfo& info : folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot,
-                                                      QDir::Name)) {
+    for (const QFileInfo& info :
+         folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString name = info.fileName();
         if (name.contains(',') || name.contains(';') || name.contains('\n') ||
             name.contains('\r') || name.contains('"')) {

@@ -12,8 +12,8 @@
 #include <QFileInfo>
 #include <QTcpSocket>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -31,7 +31,7 @@ constexpr int kQuietMs = 100;  // the display takes each message as one read: ke
 }
 
 class Session {
-public:
+  public:
     Session(QTcpSocket& socket, int timeoutMs) : socket_(socket), timeoutMs_(timeoutMs) {}
 
     // Waits for `reply`; extra acknowledgements (the display answers every read it
@@ -81,7 +81,7 @@ public:
         }
     }
 
-private:
+  private:
     bool TakeReply(const QByteArray& reply) {
         const qsizetype at = pending_.indexOf(reply);
         if (at < 0) {

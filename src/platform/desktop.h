@@ -8,14 +8,14 @@
 namespace platform {
 
 class MessageBox {
-public:
+  public:
     virtual ~MessageBox() = default;
     virtual void Show(const QString& text) = 0;
 };
 
 // Reads JPEG, GIF, PNG and BMP pictures; nullopt when missing or not a picture.
 class PictureLoader {
-public:
+  public:
     virtual ~PictureLoader() = default;
     virtual std::optional<QImage> LoadPicture(const QString& hostPath, QString* error) = 0;
 };
@@ -24,7 +24,7 @@ public:
 // FileTitle = its bare name; several give FileTitle = "" and FileName = the folder, then
 // for each file a NUL and its bare name; a cancel gives both empty.
 class FileDialog {
-public:
+  public:
     virtual ~FileDialog() = default;
     int Flags = 0;
     virtual void ShowOpen() = 0;
@@ -34,27 +34,27 @@ public:
 
 // Opens an address with the desktop's handler for it (a browser for http).
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
     virtual bool Open(const QString& address, int showCommand) = 0;
 };
 
 class Pointer {
-public:
+  public:
     virtual ~Pointer() = default;
     virtual void SetCursorPos(int x, int y) = 0;  // screen pixels; the system clamps
 };
 
 // The local time of day as text in the system's time format ("22:30:15").
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual QString TimeText() = 0;
 };
 
 // Numbers from 0 up to (not including) 1, the same sequence in every run.
 class Random {
-public:
+  public:
     virtual ~Random() = default;
     virtual double Next() = 0;
 };

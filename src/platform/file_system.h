@@ -11,7 +11,7 @@ namespace platform {
 
 // A file opened for writing from its start; every call reports success.
 class FileWriter {
-public:
+  public:
     virtual ~FileWriter() = default;
     virtual bool Write(const char* data, qint64 size) = 0;
     bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
@@ -23,7 +23,7 @@ public:
 // with "\" and "/" as separators and names compared without regard to letter case.
 // A path that would leave the drive is refused: the operation fails and changes nothing.
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     // The host path that a drive path names, or nullopt when it is refused. A host path

@@ -12,7 +12,7 @@ namespace platform {
 // the program's own folder, or relative names that resolve in the program's folder.
 // Design settings: playing and looping, movie stretched to the player's area.
 class ShockwaveFlash : public VisualControl {
-public:
+  public:
     // Loads the movie in place of the current one.
     virtual void SetMovie(const QString& path) = 0;
     virtual QString Movie() const = 0;

@@ -15,7 +15,7 @@ enum InetState : int {
 
 // An HTTP GET client, one request at a time.
 class Inet {
-public:
+  public:
     virtual ~Inet() = default;
     virtual void SetRequestTimeout(int seconds) = 0;
     // Starts the request and returns at once; progress arrives as StateChanged.

@@ -22,7 +22,7 @@ enum PlayState : int {
 // The media player of the radio, films and sound files. Design settings: no controls
 // shown, playback starts whenever a URL is given, volume 50, stretch to fit, no dialogs.
 class WindowsMediaPlayer : public VisualControl {
-public:
+  public:
     // An address or a drive path starts playing it; "" lets go of the current media.
     virtual void SetURL(const QString& url) = 0;
     virtual QString URL() const = 0;

@@ -34,8 +34,8 @@ struct Platform {
     std::unique_ptr<PowerOff> powerOff;
     std::unique_ptr<DialUp> dialUp;
 
-    quint16 pushPort = 1001;  // the push server's port
-    QString programFolder;    // host path of the program's own folder
+    quint16 pushPort = 1001;                 // the push server's port
+    QString programFolder;                   // host path of the program's own folder
     int pushIdleTimeoutMs = 10 * 60 * 1000;  // a push connection silent this long is closed
 };
 

@@ -8,7 +8,7 @@ namespace platform {
 
 // The per-user store of text values, addressed by application, section and key.
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     // An absent key gives std::nullopt; a store that cannot be read throws StoreError.
     virtual std::optional<QString> Get(const QString& app, const QString& section,

@@ -10,7 +10,7 @@ namespace platform {
 // An indexed set of TCP sockets. Element 0 listens; accepted connections live on the
 // elements that the program chooses. Every event is delivered through the event loop.
 class WskServer {
-public:
+  public:
     virtual ~WskServer() = default;
     // Makes element `index` listen on `port` (all addresses).
     virtual bool Listen(int index, quint16 port, QString* error) = 0;

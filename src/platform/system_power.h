@@ -10,22 +10,22 @@ namespace platform {
 // at once; `done` runs later on the event loop with an empty text on success, else
 // with the error's name and message.
 class PowerOff {
-public:
+  public:
     virtual ~PowerOff() = default;
     virtual void RequestPowerOff(std::function<void(const QString& error)> done) = 0;
 };
 
 // One active network connection as the system reports it.
 struct ActiveConnection {
-    QString path;  // the system's handle for it
-    QString id;    // its name
-    QString type;  // "gsm", "cdma", "pppoe", "adsl", "bluetooth", "802-3-ethernet", ...
+    QString path;           // the system's handle for it
+    QString id;             // its name
+    QString type;           // "gsm", "cdma", "pppoe", "adsl", "bluetooth", "802-3-ethernet", ...
     QString bluetoothKind;  // for "bluetooth": "dun" or "panu"
 };
 
 // The system's network connections, for the dial-up hang-up.
 class DialUp {
-public:
+  public:
     virtual ~DialUp() = default;
     // A snapshot of the active connections; false (with the reason) when it cannot be had.
     virtual bool ActiveConnections(QList<ActiveConnection>* out, QString* error) = 0;

@@ -11,7 +11,7 @@ int TwipsToPixels(double twips);
 // A control with a visible surface on the window. Its place and size are kept in twips
 // as single-precision numbers, exactly as set, and applied to its widget in pixels.
 class VisualControl {
-public:
+  public:
     virtual ~VisualControl() = default;
     virtual QWidget* Widget() = 0;
 
@@ -27,11 +27,11 @@ public:
     virtual void SetVisible(bool visible);
     bool Visible() const { return visible_; }
 
-protected:
+  protected:
     // Called after the place or size changed, with the widget already moved.
     virtual void GeometryChanged() {}
 
-private:
+  private:
     void Apply();
     float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool visible_ = true;

@@ -68,8 +68,8 @@ void Form1::Inet1_StateChanged(int State) {
     if (State == platform::kInetError && DownloadBusy) {
         EndDownload(false, Inet1.ErrorText());
     } else if (State == platform::kInetResponseReceived && DownloadBusy) {
-        platform::WaitUntil([this] { return !Inet1.StillExecuting(); },
-                            [this] { return closing_; }, 60 * 1000);
+        platform::WaitUntil([this] { return !Inet1.StillExecuting(); }, [this] { return closing_; },
+                            60 * 1000);
         QString failure;
         while (!closing_) {
             platform::PumpEventsOnce();
@@ -91,8 +91,7 @@ void Form1::Inet1_StateChanged(int State) {
                                         (static_cast<double>(ExpectedBytes) + 0.1) * 100.0);
             percent = std::min(percent, 100.0);
             SetStatusVariable(QStringLiteral("Downloading: ") +
-                              QString::number(static_cast<qint64>(percent)) +
-                              QStringLiteral(" %"));
+                              QString::number(static_cast<qint64>(percent)) + QStringLiteral(" %"));
         }
         Inet1.Cancel();
         const int code = Inet1.ResponseCode();
@@ -102,7 +101,8 @@ void Form1::Inet1_StateChanged(int State) {
         } else if (failure.isEmpty() && (code < 200 || code > 299)) {
             failure = QStringLiteral("HTTP status %1").arg(code);
         } else if (failure.isEmpty() && announced >= 0 && downloadSize_ != announced) {
-            failure = QStringLiteral("body of %1 bytes, %2 announced").arg(downloadSize_).arg(announced);
+            failure =
+                QStringLiteral("body of %1 bytes, %2 announced").arg(downloadSize_).arg(announced);
         }
         EndDownload(failure.isEmpty(), failure);
     }

@@ -12,11 +12,11 @@ QStringList SplitListing(const QString& text);
 
 // The previous listing, for matching: the (name, stamp) of each group that has both.
 class PreviousListing {
-public:
+  public:
     explicit PreviousListing(const QStringList& fields);
     bool Matches(const QString& name, const QString& stamp) const;
 
-private:
+  private:
     QSet<QString> entries_;
 };
 

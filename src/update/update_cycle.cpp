@@ -87,9 +87,9 @@ void Form1::UpdateContent() {
     }
 
     const QString listingPath = ContentPath(kListing);
-    const QString previousText =
-        files.FileExists(listingPath) ? files.ReadFirstItem(listingPath).value_or(QString())
-                                      : QString();
+    const QString previousText = files.FileExists(listingPath)
+                                     ? files.ReadFirstItem(listingPath).value_or(QString())
+                                     : QString();
     const update::PreviousListing previous(update::SplitListing(previousText));
 
     const QString number = QLocale::system().toString(platform_.random->Next(), 'g', 7);
@@ -121,7 +121,8 @@ void Form1::UpdateContent() {
             continue;
         }
         if (!update::IsPlainFileName(name)) {
-            qCWarning(lcUpdate).noquote() << "listed name is not a plain file name, skipped:" << name;
+            qCWarning(lcUpdate).noquote()
+                << "listed name is not a plain file name, skipped:" << name;
             continue;
         }
         SetStatus(QStringLiteral("Download:") + name);

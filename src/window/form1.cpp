@@ -5,9 +5,9 @@
 #include "platform/log.h"
 
 #include <QCloseEvent>
-#include <QLocale>
 #include <QFocusEvent>
 #include <QFont>
+#include <QLocale>
 
 namespace {
 
@@ -51,9 +51,8 @@ Form1::Form1(platform::Platform platform, QWidget* parent)
 
 Form1::~Form1() {
     // The players belong to the platform set; take them off the window before it goes.
-    for (platform::VisualControl* control :
-         std::initializer_list<platform::VisualControl*>{&ShockwaveFlash1, &ShockwaveFlash2,
-                                                         &MediaPlayer1}) {
+    for (platform::VisualControl* control : std::initializer_list<platform::VisualControl*>{
+             &ShockwaveFlash1, &ShockwaveFlash2, &MediaPlayer1}) {
         control->Widget()->setParent(nullptr);
     }
 }
@@ -215,9 +214,8 @@ void Form1::showEvent(QShowEvent* event) {
 void Form1::Form_Activate() {
     activated_ = true;
     auto& files = *platform_.files;
-    for (const QString& folder :
-         {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
-          kContentFolder + QStringLiteral("\\Buffer")}) {
+    for (const QString& folder : {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
+                                  kContentFolder + QStringLiteral("\\Buffer")}) {
         if (!files.CreateFolder(folder) && !files.FolderExists(folder)) {
             qCWarning(lcApp) << "cannot create folder" << folder;
         }

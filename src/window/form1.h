@@ -22,7 +22,7 @@ class Form1 : public QWidget {
     // Declared first: the controls below refer to the components it holds.
     platform::Platform platform_;
 
-public:
+  public:
     explicit Form1(platform::Platform platform, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -131,13 +131,13 @@ public:
     bool Activated() const { return activated_; }
     platform::Platform& Platform() { return platform_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildControls();
     void ConnectEvents();
     bool ContentFileFromCommand(const QString& name, const char* command, QString* path);

@@ -7,10 +7,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
-#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdio>
 
 namespace {
 

@@ -7,18 +7,18 @@
 
 // The photo area: it stretches its picture to its own size.
 class PhotoArea : public platform::VisualControl {
-public:
+  public:
     PhotoArea();
     QWidget* Widget() override { return &view_; }
     void SetPicture(const QImage& picture);
     const QImage& Picture() const;
 
-private:
+  private:
     class View : public QWidget {
-    public:
+      public:
         QImage picture;
 
-    protected:
+      protected:
         void paintEvent(QPaintEvent* event) override;
     };
     View view_;

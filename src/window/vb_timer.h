@@ -8,7 +8,7 @@
 // A window timer: it ticks every Interval milliseconds while it is enabled. An interval
 // of 0 never ticks. Changing the interval of a running timer starts its count afresh.
 class VbTimer : public QObject {
-public:
+  public:
     explicit VbTimer(int intervalMs = 0, bool enabled = false);
 
     void SetEnabled(bool enabled);
@@ -20,7 +20,7 @@ public:
 
     std::function<void()> Tick;
 
-private:
+  private:
     void Restart();
     QTimer timer_;
     int interval_ = 0;

@@ -10,7 +10,7 @@
 
 // Players that record every call and raise their events when a test says so.
 class FakeFlash : public platform::ShockwaveFlash {
-public:
+  public:
     QWidget* Widget() override { return &widget_; }
     void SetMovie(const QString& path) override {
         movie = path;
@@ -39,12 +39,12 @@ public:
     int currentFrame = 0;
     int totalFrames = 1;
 
-private:
+  private:
     QWidget widget_;
 };
 
 class FakeMedia : public platform::WindowsMediaPlayer {
-public:
+  public:
     QWidget* Widget() override { return &widget_; }
     void SetURL(const QString& value) override {
         url = value;
@@ -67,13 +67,13 @@ public:
     QString url;
     bool enabled = true;
 
-private:
+  private:
     QWidget widget_;
 };
 
 // A transfer control that answers from a table of addresses, on the event loop.
 class FakeInet : public QObject, public platform::Inet {
-public:
+  public:
     struct Answer {
         int code = 200;
         QByteArray body;
@@ -103,7 +103,7 @@ public:
     // Runs while a request waits for its answer, inside the program's pump.
     std::function<void(const QString& url)> whileWaiting;
 
-private:
+  private:
     QByteArray body_;
     qsizetype pos_ = 0;
     int code_ = 0;
@@ -111,7 +111,7 @@ private:
 };
 
 class FakeDialog : public platform::FileDialog {
-public:
+  public:
     void ShowOpen() override {
         ++shown;
         FileName = nextName;
@@ -122,7 +122,7 @@ public:
 };
 
 class FakeShell : public platform::Shell {
-public:
+  public:
     bool Open(const QString& address, int showCommand) override {
         opened << address + "|" + QString::number(showCommand);
         return true;
@@ -131,19 +131,19 @@ public:
 };
 
 class FakePointer : public platform::Pointer {
-public:
+  public:
     void SetCursorPos(int x, int y) override { moves << QPoint(x, y); }
     QList<QPoint> moves;
 };
 
 class FakeClock : public platform::Clock {
-public:
+  public:
     QString TimeText() override { return now; }
     QString now = "12:00:00";
 };
 
 class FakePowerOff : public platform::PowerOff {
-public:
+  public:
     void RequestPowerOff(std::function<void(const QString&)> done) override {
         ++requests;
         if (done) {
@@ -155,7 +155,7 @@ public:
 };
 
 class FakeDialUp : public platform::DialUp {
-public:
+  public:
     bool ActiveConnections(QList<platform::ActiveConnection>* out, QString* error) override {
         ++snapshots;
         if (!available) {
@@ -181,7 +181,7 @@ public:
 
 // A settings store in memory that counts its writes.
 class MemoryStore : public platform::SettingsStore {
-public:
+  public:
     std::optional<QString> Get(const QString& app, const QString& section,
                                const QString& key) override {
         if (unreadable) {

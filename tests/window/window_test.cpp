@@ -67,9 +67,8 @@ TEST(Settings, EveryKeystrokeAndClickIsStored) {
     rig.store->writes.clear();
     rig.form->extra->show();
     QTest::keyClicks(rig.form->TxttijdUit, "22:45");
-    EXPECT_EQ(rig.store->writes,
-              QStringList({"compuit=2", "compuit=22", "compuit=22:", "compuit=22:4",
-                           "compuit=22:45"}));
+    EXPECT_EQ(rig.store->writes, QStringList({"compuit=2", "compuit=22",
+                                              "compuit=22:", "compuit=22:4", "compuit=22:45"}));
     QTest::keyClicks(rig.form->TxttijdUit, "9");  // at most five characters
     EXPECT_EQ(rig.form->TxttijdUit->text(), "22:45");
 
@@ -115,7 +114,8 @@ TEST(Window, ResizeKeepsMainPlayerCoveringTheWindow) {
     QCoreApplication::processEvents();
     EXPECT_FLOAT_EQ(rig.flash1->Width(), rig.form->frameGeometry().width() * 15.0f);
     EXPECT_FLOAT_EQ(rig.flash1->Height(), rig.form->frameGeometry().height() * 15.0f);
-    EXPECT_EQ(rig.flash1->Widget()->geometry(), QRect(QPoint(0, 0), rig.form->frameGeometry().size()));
+    EXPECT_EQ(rig.flash1->Widget()->geometry(),
+              QRect(QPoint(0, 0), rig.form->frameGeometry().size()));
     EXPECT_FLOAT_EQ(rig.flash2->Width(), 10920);
     EXPECT_FLOAT_EQ(rig.media->Left(), 720);
     EXPECT_FLOAT_EQ(rig.media->Width(), 2400);

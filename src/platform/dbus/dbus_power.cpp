@@ -21,19 +21,18 @@ const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 void WhenDone(QObject* owner, const QDBusPendingCall& call,
               std::function<void(const QString& error)> done) {
     auto* watcher = new QDBusPendingCallWatcher(call, owner);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
-                     [watcher, done = std::move(done)] {
-                         const QDBusMessage reply = watcher->reply();
-                         QString error;
-                         if (reply.type() == QDBusMessage::ErrorMessage) {
-                             error = reply.errorName() + QStringLiteral(": ") +
-                                     reply.errorMessage();
-                         }
-                         watcher->deleteLater();
-                         if (done) {
-                             done(error);
-                         }
-                     });
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, owner, [watcher, done = std::move(done)] {
+            const QDBusMessage reply = watcher->reply();
+            QString error;
+            if (reply.type() == QDBusMessage::ErrorMessage) {
+                error = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+            }
+            watcher->deleteLater();
+            if (done) {
+                done(error);
+            }
+        });
 }
 
 // Reads one property, bounded by `timeoutMs`.
@@ -130,8 +129,8 @@ bool NetworkManagerDialUp::ActiveConnections(QList<ActiveConnection>* out, QStri
 
 void NetworkManagerDialUp::Deactivate(const ActiveConnection& connection,
                                       std::function<void(const QString& error)> done) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kNm, kNmPath, kNm,
-                                                       QStringLiteral("DeactivateConnection"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kNm, kNmPath, kNm, QStringLiteral("DeactivateConnection"));
     call << QVariant::fromValue(QDBusObjectPath(connection.path));
     WhenDone(this, bus_.asyncCall(call, timeoutMs_), std::move(done));
 }

@@ -9,24 +9,24 @@ namespace platform {
 
 // Power-off through systemd-logind: org.freedesktop.login1.Manager.PowerOff(false).
 class LogindPowerOff : public QObject, public PowerOff {
-public:
+  public:
     explicit LogindPowerOff(QDBusConnection bus, int timeoutMs = 5000);
     void RequestPowerOff(std::function<void(const QString& error)> done) override;
 
-private:
+  private:
     QDBusConnection bus_;
     int timeoutMs_;
 };
 
 // The active connections of NetworkManager, and their deactivation.
 class NetworkManagerDialUp : public QObject, public DialUp {
-public:
+  public:
     explicit NetworkManagerDialUp(QDBusConnection bus, int timeoutMs = 1000);
     bool ActiveConnections(QList<ActiveConnection>* out, QString* error) override;
     void Deactivate(const ActiveConnection& connection,
                     std::function<void(const QString& error)> done) override;
 
-private:
+  private:
     QDBusConnection bus_;
     int timeoutMs_;
 };

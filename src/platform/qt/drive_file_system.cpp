@@ -7,10 +7,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace platform {
 
@@ -19,12 +19,10 @@ namespace {
 constexpr qint64 kMaxFirstLine = 64 * 1024 * 1024;
 
 class QtFileWriter : public FileWriter {
-public:
+  public:
     explicit QtFileWriter(const QString& path) : file_(path) {}
     bool Open() { return file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
-    bool Write(const char* data, qint64 size) override {
-        return file_.write(data, size) == size;
-    }
+    bool Write(const char* data, qint64 size) override { return file_.write(data, size) == size; }
     bool Close() override {
         if (!file_.isOpen()) {
             return true;
@@ -36,7 +34,7 @@ public:
     }
     QString ErrorText() const override { return file_.errorString(); }
 
-private:
+  private:
     QFile file_;
 };
 
@@ -89,8 +87,7 @@ std::optional<QString> DriveFileSystem::Resolve(const QString& drivePath) const 
         QString chosen = part;
         if (!QFileInfo::exists(current + '/' + part)) {
             QStringList entries = QDir(current).entryList(
-                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                QDir::Name);
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
             for (const QString& entry : entries) {
                 if (entry.compare(part, Qt::CaseInsensitive) == 0) {
                     chosen = entry;
@@ -135,8 +132,8 @@ bool DriveFileSystem::CopyFile(const QString& source, const QString& target) {
     }
     // Copy beside the target, then put it in place, so that a failed copy loses nothing.
     const QFileInfo targetInfo(*to);
-    const QString temp = targetInfo.absolutePath() + QStringLiteral("/.") +
-                         targetInfo.fileName() + QStringLiteral(".dravonelle-copy");
+    const QString temp = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
+                         QStringLiteral(".dravonelle-copy");
     QFile::remove(temp);
     if (!QFile::copy(*from, temp)) {
         QFile::remove(temp);
@@ -144,8 +141,7 @@ bool DriveFileSystem::CopyFile(const QString& source, const QString& target) {
     }
     QFile(temp).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                QFile::ReadOther);
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(*to).constData()) !=
-        0) {
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(*to).constData()) != 0) {
         QFile::remove(temp);
         return false;
     }

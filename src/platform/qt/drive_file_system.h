@@ -8,7 +8,7 @@ namespace platform {
 // exists without regard to letter case (the exact spelling wins); a new component keeps
 // the spelling given.
 class DriveFileSystem : public FileSystem {
-public:
+  public:
     explicit DriveFileSystem(QString driveFolder);
     const QString& DriveFolder() const { return drive_; }
     // $XDG_DATA_HOME/dravonelle/drive_c, or ~/.local/share/dravonelle/drive_c.
@@ -26,7 +26,7 @@ public:
     bool ReplaceFile(const QString& source, const QString& target, QString* error) override;
     qint64 FileSize(const QString& path) const override;
 
-private:
+  private:
     std::optional<QString> Resolve(const QString& drivePath) const;
     QString drive_;
 };

@@ -35,8 +35,7 @@ std::optional<QImage> QtPictureLoader::LoadPicture(const QString& hostPath, QStr
     return image;
 }
 
-void QtFileDialog::FormatResults(const QStringList& files, QString* fileName,
-                                 QString* fileTitle) {
+void QtFileDialog::FormatResults(const QStringList& files, QString* fileName, QString* fileTitle) {
     fileName->clear();
     fileTitle->clear();
     if (files.size() == 1) {

@@ -10,38 +10,38 @@ class QWidget;
 namespace platform {
 
 class QtMessageBox : public MessageBox {
-public:
+  public:
     explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
     void Show(const QString& text) override;
     QWidget* owner_;
 };
 
 class QtPictureLoader : public PictureLoader {
-public:
+  public:
     std::optional<QImage> LoadPicture(const QString& hostPath, QString* error) override;
 };
 
 // Qt's open-file dialog, any file type, several files at once.
 class QtFileDialog : public FileDialog {
-public:
+  public:
     void ShowOpen() override;
     // Turns a list of chosen files into the dialog's two results.
     static void FormatResults(const QStringList& files, QString* fileName, QString* fileTitle);
 };
 
 class QtShell : public Shell {
-public:
+  public:
     bool Open(const QString& address, int showCommand) override;
 };
 
 class QtPointer : public Pointer {
-public:
+  public:
     void SetCursorPos(int x, int y) override;
 };
 
 // The local time of day in the system locale's long time format, without a time zone.
 class QtClock : public Clock {
-public:
+  public:
     QString TimeText() override;
     static QString FormatTime(const QTime& time, const QLocale& locale);
 };
@@ -49,10 +49,10 @@ public:
 // The classic 24-bit linear congruential generator, unseeded: the same sequence in
 // every run.
 class LcgRandom : public Random {
-public:
+  public:
     double Next() override;
 
-private:
+  private:
     quint32 state_ = 0x50000;
 };
 

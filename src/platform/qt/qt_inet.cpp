@@ -16,9 +16,8 @@ constexpr qint64 kReadBuffer = 256 * 1024;
 
 QtInet::QtInet() : manager_(new QNetworkAccessManager(this)) {
     progress_.setSingleShot(true);
-    connect(&progress_, &QTimer::timeout, this, [this] {
-        Fail(QStringLiteral("no progress for %1 s").arg(timeoutSeconds_));
-    });
+    connect(&progress_, &QTimer::timeout, this,
+            [this] { Fail(QStringLiteral("no progress for %1 s").arg(timeoutSeconds_)); });
 }
 
 QtInet::~QtInet() {

@@ -18,7 +18,7 @@ namespace platform {
 // arrives, so memory stays flat whatever its size; GetChunk reads it back once the
 // response is complete. A request with no progress for the time-out fails.
 class QtInet : public QObject, public Inet {
-public:
+  public:
     QtInet();
     ~QtInet() override;
 
@@ -31,7 +31,7 @@ public:
     qint64 AnnouncedLength() const override { return announced_; }
     QString ErrorText() const override { return error_; }
 
-private:
+  private:
     void OnReadyRead();
     void OnFinished();
     void Fail(const QString& reason);

@@ -6,7 +6,7 @@ namespace platform {
 
 // The settings store in one INI file per application: section = group, key = key.
 class QtSettingsStore : public SettingsStore {
-public:
+  public:
     // `folder` holds "<app>/<app>.conf"; normally $XDG_CONFIG_HOME.
     explicit QtSettingsStore(QString folder);
     std::optional<QString> Get(const QString& app, const QString& section,
@@ -20,7 +20,7 @@ public:
     // $XDG_CONFIG_HOME, or ~/.config.
     static QString DefaultFolder();
 
-private:
+  private:
     QString folder_;
 };
 

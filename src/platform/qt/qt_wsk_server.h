@@ -16,7 +16,7 @@ namespace platform {
 // never runs inside another handler's socket call; a data notice is delivered only while
 // data is waiting.
 class QtWskServer : public QObject, public WskServer {
-public:
+  public:
     QtWskServer();
     ~QtWskServer() override;
 
@@ -29,7 +29,7 @@ public:
     bool IsConnected(int index) const override;
     int Count() const override;
 
-private:
+  private:
     void OnNewConnection();
     void Attach(int index, QTcpSocket* socket);
     QTcpSocket* Socket(int index) const;

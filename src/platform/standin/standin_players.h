@@ -11,15 +11,15 @@ namespace platform {
 // Stand-in players: a plain surface that names the loaded file. They keep what was set
 // and raise no events by themselves.
 class StandInSurface : public QWidget {
-public:
+  public:
     QString text;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
 class StandInFlashPlayer : public ShockwaveFlash {
-public:
+  public:
     QWidget* Widget() override { return &surface_; }
     void SetMovie(const QString& path) override;
     QString Movie() const override { return movie_; }
@@ -30,7 +30,7 @@ public:
     int CurrentFrame() override { return frame_; }
     int TotalFrames() override { return 1; }
 
-private:
+  private:
     void Repaint();
     StandInSurface surface_;
     QString movie_;
@@ -40,7 +40,7 @@ private:
 };
 
 class StandInMediaPlayer : public WindowsMediaPlayer {
-public:
+  public:
     QWidget* Widget() override { return &surface_; }
     void SetURL(const QString& url) override;
     QString URL() const override { return url_; }
@@ -48,7 +48,7 @@ public:
     void SetStretchToFit(bool) override {}
     void SetEnabled(bool) override {}
 
-private:
+  private:
     StandInSurface surface_;
     QString url_;
 };
