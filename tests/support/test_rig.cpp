@@ -28,7 +28,7 @@ TestRig::TestRig(Options options) {
                    "http://radio.test/radio.asx"};
     auto drive = std::make_unique<platform::DriveFileSystem>(temp.path() + "/drive_c");
     files = drive.get();
-    p.files = std::move(drive);
+    p.files = options.wrapFiles ? options.wrapFiles(std::move(drive)) : std::move(drive);
     auto f1 = std::make_unique<FakeFlash>();
     auto f2 = std::make_unique<FakeFlash>();
     auto m = std::make_unique<FakeMedia>();
@@ -71,6 +71,7 @@ TestRig::TestRig(Options options) {
     dialUp = du.get();
     p.dialUp = std::move(du);
     p.pushPort = options.port;
+    p.pushIdleTimeoutMs = options.pushIdleMs;
     p.programFolder = temp.path() + "/program";
     form = std::make_unique<Form1>(std::move(p));
 }

@@ -14,6 +14,10 @@ struct TestRig {
         bool realStore = false;  // the QSettings store in the temporary folder
         bool realInet = false;   // the QNetworkAccessManager transfer control
         quint16 port = 0;        // the push server's port; 0 takes a free one
+        int pushIdleMs = 10 * 60 * 1000;
+        // Puts a layer between the window and the real drive (to make it fail).
+        std::function<std::unique_ptr<platform::FileSystem>(std::unique_ptr<platform::FileSystem>)>
+            wrapFiles;
     };
     TestRig();
     explicit TestRig(Options options);

@@ -1,0 +1,347 @@
+#include "support/test_rig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A peer that speaks the protocol by hand.
+class Peer {
+  public:
+    explicit Peer(quint16 port) {
+        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        connected = PumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; });
+    }
+    // Sends one message and waits until the display has taken it (its reply, or a
+    // moment of quiet for messages without one).
+    QByteArray Send(const QByteArray& message, int replyBytes = 7) {
+        socket.write(message);
+        socket.flush();
+        if (replyBytes == 0) {
+            PumpUntil([] { return false; }, 150);
+            return socket.readAll();
+        }
+        PumpUntil([&] { return socket.bytesAvailable() >= replyBytes || Closed(); }, 3000);
+        return socket.read(replyBytes);
+    }
+    bool Closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+    bool WaitClosed() {
+        return PumpUntil([&] { return Closed(); }, 3000);
+    }
+
+    QTcpSocket socket;
+    bool connected = false;
+};
+
+class PushServer : public ::testing::Test {
+  protected:
+    explicit PushServer(TestRig::Options options = {}) : rig(options) {}
+    void SetUp() override {
+        rig.Load();
+        rig.form->Form_Activate();  // creates the content folder
+        port = rig.sockets->LocalPort(0);
+    }
+    // Runs the push client against the display; returns its exit status.
+    int Push(const QStringList& args, QString* output = nullptr) {
+        QProcess client;
+        client.start(DRAVONELLE_PUSH_CLIENT,
+                     QStringList({"--port", QString::number(port), "--timeout", "5"}) +
+                         QStringList({"127.0.0.1"}) + args);
+        PumpUntil([&] { return client.state() == QProcess::NotRunning; }, 30000);
+        if (output) {
+            *output = client.readAllStandardOutput() + client.readAllStandardError();
+        }
+        return client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+    }
+    QString Local(const QString& name, const QByteArray& bytes) {
+        const QString path = rig.temp.path() + "/" + name;
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return path;
+    }
+    QStringList ContentFiles() {
+        return QDir(rig.Host("c:\\fileftp"))
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    TestRig rig;
+    quint16 port = 0;
+};
+
+QByteArray Pattern(qsizetype size) {
+    QByteArray bytes(size, 0);
+    for (qsizetype i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(PushServer, ClientPushesSeveralFilesOverOneConnection) {
+    const QByteArray big = Pattern(300 * 1024 + 17);
+    QString output;
+    ASSERT_EQ(Push({Local("a.bin", big) + "=News.swf", Local("b.txt", "hello"), Local("empty", "")},
+                   &output),
+              0)
+        << output.toStdString();
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\News.swf"), big);
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\b.txt"), "hello");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\empty"), "");
+    EXPECT_TRUE(PumpUntil([&] { return rig.form->lblInfo->text() == "Connection Closed..."; }));
+    // The name keeps its case, and no temporary file stays behind.
+    EXPECT_EQ(ContentFiles(), QStringList({"News.swf", "b.txt", "empty"}));
+}
+
+TEST_F(PushServer, ClientKeepsDataThatLooksLikeControlWordsAsData) {
+    const QByteArray tricky = "Msg_Eof_" + Pattern(100) + "Msg_Dst_xyz" + Pattern(50) + "Msg_Eof_";
+    ASSERT_EQ(Push({"--chunk", "16", Local("t", tricky) + "=tricky.bin"}), 0);
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\tricky.bin"), tricky);
+}
+
+TEST_F(PushServer, PushOverALongerFileLeavesNoTail) {
+    rig.WriteDriveFile("c:\\fileftp\\same.txt", "a much longer old content");
+    ASSERT_EQ(Push({Local("s", "new") + "=same.txt"}), 0);
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\same.txt"), "new");
+}
+
+TEST_F(PushServer, ReadsAreClassifiedByTheirFirstEightBytes) {
+    Peer peer(port);
+    ASSERT_TRUE(peer.connected);
+    EXPECT_TRUE(
+        PumpUntil([&] { return rig.form->lblInfo->text() == "Connection Estabilished..."; }));
+    EXPECT_EQ(peer.Send("Msg_Dst_000Case.bin"), "Msg_OkS");
+    EXPECT_EQ(peer.Send("Msg_eof_"), "Msg_Rec");  // lower case: data
+    EXPECT_EQ(peer.Send("Msg_Eo"), "Msg_Rec");    // shorter than 8: data
+    EXPECT_EQ(peer.Send("abc"), "Msg_Rec");       // one chunk in two reads: two replies
+    EXPECT_EQ(peer.Send("def"), "Msg_Rec");
+    // The end of one file and the name of the next in one read: the name is lost.
+    EXPECT_EQ(peer.Send("Msg_Eof_Msg_Dst_000Lost.bin", 0), "");
+    EXPECT_EQ(rig.form->lblInfo->text(), "File Received...");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\Case.bin"), "Msg_eof_Msg_Eoabcdef");
+    EXPECT_FALSE(rig.files->FileExists("c:\\fileftp\\Lost.bin"));
+    // Data that begins with a control word is taken for it.
+    EXPECT_EQ(peer.Send("Msg_Dst_000Next.bin"), "Msg_OkS");
+    EXPECT_EQ(peer.Send("Msg_Dst_000Other.bin"), "Msg_OkS");
+    EXPECT_EQ(peer.Send("xyz"), "Msg_Rec");
+    EXPECT_EQ(peer.Send("Msg_Eof_", 0), "");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\Other.bin"), "xyz");
+    EXPECT_FALSE(rig.files->FileExists("c:\\fileftp\\Next.bin"));
+}
+
+TEST_F(PushServer, DataBeforeDestinationClosesOnlyThatConnection) {
+    Peer first(port);
+    first.socket.write("stray data");
+    EXPECT_TRUE(first.WaitClosed());
+    EXPECT_EQ(rig.form->lblInfo->text(), "data before any destination");
+    EXPECT_TRUE(rig.form->isEnabled());
+    ASSERT_EQ(Push({Local("after", "still working") + "=after.txt"}), 0);
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\after.txt"), "still working");
+}
+
+TEST_F(PushServer, ShortDestinationIsAFailure) {
+    Peer peer(port);
+    peer.socket.write("Msg_Dst_00");
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_EQ(rig.form->lblInfo->text(), "destination message too short");
+}
+
+TEST_F(PushServer, NamesThatLeaveTheContentFolderWriteNothing) {
+    QDir().mkpath(rig.Host("c:\\fileftp\\sub"));
+    const QString outside = rig.temp.path() + "/outside.txt";
+    const QStringList names = {"..\\outside.txt",
+                               "../../outside.txt",
+                               "/tmp/outside.txt",
+                               "c:\\outside.txt",
+                               "\\outside.txt",
+                               "x*.txt",
+                               "",
+                               "sub\\",
+                               "bad\x01name",
+                               "missing\\dir.txt"};
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        Peer peer(port);
+        EXPECT_EQ(peer.Send("Msg_Dst_000" + name.toUtf8()), "Msg_OkS");
+        peer.socket.write("payload");
+        EXPECT_TRUE(peer.WaitClosed());
+        EXPECT_TRUE(rig.form->lblInfo->text().startsWith("cannot store"))
+            << rig.form->lblInfo->text().toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(outside));
+    EXPECT_FALSE(QFile::exists("/tmp/outside.txt"));
+    EXPECT_TRUE(ContentFiles().isEmpty()) << ContentFiles().join(",").toStdString();
+    // A folder part inside the content folder is allowed.
+    ASSERT_EQ(Push({Local("in", "inside") + "=sub\\In.txt"}), 0);
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\sub\\In.txt"), "inside");
+}
+
+TEST_F(PushServer, CutTransferKeepsTheOldFile) {
+    rig.WriteDriveFile("c:\\fileftp\\keep.swf", "old movie");
+    {
+        Peer peer(port);
+        EXPECT_EQ(peer.Send("Msg_Dst_000keep.swf"), "Msg_OkS");
+        EXPECT_EQ(peer.Send("half of the new"), "Msg_Rec");
+        peer.socket.abort();
+    }
+    EXPECT_TRUE(PumpUntil([&] { return rig.form->lblInfo->text() == "Connection Closed..."; }));
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\keep.swf"), "old movie");
+    EXPECT_EQ(ContentFiles(), QStringList({"keep.swf"}));
+    // A new destination in the middle of a file drops the unfinished one too.
+    Peer peer(port);
+    EXPECT_EQ(peer.Send("Msg_Dst_000keep.swf"), "Msg_OkS");
+    EXPECT_EQ(peer.Send("partial"), "Msg_Rec");
+    EXPECT_EQ(peer.Send("Msg_Dst_000other.swf"), "Msg_OkS");
+    EXPECT_EQ(peer.Send("Msg_Eof_", 0), "");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\keep.swf"), "old movie");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\other.swf"), "");
+}
+
+TEST_F(PushServer, NewConnectionTakesThePlaceOfThePreviousOne) {
+    Peer first(port);
+    EXPECT_EQ(first.Send("Msg_Dst_000one.txt"), "Msg_OkS");
+    EXPECT_EQ(first.Send("unfinished"), "Msg_Rec");
+    Peer second(port);
+    EXPECT_TRUE(first.WaitClosed());
+    EXPECT_EQ(second.Send("Msg_Dst_000two.txt"), "Msg_OkS");
+    EXPECT_EQ(second.Send("done"), "Msg_Rec");
+    EXPECT_EQ(second.Send("Msg_Eof_", 0), "");
+    EXPECT_EQ(ContentFiles(), QStringList({"two.txt"}));
+}
+
+TEST_F(PushServer, SocketErrorIsReportedOnTheStatusLine) {
+    const QString before = rig.form->lblInfo->text();
+    rig.form->WskServer_Error(1, 0, "nothing");
+    EXPECT_EQ(rig.form->lblInfo->text(), before);
+    rig.form->WskServer_Error(1, 10054, "reset");
+    EXPECT_EQ(rig.form->lblInfo->text(), "10054");
+}
+
+namespace {
+
+// A drive whose files take only a few bytes, as on a full disk.
+class SmallDisk : public platform::FileSystem {
+  public:
+    explicit SmallDisk(std::unique_ptr<platform::FileSystem> real) : real_(std::move(real)) {}
+    std::optional<QString> HostPath(const QString& p) const override { return real_->HostPath(p); }
+    bool FileExists(const QString& p) const override { return real_->FileExists(p); }
+    bool FolderExists(const QString& p) const override { return real_->FolderExists(p); }
+    bool DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
+    bool CopyFile(const QString& s, const QString& t) override { return real_->CopyFile(s, t); }
+    bool CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
+    QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
+    std::optional<QString> ReadFirstItem(const QString& p) const override {
+        return real_->ReadFirstItem(p);
+    }
+    std::unique_ptr<platform::FileWriter> CreateFile(const QString& p, QString* e) override {
+        auto inner = real_->CreateFile(p, e);
+        if (!inner) {
+            return nullptr;
+        }
+        return std::make_unique<Writer>(std::move(inner));
+    }
+    bool ReplaceFile(const QString& s, const QString& t, QString* e) override {
+        return real_->ReplaceFile(s, t, e);
+    }
+    qint64 FileSize(const QString& p) const override { return real_->FileSize(p); }
+
+  private:
+    class Writer : public platform::FileWriter {
+      public:
+        explicit Writer(std::unique_ptr<platform::FileWriter> inner) : inner_(std::move(inner)) {}
+        bool Write(const char* data, qint64 size) override {
+            if (written_ + size > 10) {
+                return false;
+            }
+            written_ += size;
+            return inner_->Write(data, size);
+        }
+        bool Close() override { return inner_->Close(); }
+        QString ErrorText() const override { return "No space left on device"; }
+
+      private:
+        std::unique_ptr<platform::FileWriter> inner_;
+        qint64 written_ = 0;
+    };
+    std::unique_ptr<platform::FileSystem> real_;
+};
+
+TestRig::Options SmallDiskOptions() {
+    TestRig::Options options;
+    options.wrapFiles = [](std::unique_ptr<platform::FileSystem> real) {
+        return std::make_unique<SmallDisk>(std::move(real));
+    };
+    options.pushIdleMs = 300;
+    return options;
+}
+
+class PushServerOnSmallDisk : public PushServer {
+  protected:
+    PushServerOnSmallDisk() : PushServer(SmallDiskOptions()) {}
+};
+
+}  // namespace
+
+TEST_F(PushServerOnSmallDisk, FailedWriteIsReportedAndNothingIsLost) {
+    rig.WriteDriveFile("c:\\fileftp\\big.swf", "the old movie");
+    QString output;
+    EXPECT_EQ(Push({Local("big", Pattern(5000)) + "=big.swf"}, &output), 4);
+    EXPECT_TRUE(rig.form->lblInfo->text().contains("No space left on device"));
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\big.swf"), "the old movie");
+    EXPECT_EQ(ContentFiles(), QStringList({"big.swf"}));
+    ASSERT_EQ(Push({Local("small", "tiny") + "=small.txt"}), 0);  // still listening
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\small.txt"), "tiny");
+}
+
+TEST_F(PushServerOnSmallDisk, SilentConnectionIsClosedAfterTheIdleTime) {
+    Peer peer(port);
+    EXPECT_EQ(peer.Send("Msg_Dst_000slow.txt"), "Msg_OkS");
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_FALSE(rig.files->FileExists("c:\\fileftp\\slow.txt"));
+    EXPECT_EQ(ContentFiles(), QStringList());
+}
+
+TEST(PushClient, ReportsAMissingDisplayAndMissingFiles) {
+    QProcess client;
+    client.start(DRAVONELLE_PUSH_CLIENT, {"--port", "1", "--timeout", "2", "127.0.0.1",
+                                          DRAVONELLE_TEST_DATA "/CMakeLists.txt"});
+    ASSERT_TRUE(client.waitForFinished(10000));
+    EXPECT_EQ(client.exitCode(), 3);
+    client.start(DRAVONELLE_PUSH_CLIENT, {"127.0.0.1", "/no/such/file"});
+    ASSERT_TRUE(client.waitForFinished(10000));
+    EXPECT_EQ(client.exitCode(), 5);
+}
+
+// ---- The operator's import ----
+
+TEST_F(PushServer, ImportCopiesUnderLowerCasedNames) {
+    const QString folder = rig.temp.path() + "/stick";
+    QDir().mkpath(folder);
+    for (const char* name : {"Photo.JPG", "A.swf", "b.TXT", "News.Jpg"}) {
+        QFile file(folder + "/" + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(name);
+    }
+    rig.WriteDriveFile("c:\\fileftp\\a.swf", "old");
+    rig.dialog->nextName = folder + "/Photo.JPG";
+    rig.dialog->nextTitle = "Photo.JPG";
+    rig.form->FileCopyButton_Click();
+    rig.dialog->nextName = folder + QChar(0) + "A.swf" + QChar(0) + "b.TXT" + QChar(0) +
+                           "Missing.png" + QChar(0) + "News.Jpg";
+    rig.dialog->nextTitle = "";
+    rig.form->FileCopyButton_Click();
+    EXPECT_EQ(ContentFiles(), QStringList({"a.swf", "b.txt", "news.jpg", "photo.jpg"}));
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\a.swf"), "A.swf");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\news.jpg"), "News.Jpg");
+    EXPECT_EQ(rig.form->lblInfo->text(), "Copy failed: Missing.png");
+    // A cancelled dialog copies nothing.
+    rig.dialog->nextName = "";
+    rig.form->FileCopyButton_Click();
+    EXPECT_EQ(ContentFiles().size(), 4);
+    EXPECT_EQ(rig.dialog->shown, 3);
+}
