@@ -24,8 +24,9 @@ TestRig::TestRig(Options options) {
         store = memory.get();
         p.settings = std::move(memory);
     }
-    p.endpoints = {"site.test", "http://weather.test/freedata/meerdaagsebanner.jpg",
-                   "http://radio.test/radio.asx"};
+    p.endpoints = options.endpoints.value_or(
+        platform::Endpoints{"site.test", "http://weather.test/freedata/meerdaagsebanner.jpg",
+                            "http://radio.test/radio.asx"});
     auto drive = std::make_unique<platform::DriveFileSystem>(temp.path() + "/drive_c");
     files = drive.get();
     p.files = options.wrapFiles ? options.wrapFiles(std::move(drive)) : std::move(drive);

@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""A content site on loopback for the update tests.
+
+Serves the files under ROOT and logs every request line to ROOT/../requests.log.
+Paths named in ROOT/../faults (one "path action" a line, path without the query)
+misbehave instead: status N (answer with that status and a small error page),
+reset (announce 100000 bytes, send 1000, then reset the connection), short (announce
+2000 bytes, send 1000, then close), hang (never answer), slow (send the file in
+pieces over about a second). Prints its port on the first line of standard output.
+"""
+import http.server
+import os
+import socket
+import struct
+import sys
+import time
+import urllib.parse
+
+ROOT = os.path.abspath(sys.argv[1])
+STATE = os.path.dirname(ROOT)
+
+
+def faults():
+    table = {}
+    try:
+        with open(os.path.join(STATE, "faults")) as f:
+            for line in f:
+                parts = line.split()
+                if len(parts) == 2:
+                    table[parts[0]] = parts[1]
+    except FileNotFoundError:
+        pass
+    return table
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=ROOT, **kwargs)
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        with open(os.path.join(STATE, "requests.log"), "a") as log:
+            log.write(self.path + "\n")
+        path = urllib.parse.urlsplit(self.path).path
+        action = faults().get(path)
+        if action is None:
+            return super().do_GET()
+        if action.isdigit():
+            body = b"<html>error page</html>"
+            self.send_response(int(action))
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+        elif action == "reset":
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b"x" * 1000)
+            self.wfile.flush()
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+            self.close_connection = True
+        elif action == "short":
+            self.send_response(200)
+            self.send_header("Content-Length", "2000")
+            self.end_headers()
+            self.wfile.write(b"y" * 1000)
+            self.close_connection = True
+        elif action == "hang":
+            time.sleep(30)
+            self.close_connection = True
+        elif action == "slow":
+            with open(os.path.join(ROOT, path.lstrip("/")), "rb") as f:
+                data = f.read()
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            step = max(1, len(data) // 10)
+            for i in range(0, len(data), step):
+                self.wfile.write(data[i:i + step])
+                self.wfile.flush()
+                time.sleep(0.1)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+
+server = Server(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()

@@ -1,0 +1,342 @@
+#include "support/test_rig.h"
+#include "update/listing.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Bytes(qsizetype size, char fill) {
+    return QByteArray(size, fill);
+}
+
+// A content site served by a real HTTP server on loopback, and a window that fetches
+// from it with the real transfer control.
+class UpdateCycle : public ::testing::Test {
+  protected:
+    UpdateCycle() {
+        QDir().mkpath(Www() + "/test/fotos");
+        QDir().mkpath(Www() + "/freedata");
+        server.setProgram("python3");
+        server.setArguments({DRAVONELLE_TEST_DATA "/update/content_site.py", Www()});
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start();
+        if (server.waitForReadyRead(10000)) {
+            port = server.readLine().trimmed().toUShort();
+        }
+        const QString base = "http://127.0.0.1:" + QString::number(port);
+        TestRig::Options options;
+        options.realInet = true;
+        options.endpoints =
+            platform::Endpoints{"127.0.0.1:" + QString::number(port),
+                                base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"};
+        rig = std::make_unique<TestRig>(options);
+    }
+    ~UpdateCycle() override {
+        rig.reset();
+        server.kill();
+        server.waitForFinished();
+    }
+    void SetUp() override {
+        ASSERT_NE(port, 0) << "the content site did not start";
+        rig->Load();
+        rig->flash1->calls.clear();
+        SiteFile("test/flash.txt", "tekst");
+        SiteFile("test/dravonelle.swf", "FWS main movie");
+        SiteFile("freedata/meerdaagsebanner.jpg", "banner");
+        SiteFile("test/fotos/a.jpg", Bytes(700, 'a'));
+        SiteFile("test/fotos/b.png", Bytes(300, 'b'));
+        Listing("a.jpg;s1;700;b.png;s1;300");
+    }
+
+    QString State() const { return rig_temp.path(); }
+    QString Www() const { return State() + "/www"; }
+    void SiteFile(const QString& path, const QByteArray& bytes) {
+        QFile file(Www() + "/" + path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    void Listing(const QByteArray& text) { SiteFile("testdir.php", text); }
+    void Fault(const QString& path, const QString& action) {
+        QFile file(State() + "/faults");
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write((path + " " + action + "\n").toUtf8());
+    }
+    void ClearFaults() { QFile::remove(State() + "/faults"); }
+    // The request paths since the last call, without the listing's number.
+    QStringList Requests() {
+        QFile file(State() + "/requests.log");
+        QStringList lines;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : file.readAll().split('\n')) {
+                const qsizetype query = line.indexOf('?');
+                if (!line.isEmpty()) {
+                    lines << QString::fromUtf8(query < 0 ? line : line.left(query));
+                }
+            }
+            file.remove();
+        }
+        return lines;
+    }
+    QStringList FixedRequests() const {
+        return {"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php"};
+    }
+    void Cycle() { rig->form->UpdateContent(); }
+
+    QTemporaryDir rig_temp;
+    QProcess server;
+    quint16 port = 0;
+    std::unique_ptr<TestRig> rig;
+};
+
+}  // namespace
+
+TEST_F(UpdateCycle, StartUpCycleFetchesMovesAndLoadsTheMainMovie) {
+    rig->form->Form_Activate();
+    EXPECT_EQ(Requests(), FixedRequests() + QStringList({"/test/fotos/a.jpg", "/test/fotos/b.png",
+                                                         "/freedata/meerdaagsebanner.jpg"}));
+    auto& r = *rig;
+    EXPECT_EQ(r.ReadDriveFile("c:\\fileftp\\flash.txt"), "tekst");
+    EXPECT_EQ(r.ReadDriveFile("c:\\fileftp\\dravonelle.swf"), "FWS main movie");
+    EXPECT_EQ(r.ReadDriveFile("c:\\fileftp\\file.txt"), "a.jpg;s1;700;b.png;s1;300");
+    EXPECT_EQ(r.ReadDriveFile("c:\\fileftp\\weerbericht.jpg"), "banner");
+    // The start-up cycle moves what it parked at its own end.
+    EXPECT_EQ(r.ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), Bytes(700, 'a'));
+    EXPECT_EQ(r.files->ListPlainFiles("c:\\fileftp\\Buffer"), QStringList());
+    EXPECT_EQ(r.form->ExpectedBytes, 1000);
+    EXPECT_EQ(r.form->lblInfo->text(), "Geen verbinding");
+    EXPECT_EQ(r.dialUp->snapshots, 1);
+    const QStringList& calls = r.flash1->calls;
+    ASSERT_GE(calls.size(), 4);
+    EXPECT_EQ(calls.first(), "Movie=" + r.temp.path() + "/program\\download.swf");
+    EXPECT_EQ(calls[1], "Status=Maakt verbinding..");
+    EXPECT_EQ(calls.mid(calls.size() - 3),
+              QStringList({"Movie=c:\\fileftp\\dravonelle.swf", "Rewind", "Play"}));
+    EXPECT_TRUE(calls.contains("Status=Downloading: 25 %"));
+    EXPECT_TRUE(calls.contains("Status=Downloading: 76 %"));
+    EXPECT_TRUE(r.form->RadioPlaying);
+    EXPECT_FALSE(r.form->Updating);
+    EXPECT_FALSE(r.form->DownloadScreenShown);
+    EXPECT_TRUE(r.form->BufferPending);
+}
+
+TEST_F(UpdateCycle, SameListingAgainFetchesOnlyTheFixedFiles) {
+    rig->form->Form_Activate();
+    Requests();
+    Cycle();
+    EXPECT_EQ(Requests(), FixedRequests() + QStringList({"/freedata/meerdaagsebanner.jpg"}));
+    EXPECT_EQ(rig->form->ExpectedBytes, 0);
+    EXPECT_FALSE(rig->form->BufferPending);  // cleared by the move at the cycle's start
+}
+
+TEST_F(UpdateCycle, ChangedStampsAndNamesDifferingInCaseAreFetchedAgain) {
+    rig->form->Form_Activate();
+    Requests();
+    SiteFile("test/fotos/A.jpg", Bytes(10, 'A'));
+    // A trailing ";" makes a seventh, empty field, which is ignored.
+    Listing("a.jpg;s2;700;b.png;s1;300;A.jpg;s1;10;");
+    Cycle();
+    EXPECT_EQ(Requests(), FixedRequests() + QStringList({"/test/fotos/a.jpg", "/test/fotos/A.jpg",
+                                                         "/freedata/meerdaagsebanner.jpg"}));
+    EXPECT_EQ(rig->form->ExpectedBytes, 710);
+    // Parked until the next cycle starts.
+    EXPECT_FALSE(rig->files->ListPlainFiles("c:\\fileftp\\BUFFER").isEmpty());
+    Cycle();
+    EXPECT_TRUE(rig->files->ListPlainFiles("c:\\fileftp\\BUFFER").isEmpty());
+}
+
+TEST_F(UpdateCycle, ExcludedAndUnsafeNamesAreCountedButNeverFetched) {
+    Listing("dir.php;1;5;file.txt;1;7;.;1;11;..;1;13;../evil;1;17;sub/x;1;19;;1;23;b.png;1;300");
+    rig->form->Form_Activate();
+    EXPECT_EQ(Requests(), FixedRequests() +
+                              QStringList({"/test/fotos/b.png", "/freedata/meerdaagsebanner.jpg"}));
+    EXPECT_EQ(rig->form->ExpectedBytes, 5 + 7 + 11 + 13 + 17 + 19 + 23 + 300);
+    EXPECT_FALSE(QFile::exists(rig->temp.path() + "/drive_c/evil"));
+}
+
+TEST_F(UpdateCycle, ListedMainMovieLandsInTheContentFolderAndIsLoadedNextCycle) {
+    SiteFile("test/fotos/dravonelle.swf", "FWS new movie");
+    Listing("dravonelle.swf;v2;13");
+    rig->form->Form_Activate();
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\dravonelle.swf"), "FWS new movie");
+    EXPECT_TRUE(rig->form->MainMovieChanged);
+    rig->flash1->calls.clear();
+    Cycle();
+    EXPECT_EQ(rig->flash1->calls.mid(0, 4),
+              QStringList({"Movie=" + rig->temp.path() + "/program\\download.swf",
+                           "Movie=c:\\fileftp\\dravonelle.swf", "Rewind", "Play"}));
+    EXPECT_FALSE(rig->form->MainMovieChanged);
+    // The fixed fetch of this cycle brought the site's root movie again.
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\dravonelle.swf"), "FWS main movie");
+}
+
+TEST_F(UpdateCycle, FailedFetchesKeepThePreviousFiles) {
+    rig->form->Form_Activate();
+    rig->anyInet->SetRequestTimeout(1);
+    Fault("/test/flash.txt", "500");
+    Fault("/test/dravonelle.swf", "reset");
+    Fault("/freedata/meerdaagsebanner.jpg", "short");
+    Fault("/test/fotos/a.jpg", "hang");
+    Fault("/test/fotos/b.png", "404");
+    Listing("a.jpg;s2;700;b.png;s2;300");
+    SiteFile("test/flash.txt", "new text");
+    Cycle();
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\flash.txt"), "tekst");
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\dravonelle.swf"), "FWS main movie");
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\weerbericht.jpg"), "banner");
+    EXPECT_FALSE(rig->files->FileExists("c:\\fileftp\\Buffer\\a.jpg"));
+    EXPECT_EQ(rig->form->lblInfo->text(), "Geen verbinding");
+    EXPECT_EQ(rig->files->ListPlainFiles("c:\\fileftp\\.download"), QStringList());
+    // The entries that failed are asked for again by the next cycle.
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\file.txt"), "");
+    ClearFaults();
+    Requests();
+    Cycle();
+    EXPECT_EQ(Requests(), FixedRequests() + QStringList({"/test/fotos/a.jpg", "/test/fotos/b.png",
+                                                         "/freedata/meerdaagsebanner.jpg"}));
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\flash.txt"), "new text");
+}
+
+TEST_F(UpdateCycle, UnreachableSiteEndsTheCycle) {
+    rig->form->Lokatie->setText("http://127.0.0.1:1/test");
+    rig->form->Form_Activate();
+    EXPECT_EQ(rig->form->lblInfo->text(), "Geen verbinding");
+    EXPECT_FALSE(rig->form->Updating);
+    EXPECT_TRUE(rig->form->RadioPlaying);
+}
+
+TEST_F(UpdateCycle, EventsAreHandledWhileAFetchWaitsAndASecondCycleLeavesNoTrace) {
+    Fault("/test/fotos/a.jpg", "slow");
+    bool commandRan = false;
+    QString captionInside;
+    QTimer::singleShot(300, rig->form.get(), [&] {
+        ASSERT_TRUE(rig->form->Updating);
+        captionInside = rig->form->lblInfo->text();
+        rig->form->UpdateContent();  // returns at once
+        EXPECT_EQ(rig->form->lblInfo->text(), captionInside);
+        rig->form->ShockwaveFlash1_FSCommand("radio", "");
+        commandRan = rig->form->RadioPlaying;
+    });
+    rig->form->Form_Activate();
+    EXPECT_TRUE(commandRan);
+    EXPECT_EQ(captionInside, "Download:a.jpg");
+    EXPECT_EQ(Requests().count("/testdir.php"), 1);
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), Bytes(700, 'a'));
+}
+
+TEST_F(UpdateCycle, CloseDuringACycleEndsItSafely) {
+    rig->form->Form_Activate();
+    Requests();
+    rig->WriteDriveFile("c:\\fileftp\\Buffer\\keep.jpg", "parked");
+    Fault("/test/fotos/a.jpg", "slow");
+    Listing("a.jpg;s3;700");
+    rig->form->show();
+    rig->form->StopRadio();
+    QTimer::singleShot(300, rig->form.get(), [&] { rig->form->close(); });
+    Cycle();
+    EXPECT_TRUE(rig->form->Closing());
+    EXPECT_FALSE(rig->form->Updating);
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), Bytes(700, 'a'));
+    EXPECT_FALSE(rig->files->FileExists("c:\\fileftp\\Buffer\\a.jpg"));
+    EXPECT_EQ(rig->files->ListPlainFiles("c:\\fileftp\\.download"), QStringList());
+    EXPECT_FALSE(Requests().contains("/freedata/meerdaagsebanner.jpg"));
+}
+
+// ---- The driver on a fake transfer control ----
+
+namespace {
+
+class Driver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rig.Load();
+        rig.files->CreateFolder("c:\\fileftp");
+        rig.files->CreateFolder("c:\\fileftp\\Buffer");
+        rig.form->ExpectedBytes = 1000;
+        rig.form->DownloadedBytes = 0;
+    }
+    QStringList Progress() {
+        QStringList texts;
+        for (const QString& call : rig.flash1->setVariables) {
+            if (call.startsWith("Status=")) {
+                texts << call.mid(7);
+            }
+        }
+        return texts;
+    }
+    TestRig rig;
+};
+
+}  // namespace
+
+TEST_F(Driver, ProgressAfterEveryFullPieceOnly) {
+    rig.inet->answers["http://x/512"] = {200, Bytes(512, 'x')};
+    rig.inet->answers["http://x/300"] = {200, Bytes(300, 'y')};
+    rig.inet->answers["http://x/0"] = {200, ""};
+    EXPECT_TRUE(rig.form->DownloadFile("http://x/512", "five.bin"));
+    EXPECT_EQ(Progress(), QStringList({"Downloading: 25 %", "Downloading: 51 %"}));
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\Buffer\\five.bin"), Bytes(512, 'x'));
+    EXPECT_EQ(rig.inet->chunks, 3);  // two full pieces and an empty one
+
+    rig.flash1->setVariables.clear();
+    rig.form->DownloadedBytes = 0;
+    EXPECT_TRUE(rig.form->DownloadFile("http://x/300", "three.bin"));
+    EXPECT_EQ(Progress(), QStringList({"Downloading: 25 %"}));  // the 44 bytes show none
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\BUFFER\\three.bin"), Bytes(300, 'y'));
+
+    rig.flash1->setVariables.clear();
+    EXPECT_TRUE(rig.form->DownloadFile("http://x/0", "Flash.txt"));  // not a fixed name
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\Buffer\\Flash.txt"), "");
+    EXPECT_TRUE(Progress().isEmpty());
+    EXPECT_EQ(rig.form->DownloadBufferUBound(), -1);
+}
+
+TEST_F(Driver, NothingExpectedShowsAHundredPercentOnce) {
+    rig.form->ExpectedBytes = 0;
+    rig.inet->answers["http://x/big"] = {200, Bytes(2560, 'z')};
+    EXPECT_TRUE(rig.form->DownloadFile("http://x/big", "flash.txt"));
+    // The same text is not sent again and again.
+    EXPECT_EQ(Progress(), QStringList({"Downloading: 100 %"}));
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\flash.txt"), Bytes(2560, 'z'));
+}
+
+TEST_F(Driver, FailuresLeaveTheOldFileAndReturn) {
+    rig.WriteDriveFile("c:\\fileftp\\weerbericht.jpg", "old banner");
+    rig.inet->answers["http://x/fail"] = {200, "", -2, true};
+    rig.inet->answers["http://x/short"] = {200, "abc", 10};
+    rig.inet->answers["http://x/500"] = {500, "oops"};
+    for (const char* url : {"http://x/fail", "http://x/short", "http://x/500"}) {
+        EXPECT_FALSE(rig.form->DownloadFile(url, "weerbericht.jpg")) << url;
+        EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\weerbericht.jpg"), "old banner");
+        EXPECT_FALSE(rig.form->DownloadBusy);
+    }
+}
+
+TEST_F(Driver, MoveEmptiesTheBufferIntoThePhotoFolder) {
+    rig.files->CreateFolder("c:\\fileftp\\fotos");
+    rig.form->MoveBufferedFiles();  // an empty buffer does nothing
+    rig.WriteDriveFile("c:\\fileftp\\Buffer\\p.jpg", "new");
+    rig.WriteDriveFile("c:\\fileftp\\Buffer\\q.jpg", "q");
+    rig.WriteDriveFile("c:\\fileftp\\fotos\\p.jpg", "old photo");
+    rig.form->MoveBufferedFiles();
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\fotos\\p.jpg"), "new");
+    EXPECT_EQ(rig.files->ListPlainFiles("c:\\fileftp\\fotos"), QStringList({"p.jpg", "q.jpg"}));
+    EXPECT_TRUE(rig.files->ListPlainFiles("c:\\fileftp\\Buffer").isEmpty());
+}
+
+TEST(Listing, FieldsGroupsAndSizes) {
+    EXPECT_TRUE(update::SplitListing("").isEmpty());
+    EXPECT_EQ(update::SplitListing("a;1;2;").size(), 4);
+    const update::PreviousListing previous(update::SplitListing("a;1;2;b;7"));
+    EXPECT_TRUE(previous.Matches("a", "1"));
+    EXPECT_TRUE(previous.Matches("b", "7"));  // a previous group needs name and stamp only
+    EXPECT_FALSE(previous.Matches("A", "1"));
+    EXPECT_FALSE(previous.Matches("a", "2"));
+    EXPECT_EQ(update::SizeField("123"), 123);
+    EXPECT_EQ(update::SizeField("12x"), 0);
+    EXPECT_EQ(update::SizeField("5000000000"), 5000000000LL);
+}
