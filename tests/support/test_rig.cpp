@@ -74,6 +74,9 @@ TestRig::TestRig(Options options) {
     p.pushPort = options.port;
     p.pushIdleTimeoutMs = options.pushIdleMs;
     p.programFolder = temp.path() + "/program";
+    if (options.customize) {
+        options.customize(p);
+    }
     form = std::make_unique<Form1>(std::move(p));
 }
 

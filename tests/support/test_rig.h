@@ -16,6 +16,8 @@ struct TestRig {
         quint16 port = 0;        // the push server's port; 0 takes a free one
         int pushIdleMs = 10 * 60 * 1000;
         std::optional<platform::Endpoints> endpoints;
+        // Replaces components before the window is made.
+        std::function<void(platform::Platform&)> customize;
         // Puts a layer between the window and the real drive (to make it fail).
         std::function<std::unique_ptr<platform::FileSystem>(std::unique_ptr<platform::FileSystem>)>
             wrapFiles;
