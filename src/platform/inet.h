@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 
 namespace platform {
@@ -21,8 +22,14 @@ class Inet {
     // Starts the request and returns at once; progress arrives as StateChanged.
     virtual void Execute(const QString& url, const QString& operation) = 0;
     virtual bool StillExecuting() const = 0;
-    // The next piece of the received body, at most `size` bytes; empty when none is left.
-    virtual QByteArray GetChunk(int size) = 0;
+    // The next piece of the received body, at most `size` bytes, into `into`; returns its
+    // length, 0 when none is left.
+    virtual qint64 GetChunk(char* into, int size) = 0;
+    QByteArray GetChunk(int size) {
+        QByteArray piece(size, Qt::Uninitialized);
+        piece.truncate(std::max<qint64>(0, GetChunk(piece.data(), size)));
+        return piece;
+    }
     virtual void Cancel() = 0;
 
     // What the last response said: its HTTP status (0 when none came), the length that

@@ -84,11 +84,12 @@ class FakeInet : public QObject, public platform::Inet {
     void SetRequestTimeout(int seconds) override { timeout = seconds; }
     void Execute(const QString& url, const QString&) override;
     bool StillExecuting() const override { return false; }
-    QByteArray GetChunk(int size) override {
+    qint64 GetChunk(char* into, int size) override {
         const QByteArray piece = body_.mid(pos_, size);
         pos_ += piece.size();
         ++chunks;
-        return piece;
+        std::copy(piece.begin(), piece.end(), into);
+        return piece.size();
     }
     void Cancel() override { ++cancels; }
     int ResponseCode() const override { return code_; }

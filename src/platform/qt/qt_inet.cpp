@@ -7,11 +7,14 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <cstring>
+
 namespace platform {
 
 namespace {
 constexpr int kMaxRedirects = 10;
 constexpr qint64 kReadBuffer = 256 * 1024;
+constexpr qint64 kMemorySpool = 16 * 1024 * 1024;
 }  // namespace
 
 QtInet::QtInet() : manager_(new QNetworkAccessManager(this)) {
@@ -44,12 +47,7 @@ void QtInet::Execute(const QString& url, const QString& operation) {
         Fail(QStringLiteral("not an address: ") + url);
         return;
     }
-    spool_ = std::make_unique<QTemporaryFile>(QDir::tempPath() +
-                                              QStringLiteral("/dravonelle-fetch-XXXXXX"));
-    if (!spool_->open()) {
-        Fail(QStringLiteral("cannot spool the body: ") + spool_->errorString());
-        return;
-    }
+    collecting_ = true;
     QNetworkRequest request(address);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -62,26 +60,62 @@ void QtInet::Execute(const QString& url, const QString& operation) {
     reply_->setReadBufferSize(kReadBuffer);
     connect(reply_, &QNetworkReply::readyRead, this, &QtInet::OnReadyRead);
     connect(reply_, &QNetworkReply::finished, this, &QtInet::OnFinished);
-    connect(reply_, &QNetworkReply::downloadProgress, this,
-            [this] { progress_.start(timeoutSeconds_ * 1000); });
+    connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64, qint64 total) {
+        progress_.start(timeoutSeconds_ * 1000);
+        if (total > 0 && total <= kMemorySpool && memory_.capacity() < total) {
+            memory_.reserve(total);
+        }
+    });
     progress_.start(timeoutSeconds_ * 1000);
 }
 
 void QtInet::OnReadyRead() {
     progress_.start(timeoutSeconds_ * 1000);
-    if (!reply_ || !spool_) {
+    if (!reply_ || !collecting_) {
         return;
     }
-    char buffer[64 * 1024];
     for (;;) {
+        const qint64 available = reply_->bytesAvailable();
+        if (available <= 0) {
+            break;
+        }
+        if (!spool_ && memory_.size() + available <= kMemorySpool) {
+            // Small bodies are read straight into memory.
+            const qsizetype old = memory_.size();
+            memory_.resize(old + available);
+            const qint64 got = reply_->read(memory_.data() + old, available);
+            memory_.truncate(old + std::max<qint64>(0, got));
+            if (got <= 0) {
+                break;
+            }
+            continue;
+        }
+        char buffer[64 * 1024];
         const qint64 got = reply_->read(buffer, sizeof buffer);
         if (got <= 0) {
             break;
         }
-        if (!spoolFailed_ && spool_->write(buffer, got) != got) {
+        if (!spoolFailed_ && !Spool(buffer, got)) {
             spoolFailed_ = true;
         }
     }
+}
+
+bool QtInet::Spool(const char* data, qint64 size) {
+    if (!spool_ && memory_.size() + size <= kMemorySpool) {
+        memory_.append(data, size);
+        return true;
+    }
+    if (!spool_) {
+        spool_ = std::make_unique<QTemporaryFile>(QDir::tempPath() +
+                                                  QStringLiteral("/dravonelle-fetch-XXXXXX"));
+        if (!spool_->open() || spool_->write(memory_) != memory_.size()) {
+            error_ = spool_->errorString();
+            return false;
+        }
+        memory_ = QByteArray();
+    }
+    return spool_->write(data, size) == size;
 }
 
 void QtInet::OnFinished() {
@@ -106,8 +140,8 @@ void QtInet::OnFinished() {
         Fail(errorText);
         return;
     }
-    if (spoolFailed_ || !spool_ || !spool_->flush() || !spool_->seek(0)) {
-        Fail(QStringLiteral("cannot spool the body"));
+    if (spoolFailed_ || (spool_ && (!spool_->flush() || !spool_->seek(0)))) {
+        Fail(QStringLiteral("cannot keep the body: ") + error_);
         return;
     }
     Report(kInetResponseReceived);
@@ -124,6 +158,9 @@ void QtInet::Fail(const QString& reason) {
         reply->deleteLater();
     }
     spool_.reset();
+    memory_.truncate(0);  // its room serves the next body
+    memoryRead_ = 0;
+    collecting_ = false;
     Report(kInetError);
 }
 
@@ -140,11 +177,17 @@ bool QtInet::StillExecuting() const {
     return reply_ != nullptr;
 }
 
-QByteArray QtInet::GetChunk(int size) {
-    if (!spool_ || reply_ || size <= 0) {
-        return {};
+qint64 QtInet::GetChunk(char* into, int size) {
+    if (!collecting_ || reply_ || size <= 0) {
+        return 0;
     }
-    return spool_->read(size);
+    if (spool_) {
+        return std::max<qint64>(0, spool_->read(into, size));
+    }
+    const qint64 length = std::min<qint64>(size, memory_.size() - memoryRead_);
+    std::memcpy(into, memory_.constData() + memoryRead_, static_cast<size_t>(length));
+    memoryRead_ += length;
+    return length;
 }
 
 void QtInet::Cancel() {
@@ -157,6 +200,9 @@ void QtInet::Cancel() {
         reply->deleteLater();
     }
     spool_.reset();
+    memory_.truncate(0);  // its room serves the next body
+    memoryRead_ = 0;
+    collecting_ = false;
 }
 
 void QtInet::Drop() {

@@ -14,9 +14,10 @@ class QNetworkReply;
 
 namespace platform {
 
-// HTTP GET on QNetworkAccessManager. The body is spooled to a temporary file as it
-// arrives, so memory stays flat whatever its size; GetChunk reads it back once the
-// response is complete. A request with no progress for the time-out fails.
+// HTTP GET on QNetworkAccessManager. The body is collected as it arrives, in memory up
+// to a few MiB and beyond that in a temporary file, so memory stays flat whatever its
+// size; GetChunk reads it back once the response is complete. A request with no
+// progress for the time-out fails.
 class QtInet : public QObject, public Inet {
   public:
     QtInet();
@@ -25,7 +26,7 @@ class QtInet : public QObject, public Inet {
     void SetRequestTimeout(int seconds) override;
     void Execute(const QString& url, const QString& operation) override;
     bool StillExecuting() const override;
-    QByteArray GetChunk(int size) override;
+    qint64 GetChunk(char* into, int size) override;
     void Cancel() override;
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
@@ -40,7 +41,12 @@ class QtInet : public QObject, public Inet {
 
     QNetworkAccessManager* manager_;
     QPointer<QNetworkReply> reply_;
-    std::unique_ptr<QTemporaryFile> spool_;
+    bool Spool(const char* data, qint64 size);
+
+    QByteArray memory_;  // the body while it is small
+    qint64 memoryRead_ = 0;
+    std::unique_ptr<QTemporaryFile> spool_;  // the body once it is large
+    bool collecting_ = false;
     QTimer progress_;
     int timeoutSeconds_ = 60;
     int code_ = 0;

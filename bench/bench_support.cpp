@@ -1,0 +1,92 @@
+#include "bench_support.h"
+
+#include "platform/dbus/dbus_power.h"
+#include "platform/qt/drive_file_system.h"
+#include "platform/qt/qt_desktop.h"
+#include "platform/qt/qt_inet.h"
+#include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_wsk_server.h"
+#include "platform/standin/standin_players.h"
+
+#include <QFile>
+
+#include <chrono>
+
+namespace bench {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+long PeakRssKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+long CurrentRssKiB() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    return -1;
+}
+
+namespace {
+
+class NoPowerOff : public platform::PowerOff {
+  public:
+    void RequestPowerOff(std::function<void(const QString&)> done) override { done("bench"); }
+};
+
+class NoDialUp : public platform::DialUp {
+  public:
+    bool ActiveConnections(QList<platform::ActiveConnection>*, QString* error) override {
+        *error = "bench";
+        return false;
+    }
+    void Deactivate(const platform::ActiveConnection&,
+                    std::function<void(const QString&)>) override {}
+};
+
+}  // namespace
+
+platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,
+                                quint16 pushPort) {
+    platform::Platform p;
+    p.settings = std::make_unique<platform::QtSettingsStore>(driveFolder + "/../config");
+    p.endpoints = endpoints;
+    p.files = std::make_unique<platform::DriveFileSystem>(driveFolder);
+    p.flash1 = std::make_unique<platform::StandInFlashPlayer>();
+    p.flash2 = std::make_unique<platform::StandInFlashPlayer>();
+    p.media = std::make_unique<platform::StandInMediaPlayer>();
+    p.inet = std::make_unique<platform::QtInet>();
+    p.sockets = std::make_unique<platform::QtWskServer>();
+    p.messageBox = std::make_unique<platform::QtMessageBox>();
+    p.pictures = std::make_unique<platform::QtPictureLoader>();
+    p.fileDialog = std::make_unique<platform::QtFileDialog>();
+    p.shell = std::make_unique<platform::QtShell>();
+    p.pointer = std::make_unique<platform::QtPointer>();
+    p.clock = std::make_unique<platform::QtClock>();
+    p.random = std::make_unique<platform::LcgRandom>();
+    p.powerOff = std::make_unique<NoPowerOff>();
+    p.dialUp = std::make_unique<NoDialUp>();
+    p.pushPort = pushPort;
+    p.programFolder = driveFolder;
+    return p;
+}
+
+}  // namespace bench

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QString>
+
+#include <sys/resource.h>
+#include <sys/time.h>
+
+// Figures of a benchmark run.
+namespace bench {
+
+struct Usage {
+    double wall = 0;  // seconds
+    double cpu = 0;   // user + system seconds
+};
+
+double Now();
+double CpuSeconds(int who);  // RUSAGE_SELF or RUSAGE_CHILDREN
+long PeakRssKiB();           // of this process
+long CurrentRssKiB();
+
+// The program's real components on a drive folder, with stand-in players.
+platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,
+                                quint16 pushPort);
+
+}  // namespace bench

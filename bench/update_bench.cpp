@@ -1,0 +1,221 @@
+// One update cycle fetching 200 listed files (256 MiB in all) from a loopback server,
+// against curl fetching the same addresses from the same server; then the peak memory
+// of one cycle that fetches a single 1 GiB file.
+//
+//   update_bench [--files N] [--total-mib M] [--big-mib B]
+#include "bench_support.h"
+#include "window/form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+int Arg(const QStringList& args, const QString& name, int fallback) {
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
+}
+
+void WriteFile(const QString& path, qint64 size) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    QByteArray block(1 << 20, 'd');
+    for (qint64 left = size; left > 0; left -= block.size()) {
+        file.write(block.constData(), std::min<qint64>(left, block.size()));
+    }
+}
+
+struct Site {
+    QTemporaryDir dir;
+    QProcess server;
+    quint16 port = 0;
+    QString Www() const { return dir.path() + "/www"; }
+    // nginx where it is installed (Debian's nginx or nginx-light), else the tests'
+    // Python content site.
+    bool Start() {
+        if (QFile::exists("/usr/sbin/nginx")) {
+            return StartNginx();
+        }
+        server.setProgram("python3");
+        server.setArguments({BENCH_CONTENT_SITE, Www()});
+        server.setStandardErrorFile(QProcess::nullDevice());
+        server.start();
+        if (!server.waitForReadyRead(10000)) {
+            return false;
+        }
+        port = server.readLine().trimmed().toUShort();
+        std::fprintf(stderr, "server: python http.server\n");
+        return port != 0;
+    }
+    bool StartNginx() {
+        QTcpServer probe;  // a free port
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+        probe.close();
+        QFile conf(dir.path() + "/nginx.conf");
+        conf.open(QIODevice::WriteOnly);
+        conf.write(
+            QString("daemon off; worker_processes 1; pid %1/nginx.pid;\n"
+                    "error_log %1/error.log; events {}\n"
+                    "http { access_log off; sendfile on; default_type application/octet-stream;\n"
+                    "  client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1;\n"
+                    "  uwsgi_temp_path %1; scgi_temp_path %1;\n"
+                    "  server { listen 127.0.0.1:%2; root %3; } }\n")
+                .arg(dir.path())
+                .arg(port)
+                .arg(Www())
+                .toUtf8());
+        conf.close();
+        server.setStandardErrorFile(QProcess::nullDevice());
+        server.start("/usr/sbin/nginx", {"-c", conf.fileName(), "-p", dir.path()});
+        QTcpSocket socket;
+        for (int i = 0; i < 100; ++i) {
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (socket.waitForConnected(100)) {
+                std::fprintf(stderr, "server: nginx\n");
+                return true;
+            }
+            socket.abort();
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    ~Site() {
+        server.kill();
+        server.waitForFinished();
+    }
+};
+
+// Lays out the site: fixed files, the listing and `sizes` under /test/fotos/.
+QStringList MakeSite(Site& site, const QList<qint64>& sizes) {
+    QDir().mkpath(site.Www() + "/test/fotos");
+    QDir().mkpath(site.Www() + "/freedata");
+    WriteFile(site.Www() + "/test/flash.txt", 100);
+    WriteFile(site.Www() + "/test/dravonelle.swf", 50000);
+    WriteFile(site.Www() + "/freedata/meerdaagsebanner.jpg", 20000);
+    QStringList fields, paths;
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QString name = QString("file%1.jpg").arg(i, 3, 10, QChar('0'));
+        WriteFile(site.Www() + "/test/fotos/" + name, sizes[i]);
+        fields << name << "1" << QString::number(sizes[i]);
+        paths << "/test/fotos/" + name;
+    }
+    QFile listing(site.Www() + "/testdir.php");
+    listing.open(QIODevice::WriteOnly);
+    listing.write(fields.join(';').toUtf8());
+    return QStringList({"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php"}) + paths +
+           QStringList({"/freedata/meerdaagsebanner.jpg"});
+}
+
+bench::Usage RunCycle(Site& site, qint64* idleRss = nullptr) {
+    QTemporaryDir drive;
+    const QString base = "http://127.0.0.1:" + QString::number(site.port);
+    Form1 form(bench::RealPlatform(drive.path() + "/drive_c",
+                                   {"127.0.0.1:" + QString::number(site.port),
+                                    base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"},
+                                   0));
+    QString error;
+    form.Form_Load(&error);
+    form.Lokatie->setText(base + "/test");
+    if (idleRss) {
+        *idleRss = bench::CurrentRssKiB();
+    }
+    const double wall = bench::Now(), cpu = bench::CpuSeconds(RUSAGE_SELF);
+    form.Form_Activate();
+    return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
+}
+
+bench::Usage RunCurl(Site& site, const QStringList& paths) {
+    QTemporaryDir out;
+    QStringList args = {"-s", "-f"};
+    int i = 0;
+    for (const QString& path : paths) {
+        args << "-o" << out.path() + "/" + QString::number(i++)
+             << "http://127.0.0.1:" + QString::number(site.port) + path;
+    }
+    QProcess curl;
+    const double wall = bench::Now(), cpu = bench::CpuSeconds(RUSAGE_CHILDREN);
+    curl.start("curl", args);
+    curl.waitForFinished(-1);
+    return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_CHILDREN) - cpu};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "dravonelle.*=false");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int files = Arg(args, "--files", 200);
+    const qint64 total = qint64(Arg(args, "--total-mib", 256)) << 20;
+    const qint64 big = qint64(Arg(args, "--big-mib", 1024)) << 20;
+
+    if (args.contains("--one-big")) {  // child mode: one cycle with one big file
+        Site site;
+        QList<qint64> sizes = {big};
+        MakeSite(site, sizes);
+        if (!site.Start()) {
+            return 1;
+        }
+        qint64 idle = 0;
+        RunCycle(site, &idle);
+        std::printf("%ld %lld\n", bench::PeakRssKiB(), static_cast<long long>(idle));
+        return 0;
+    }
+
+    // Mixed sizes: many small pictures, some large films, adding up to `total`.
+    std::mt19937 random(7);
+    QList<double> weights;
+    double sum = 0;
+    for (int i = 0; i < files; ++i) {
+        const double w = std::exp(std::uniform_real_distribution<double>(0, 6)(random));
+        weights << w;
+        sum += w;
+    }
+    QList<qint64> sizes;
+    for (double w : weights) {
+        sizes << std::max<qint64>(1, static_cast<qint64>(w / sum * total));
+    }
+    Site site;
+    const QStringList paths = MakeSite(site, sizes);
+    if (!site.Start()) {
+        std::fprintf(stderr, "content site did not start\n");
+        return 1;
+    }
+    const bench::Usage curl = RunCurl(site, paths);
+    const bench::Usage cycle = RunCycle(site);
+    const double mib = total / 1048576.0;
+    std::printf("update cycle: %d files, %.0f MiB from a loopback server\n", files, mib);
+    std::printf("  curl          wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n",
+                curl.wall, curl.cpu, mib / curl.wall, curl.cpu / mib);
+    std::printf("  dravonelle    wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n",
+                cycle.wall, cycle.cpu, mib / cycle.wall, cycle.cpu / mib);
+    std::printf("  throughput ratio (dravonelle/curl) %.2f  (target >= 0.5)\n",
+                curl.wall / cycle.wall);
+    std::printf("  cpu per MiB ratio (dravonelle/curl) %.2f  (target <= 3)\n",
+                cycle.cpu / curl.cpu);
+
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(app.applicationFilePath(), {"--one-big", "--big-mib", QString::number(big >> 20)});
+    child.waitForFinished(-1);
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() == 2) {
+        const double peak = figures[0].toLong() / 1024.0, idle = figures[1].toLong() / 1024.0;
+        std::printf(
+            "one %lld MiB file: peak resident %.1f MiB, idle %.1f MiB, above idle %.1f MiB"
+            "  (target < 64)\n",
+            static_cast<long long>(big >> 20), peak, idle, peak - idle);
+    }
+    return 0;
+}
