@@ -340,3 +340,46 @@ TEST(Listing, FieldsGroupsAndSizes) {
     EXPECT_EQ(update::SizeField("12x"), 0);
     EXPECT_EQ(update::SizeField("5000000000"), 5000000000LL);
 }
+
+TEST_F(UpdateCycle, LargeBodyArrivesWhole) {
+    QByteArray big(20 * 1024 * 1024 + 123, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i % 251);
+    }
+    SiteFile("test/fotos/film.mpg", big);
+    Listing("film.mpg;1;20971643");
+    rig->form->Form_Activate();
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\film.mpg"), big);
+    EXPECT_TRUE(rig->flash1->calls.contains("Status=Downloading: 100 %"));
+}
+
+TEST(ListingTool, ListsPlainFilesWithAStampThatFollowsTheContent) {
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/fotos/sub");
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.path() + "/fotos/" + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    };
+    write("b.jpg", "bbb");
+    write("a.png", "a");
+    write("bad,name.jpg", "x");
+    const auto run = [&] {
+        QProcess tool;
+        tool.start(DRAVONELLE_LISTING_TOOL, {dir.path() + "/fotos", dir.path() + "/dir.php"});
+        tool.waitForFinished(10000);
+        QFile out(dir.path() + "/dir.php");
+        out.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(out.readAll());
+    };
+    const QStringList first = update::SplitListing(run());
+    ASSERT_EQ(first.size(), 6);
+    EXPECT_EQ(first[0], "a.png");
+    EXPECT_EQ(first[2], "1");
+    EXPECT_EQ(first[3], "b.jpg");
+    EXPECT_EQ(first[5], "3");
+    write("b.jpg", "bbc");
+    const QStringList second = update::SplitListing(run());
+    EXPECT_EQ(second[1], first[1]);
+    EXPECT_NE(second[4], first[4]);
+}
