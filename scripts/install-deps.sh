@@ -6,6 +6,7 @@ set -euo pipefail
 run_packages=(
     cmake g++ make pkg-config
     qt6-base-dev
+    libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
     python3 dbus
 )
 test_packages=(

@@ -8,6 +8,7 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/standin/standin_players.h"
+#include "platform/vlc/vlc_media_player.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -35,7 +36,10 @@ Platform MakeRealPlatform(const Places& places) {
     p.files = std::make_unique<DriveFileSystem>(places.driveFolder);
     p.flash1 = std::make_unique<StandInFlashPlayer>();
     p.flash2 = std::make_unique<StandInFlashPlayer>();
-    p.media = std::make_unique<StandInMediaPlayer>();
+    platform::FileSystem* files = p.files.get();
+    VlcMediaPlayer::Options media;
+    media.hostPath = [files](const QString& path) { return files->HostPath(path); };
+    p.media = std::make_unique<VlcMediaPlayer>(media);
     p.inet = std::make_unique<QtInet>();
     p.sockets = std::make_unique<QtWskServer>();
     p.messageBox = std::make_unique<QtMessageBox>();

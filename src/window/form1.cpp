@@ -50,6 +50,8 @@ Form1::Form1(platform::Platform platform, QWidget* parent)
 }
 
 Form1::~Form1() {
+    // The media player draws into a window of ours: stop it before that window goes.
+    MediaPlayer1.SetURL(QString());
     // The players belong to the platform set; take them off the window before it goes.
     for (platform::VisualControl* control : std::initializer_list<platform::VisualControl*>{
              &ShockwaveFlash1, &ShockwaveFlash2, &MediaPlayer1}) {
@@ -78,7 +80,13 @@ void Form1::BuildControls() {
     MediaPlayer1.SetGeometry(720, 3240, 2400, 2475);
     MediaPlayer1.SetStretchToFit(true);
 
+    // The panel's design font: a small sans serif, 8 points.
+    QFont panelFont(QStringLiteral("MS Sans Serif"));
+    panelFont.setStyleHint(QFont::SansSerif);
+    panelFont.setPixelSize(11);
     extra = new QGroupBox(QStringLiteral("Instellingen"), this);
+    extra->setFont(panelFont);
+    extra->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
     Place(extra, 120, 360, 5535, 3255);
     extra->setAutoFillBackground(true);
     Lokatie = new QLineEdit(platform_.endpoints.siteHost + '/', extra);
@@ -92,12 +100,15 @@ void Form1::BuildControls() {
     Place(ChkNoUpdate, 960, 1080, 1575, 255);
     lblinstelling[1] = Label(extra, "Status", 0, 1560, 735, 255);
     lblInfo = Label(extra, "", 840, 1560, 2955, 855);
-    lblInfo->setFont(QFont(QStringLiteral("Courier"), 10));
+    QFont courier(QStringLiteral("Courier"));
+    courier.setStyleHint(QFont::Monospace);
+    courier.setPointSizeF(9.75);
+    lblInfo->setFont(courier);
     lblInfo->setStyleSheet(QStringLiteral("color: rgb(0,255,0); background: black;"));
     lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblInfo->setWordWrap(true);
     cmdEdit = Button(extra, "EDIT", 2640, 840, 1215, 495);
-    QFont bold(QStringLiteral("MS Sans Serif"), 8);
+    QFont bold = panelFont;
     bold.setBold(true);
     cmdEdit->setFont(bold);
     FileCopyButton = Button(extra, "Bestanden copy", 3840, 840, 1215, 495);
@@ -108,8 +119,11 @@ void Form1::BuildControls() {
 
     CmdShowinstelling = Button(this, "O", 0, 0, 255, 255);
     CloseButton = Button(this, "X", 240, 0, 255, 255);
+    // Native windows of their own, so that they stay in front of a player that draws
+    // video into a native window.
     for (QWidget* front : {static_cast<QWidget*>(extra), static_cast<QWidget*>(CloseButton),
                            static_cast<QWidget*>(CmdShowinstelling)}) {
+        front->setAttribute(Qt::WA_NativeWindow);
         front->raise();
     }
 }

@@ -76,6 +76,16 @@ TestRig::TestRig(Options options) {
     p.programFolder = temp.path() + "/program";
     if (options.customize) {
         options.customize(p);
+        // Pointers to the fakes that were replaced would dangle.
+        if (p.media.get() != media) {
+            media = nullptr;
+        }
+        if (p.powerOff.get() != powerOff) {
+            powerOff = nullptr;
+        }
+        if (p.dialUp.get() != dialUp) {
+            dialUp = nullptr;
+        }
     }
     form = std::make_unique<Form1>(std::move(p));
 }

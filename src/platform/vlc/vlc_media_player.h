@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/media_player.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+struct libvlc_instance_t;
+struct libvlc_media_player_t;
+struct libvlc_media_t;
+struct libvlc_event_t;
+
+namespace platform {
+
+// The media player on libVLC: the radio (an ".asx" playlist address), films in the
+// placed rectangle and sound files. Its widget is transparent; a native video window
+// inside it is shown only while a video plays. VLC's events are copied and queued to
+// the event loop, and each media reports "stopped" once, when it ends, fails or drops;
+// letting go of a media ("" or another address) reports nothing.
+class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
+  public:
+    struct Options {
+        // Maps a drive path to a host path; nullopt refuses it.
+        std::function<std::optional<QString>(const QString&)> hostPath;
+        QString audioOutput;  // VLC's audio output module; empty for its own choice
+        QStringList extraArguments;
+    };
+    explicit VlcMediaPlayer(Options options);
+    ~VlcMediaPlayer() override;
+
+    QWidget* Widget() override { return &surface_; }
+    void SetURL(const QString& url) override;
+    QString URL() const override { return url_; }
+    void Play() override;
+    void SetStretchToFit(bool stretch) override;
+    void SetEnabled(bool enabled) override;
+    void SetVisible(bool visible) override;
+
+    // Whether libVLC could be started; without it the player reports every media as
+    // stopped at once.
+    bool Ready() const { return player_ != nullptr; }
+    // Whether video goes into a window of ours (X11) or to a dummy output.
+    bool ShowsVideo() const { return embedVideo_; }
+
+  protected:
+    void GeometryChanged() override;
+
+  private:
+    enum class Event { kOpening, kPlaying, kPaused, kEnded, kStopped, kError, kVideo, kNoVideo };
+    static void OnVlcEvent(const libvlc_event_t* event, void* self);
+    void Handle(quint64 generation, Event event);
+    void Report(int state);
+    void EndOfMedia(quint64 generation);
+    void ReleaseMedia();
+    void ApplyVideoSettings();
+
+    Options options_;
+    QWidget surface_;
+    QWidget video_;
+    libvlc_instance_t* instance_ = nullptr;
+    libvlc_media_player_t* player_ = nullptr;
+    libvlc_media_t* media_ = nullptr;
+    QString url_;
+    bool stretch_ = true;
+    bool embedVideo_ = false;
+    bool followedPlaylist_ = false;
+    bool stoppedReported_ = false;
+    int lastState_ = kUndefined;
+    std::atomic<quint64> generation_{0};
+};
+
+}  // namespace platform

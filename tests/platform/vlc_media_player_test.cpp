@@ -1,0 +1,151 @@
+#include "platform/vlc/vlc_media_player.h"
+#include "support/media_files.h"
+#include "support/test_rig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The real engine with the dummy audio output; video goes to a window only under X11.
+class VlcPlayer : public ::testing::Test {
+  protected:
+    VlcPlayer() {
+        platform::VlcMediaPlayer::Options options;
+        options.audioOutput = "adummy";
+        options.hostPath = [this](const QString& path) -> std::optional<QString> {
+            if (path.startsWith("c:\\")) {
+                return temp.path() + "/" + path.mid(3).replace('\\', '/');
+            }
+            return path;
+        };
+        player = std::make_unique<platform::VlcMediaPlayer>(options);
+        player->PlayStateChange = [this](int state) { states << state; };
+    }
+    int Stops() const { return static_cast<int>(states.count(platform::kStopped)); }
+    // Waits for a stop, then a little longer for any second one.
+    bool WaitForStop(int ms = 10000) {
+        const bool stopped = PumpUntil([&] { return Stops() > 0; }, ms);
+        PumpUntil([] { return false; }, 400);
+        return stopped;
+    }
+    QStringList OpenFiles() const {
+        QStringList open;
+        for (const QFileInfo& fd :
+             QDir("/proc/self/fd")
+                 .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            open << fd.symLinkTarget();
+        }
+        return open;
+    }
+
+    QTemporaryDir temp;
+    std::unique_ptr<platform::VlcMediaPlayer> player;
+    QList<int> states;
+};
+
+}  // namespace
+
+TEST_F(VlcPlayer, ShortSoundFileEndsWithExactlyOneStop) {
+    ASSERT_TRUE(player->Ready());
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/jingle.wav", 600));
+    player->SetURL("c:\\jingle.wav");
+    ASSERT_TRUE(WaitForStop());
+    EXPECT_TRUE(states.contains(platform::kPlaying));
+    EXPECT_EQ(Stops(), 1);
+    EXPECT_EQ(states.last(), platform::kStopped);
+}
+
+TEST_F(VlcPlayer, MissingFileUnreachableStreamAndNotFoundEachStopOnce) {
+    QProcess server;
+    QDir().mkpath(temp.path() + "/www");
+    server.start("python3", {DRAVONELLE_TEST_DATA "/update/content_site.py", temp.path() + "/www"});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const QString port = QString::fromUtf8(server.readLine().trimmed());
+    for (const QString& url : {QString("c:\\nothere.mp3"), QString("http://127.0.0.1:1/radio.mp3"),
+                               "http://127.0.0.1:" + port + "/missing.asx"}) {
+        SCOPED_TRACE(url.toStdString());
+        states.clear();
+        player->SetURL(url);
+        EXPECT_TRUE(WaitForStop());
+        EXPECT_EQ(Stops(), 1);
+    }
+    server.kill();
+    server.waitForFinished();
+}
+
+TEST_F(VlcPlayer, AsxPlaylistIsFollowedToItsStream) {
+    QProcess server;
+    const QString www = temp.path() + "/www";
+    QDir().mkpath(www);
+    ASSERT_TRUE(media_files::WriteWav(www + "/stream.wav", 1500));
+    server.start("python3", {DRAVONELLE_TEST_DATA "/update/content_site.py", www});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const QString port = QString::fromUtf8(server.readLine().trimmed());
+    QFile asx(www + "/radio.asx");
+    ASSERT_TRUE(asx.open(QIODevice::WriteOnly));
+    asx.write(("<ASX version=\"3.0\"><Entry><Ref href=\"http://127.0.0.1:" + port +
+               "/stream.wav\"/></Entry></ASX>")
+                  .toUtf8());
+    asx.close();
+    player->SetURL("http://127.0.0.1:" + port + "/radio.asx");
+    player->Play();
+    ASSERT_TRUE(WaitForStop(15000));
+    EXPECT_EQ(Stops(), 1);
+    QFile log(temp.path() + "/requests.log");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("/stream.wav"));
+    server.kill();
+    server.waitForFinished();
+}
+
+TEST_F(VlcPlayer, LettingGoWhilePlayingStopsReleasesAndReportsNothing) {
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/long.wav", 20000));
+    player->SetURL("c:\\long.wav");
+    ASSERT_TRUE(PumpUntil([&] { return states.contains(platform::kPlaying); }, 10000));
+    EXPECT_TRUE(OpenFiles().contains(temp.path() + "/long.wav"))
+        << OpenFiles().join(" ").toStdString();
+    player->SetURL("");
+    PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(Stops(), 0);
+    EXPECT_FALSE(OpenFiles().contains(temp.path() + "/long.wav"));
+    // Another media in place of a playing one: only the new one's end counts.
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/short.wav", 300));
+    player->SetURL("c:\\long.wav");
+    PumpUntil([&] { return states.count(platform::kPlaying) >= 2; }, 10000);
+    player->SetURL("c:\\short.wav");
+    ASSERT_TRUE(WaitForStop());
+    EXPECT_EQ(Stops(), 1);
+}
+
+TEST_F(VlcPlayer, RadioComesBackThroughTheWindowAfterAFilm) {
+    // The window's restart logic on the real engine: a film ends, the radio returns.
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/radio.wav", 20000));
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/clip.wav", 400));
+    TestRig::Options options;
+    options.endpoints =
+        platform::Endpoints{"site.test", "http://127.0.0.1:1/w.jpg", temp.path() + "/radio.wav"};
+    options.customize = [&](platform::Platform& p) {
+        platform::FileSystem* files = p.files.get();
+        platform::VlcMediaPlayer::Options media;
+        media.audioOutput = "adummy";
+        media.hostPath = [files](const QString& path) { return files->HostPath(path); };
+        p.media = std::make_unique<platform::VlcMediaPlayer>(media);
+    };
+    TestRig rig(options);
+    rig.Load();
+    rig.files->CreateFolder("c:\\fileftp");
+    QFile::copy(temp.path() + "/clip.wav", rig.Host("c:\\fileftp\\clip.wav"));
+    rig.form->StartRadio();
+    rig.form->ShockwaveFlash1_FSCommand("mp3", "mp3:clip.wav");
+    ASSERT_TRUE(PumpUntil([&] { return rig.flash1->variables["film"] == "klaar"; }, 10000));
+    EXPECT_EQ(rig.flash1->setVariables, QStringList({"film=begin", "film=klaar"}));
+    ASSERT_TRUE(PumpUntil([&] { return rig.form->RadioPlaying; }, 4000));
+    PumpUntil([] { return false; }, 1000);
+    // The radio's own stop before the film did not arm a second restart.
+    EXPECT_EQ(rig.flash1->setVariables, QStringList({"film=begin", "film=klaar"}));
+}

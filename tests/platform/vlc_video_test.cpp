@@ -1,0 +1,84 @@
+// Runs under Xvfb (QT_QPA_PLATFORM=xcb): the film's video lands in the rectangle that
+// the movie's placement asks for.
+#include "platform/vlc/vlc_media_player.h"
+#include "support/media_files.h"
+#include "support/test_rig.h"
+
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool Reddish(QColor c) {
+    return c.red() > 180 && c.green() < 90 && c.blue() < 90;
+}
+
+}  // namespace
+
+TEST(VlcVideo, FilmFillsThePlacedRectangle) {
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under Xvfb";
+    TestRig::Options options;
+    options.customize = [](platform::Platform& p) {
+        platform::FileSystem* files = p.files.get();
+        platform::VlcMediaPlayer::Options media;
+        media.audioOutput = "adummy";
+        media.extraArguments = {"--vout=xcb_x11"};
+        media.hostPath = [files](const QString& path) { return files->HostPath(path); };
+        p.media = std::make_unique<platform::VlcMediaPlayer>(media);
+    };
+    TestRig rig(options);
+    rig.Load();
+    rig.files->CreateFolder("c:\\fileftp");
+    ASSERT_TRUE(media_files::WriteY4m(rig.Host("c:\\fileftp\\clip.y4m"), 64, 48, 80, 10, Qt::red));
+    auto& form = *rig.form;
+    form.move(0, 0);
+    form.show();
+    ASSERT_TRUE(PumpUntil([&] { return form.isVisible(); }, 5000));
+    QList<int> states;
+    auto* player = dynamic_cast<platform::VlcMediaPlayer*>(&form.MediaPlayer1);
+    ASSERT_TRUE(player && player->ShowsVideo());
+    form.MediaPlayer1.PlayStateChange = [&](int state) { states << state; };
+
+    form.ShockwaveFlash1_FSCommand("film", "film:clip.y4m(10,20,60,80)");
+    ASSERT_TRUE(PumpUntil([&] { return states.contains(platform::kPlaying); }, 10000));
+    PumpUntil([] { return false; }, 1500);
+
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QImage image = shot.toImage();
+    const QPoint origin = form.mapToGlobal(QPoint(0, 0));
+    const int w = form.width(), h = form.height();
+    const auto at = [&](double fx, double fy) {
+        return image.pixelColor(origin.x() + static_cast<int>(fx * w),
+                                origin.y() + static_cast<int>(fy * h));
+    };
+    image.save(QString(DRAVONELLE_TEST_OUTPUT) + "/film_placement.png");
+    // Inside the edges 10 %, 20 %, 60 %, 80 %: the film, stretched over the whole rectangle.
+    for (const auto& [fx, fy] : {std::pair{0.12, 0.22}, {0.35, 0.5}, {0.58, 0.78}}) {
+        EXPECT_TRUE(Reddish(at(fx, fy)))
+            << fx << "," << fy << " " << at(fx, fy).name().toStdString();
+    }
+    // Outside them: not the film.
+    for (const auto& [fx, fy] : {std::pair{0.05, 0.5}, {0.35, 0.1}, {0.7, 0.5}, {0.35, 0.9}}) {
+        EXPECT_FALSE(Reddish(at(fx, fy)))
+            << fx << "," << fy << " " << at(fx, fy).name().toStdString();
+    }
+
+    // A film over the whole window leaves the corner buttons and the panel in front.
+    states.clear();
+    form.ShockwaveFlash1_FSCommand("film", "film:clip.y4m");
+    ASSERT_TRUE(PumpUntil([&] { return states.contains(platform::kPlaying); }, 10000));
+    form.CmdShowinstelling->click();
+    PumpUntil([] { return false; }, 1500);
+    const QImage full = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    full.save(QString(DRAVONELLE_TEST_OUTPUT) + "/film_with_panel.png");
+    const auto inWindow = [&](QPoint p) { return full.pixelColor(origin + p); };
+    EXPECT_TRUE(Reddish(inWindow(QPoint(w - 20, h - 20))));
+    const QRect button = form.CmdShowinstelling->geometry();
+    EXPECT_FALSE(Reddish(inWindow(button.center())));
+    const QRect panel = form.extra->geometry();
+    EXPECT_FALSE(Reddish(inWindow(panel.center())));
+    EXPECT_FALSE(Reddish(inWindow(panel.topLeft() + QPoint(10, 30))));
+}
