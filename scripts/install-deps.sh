@@ -7,6 +7,7 @@ run_packages=(
     cmake g++ make pkg-config
     qt6-base-dev
     libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
+    fonts-dejavu-core fonts-dejavu-extra
     python3 dbus
 )
 test_packages=(

@@ -80,13 +80,13 @@ void Form1::BuildControls() {
     MediaPlayer1.SetGeometry(720, 3240, 2400, 2475);
     MediaPlayer1.SetStretchToFit(true);
 
-    // The panel's design font: a small sans serif, 8 points.
-    QFont panelFont(QStringLiteral("MS Sans Serif"));
-    panelFont.setStyleHint(QFont::SansSerif);
-    panelFont.setPixelSize(11);
+    // The panel's design font was an 8-point sans serif (11 pixels at 96 dpi); a narrow
+    // face keeps the captions within the design widths.
     extra = new QGroupBox(QStringLiteral("Instellingen"), this);
-    extra->setFont(panelFont);
-    extra->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
+    extra->setStyleSheet(
+        QStringLiteral("* { font-family: \"DejaVu Sans Condensed\", \"Liberation Sans Narrow\", "
+                       "sans-serif; font-size: 11px; }"
+                       "QPushButton { padding: 0px; font-size: 10px; }"));
     Place(extra, 120, 360, 5535, 3255);
     extra->setAutoFillBackground(true);
     Lokatie = new QLineEdit(platform_.endpoints.siteHost + '/', extra);
@@ -100,17 +100,13 @@ void Form1::BuildControls() {
     Place(ChkNoUpdate, 960, 1080, 1575, 255);
     lblinstelling[1] = Label(extra, "Status", 0, 1560, 735, 255);
     lblInfo = Label(extra, "", 840, 1560, 2955, 855);
-    QFont courier(QStringLiteral("Courier"));
-    courier.setStyleHint(QFont::Monospace);
-    courier.setPointSizeF(9.75);
-    lblInfo->setFont(courier);
-    lblInfo->setStyleSheet(QStringLiteral("color: rgb(0,255,0); background: black;"));
+    lblInfo->setStyleSheet(
+        QStringLiteral("color: rgb(0,255,0); background: black;"
+                       "font-family: Courier, monospace; font-size: 13px;"));
     lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblInfo->setWordWrap(true);
     cmdEdit = Button(extra, "EDIT", 2640, 840, 1215, 495);
-    QFont bold = panelFont;
-    bold.setBold(true);
-    cmdEdit->setFont(bold);
+    cmdEdit->setStyleSheet(QStringLiteral("font-weight: bold;"));
     FileCopyButton = Button(extra, "Bestanden copy", 3840, 840, 1215, 495);
     CmdCompUit = Button(extra, "Computer uit doen", 3840, 1440, 1215, 495);
     cmdupdate = Button(extra, "Update", 3840, 2040, 1215, 495);
