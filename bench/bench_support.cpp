@@ -72,7 +72,7 @@ platform::Platform RealPlatform(const QString& driveFolder, const platform::Endp
     p.files = std::make_unique<platform::DriveFileSystem>(driveFolder);
     p.flash1 = std::make_unique<platform::StandInFlashPlayer>();
     p.flash2 = std::make_unique<platform::StandInFlashPlayer>();
-    p.media = std::make_unique<platform::StandInMediaPlayer>();
+    p.media = std::make_unique<platform::StandInMediaPlayer>();  // no sound in a benchmark
     p.inet = std::make_unique<platform::QtInet>();
     p.sockets = std::make_unique<platform::QtWskServer>();
     p.messageBox = std::make_unique<platform::QtMessageBox>();
