@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh run
 
 build=build-demo
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVONELLE_TESTS=OFF
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVONELLE_TESTS=OFF -DDRAVONELLE_BENCH=OFF
 cmake --build "$build" -j"$(nproc)"
 
 run="$PWD/demo/run"
@@ -18,11 +18,38 @@ push_port="${DEMO_PUSH_PORT:-10001}"
 rm -rf "$run/www"
 mkdir -p "$run/www" "$run/config/dravonelle" "$run/data"
 cp -r demo/site/. "$run/www/"
+# The channel's main movie, a short film for it and a radio stream, all made here.
+"$build/src/make_demo_movie" "$run/www/test/dravonelle.swf"
+mkdir -p "$run/www/radio"
+python3 - "$run/www" <<'PY'
+import math, struct, sys, wave
+www = sys.argv[1]
+# The radio: a minute of a soft chord that changes every two seconds.
+rate = 22050
+with wave.open(www + "/radio/stream.wav", "wb") as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(rate)
+    chords = [(261.6, 329.6, 392.0), (220.0, 261.6, 329.6), (174.6, 220.0, 261.6), (196.0, 246.9, 293.7)]
+    frames = bytearray()
+    for i in range(rate * 60):
+        notes = chords[(i // (rate * 2)) % len(chords)]
+        v = sum(math.sin(2 * math.pi * f * i / rate) for f in notes) / len(notes)
+        frames += struct.pack("<h", int(4000 * v))
+    w.writeframes(bytes(frames))
+# The film: five seconds of moving colour bars, 320 x 240 at 25 frames a second.
+with open(www + "/test/fotos/demofilm.y4m", "wb") as f:
+    f.write(b"YUV4MPEG2 W320 H240 F25:1 Ip A1:1 C420jpeg\n")
+    for n in range(125):
+        f.write(b"FRAME\n")
+        row = bytes(int(128 + 100 * math.sin((x + 4 * n) / 30.0)) for x in range(320))
+        f.write(row * 240)
+        f.write(bytes([(60 + 2 * n) % 256]) * (160 * 120))
+        f.write(bytes([(200 - n) % 256]) * (160 * 120))
+PY
 # The site location is the first-start fallback, http://<site host>/test: the listing
 # is then asked for as /testdir.php.
 "$build/tools/dravonelle-listing" "$run/www/test/fotos" "$run/www/testdir.php"
 cat > "$run/www/radio.asx" <<ASX
-<asx version="3.0"><entry><ref href="http://127.0.0.1:$port/radio/stream.mp3"/></entry></asx>
+<asx version="3.0"><entry><ref href="http://127.0.0.1:$port/radio/stream.wav"/></entry></asx>
 ASX
 cat > "$run/config/dravonelle/dravonelle.conf" <<CONF
 [endpoints]

@@ -5,7 +5,7 @@ set -euo pipefail
 
 run_packages=(
     cmake g++ make pkg-config
-    qt6-base-dev
+    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev
     libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
     fonts-dejavu-core fonts-dejavu-extra
     python3 dbus
@@ -21,21 +21,31 @@ if [ "${1:-test}" = test ]; then
     wanted+=("${test_packages[@]}")
 fi
 
+if ! command -v npm >/dev/null 2>&1; then
+    wanted+=(npm)
+fi
+
 missing=()
 for package in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "Installing: ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
+# The Flash engine, Ruffle's web build, at the version and integrity of the lock file.
+ruffle="$(dirname "$0")/../third_party/ruffle"
+pinned=$(sed -n 's/.*"@ruffle-rs\/ruffle": "\(.*\)".*/\1/p' "$ruffle/package.json")
+if [ ! -f "$ruffle/node_modules/@ruffle-rs/ruffle/ruffle.js" ] ||
+    ! grep -q "\"version\": *\"$pinned\"" "$ruffle/node_modules/@ruffle-rs/ruffle/package.json"; then
+    (cd "$ruffle" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

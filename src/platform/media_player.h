@@ -2,6 +2,7 @@
 
 #include "platform/visual_control.h"
 
+#include <QRegion>
 #include <QString>
 
 #include <functional>
@@ -30,6 +31,10 @@ class WindowsMediaPlayer : public VisualControl {
     virtual void SetStretchToFit(bool stretch) = 0;
     // False disables the player's own user interaction only; playback is not affected.
     virtual void SetEnabled(bool enabled) = 0;
+
+    // The part of the window (in its pixels) where other controls lie in front of the
+    // player; a player that draws video into a window of its own keeps clear of it.
+    virtual void KeepClear(const QRegion& windowRegion) { (void)windowRegion; }
 
     // Raised, through the event loop, on every change of play state.
     std::function<void(int newState)> PlayStateChange;

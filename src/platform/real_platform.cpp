@@ -7,17 +7,32 @@
 #include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
+#include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/standin/standin_players.h"
 #include "platform/vlc/vlc_media_player.h"
 
 #include <QCoreApplication>
 #include <QSettings>
 
+#include <unistd.h>
+
 namespace platform {
 
 Places DefaultPlaces() {
     return Places{QtSettingsStore::DefaultFolder(), DriveFileSystem::DefaultDriveFolder(),
                   QCoreApplication::applicationDirPath()};
+}
+
+void PrepareWebEngine() {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) {
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                "--disable-gpu --no-first-run --disable-background-networking "
+                "--disable-component-update --disable-sync --disable-features=Translate");
+    }
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
 }
 
 Platform MakeRealPlatform(const Places& places) {
@@ -34,9 +49,13 @@ Platform MakeRealPlatform(const Places& places) {
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
     p.settings = std::move(store);
     p.files = std::make_unique<DriveFileSystem>(places.driveFolder);
-    p.flash1 = std::make_unique<StandInFlashPlayer>();
-    p.flash2 = std::make_unique<StandInFlashPlayer>();
     platform::FileSystem* files = p.files.get();
+    RuffleFlashPlayer::Options flash;
+    flash.engineFolder = places.programFolder + QStringLiteral("/ruffle");
+    flash.programFolder = places.programFolder;
+    flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
+    p.flash1 = std::make_unique<RuffleFlashPlayer>(flash);
+    p.flash2 = std::make_unique<RuffleFlashPlayer>(flash);
     VlcMediaPlayer::Options media;
     media.hostPath = [files](const QString& path) { return files->HostPath(path); };
     p.media = std::make_unique<VlcMediaPlayer>(media);

@@ -115,13 +115,11 @@ void Form1::BuildControls() {
 
     CmdShowinstelling = Button(this, "O", 0, 0, 255, 255);
     CloseButton = Button(this, "X", 240, 0, 255, 255);
-    // Native windows of their own, so that they stay in front of a player that draws
-    // video into a native window.
     for (QWidget* front : {static_cast<QWidget*>(extra), static_cast<QWidget*>(CloseButton),
                            static_cast<QWidget*>(CmdShowinstelling)}) {
-        front->setAttribute(Qt::WA_NativeWindow);
         front->raise();
     }
+    KeepControlsInFront();
 }
 
 void Form1::ConnectEvents() {
@@ -287,6 +285,14 @@ void Form1::Form_Unload() {
 
 void Form1::CloseButton_Click() {
     close();
+}
+
+void Form1::KeepControlsInFront() {
+    QRegion front = QRegion(CmdShowinstelling->geometry()) + CloseButton->geometry();
+    if (extra->isVisible()) {
+        front += extra->geometry();
+    }
+    MediaPlayer1.KeepClear(front);
 }
 
 void Form1::SetStatus(const QString& text) {

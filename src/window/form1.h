@@ -139,6 +139,8 @@ class Form1 : public QWidget {
 
   private:
     void BuildControls();
+    // Tells the media player where the corner buttons and the panel lie in front of it.
+    void KeepControlsInFront();
     void ConnectEvents();
     bool ContentFileFromCommand(const QString& name, const char* command, QString* path);
     void PlaceFilm(const presentation::TailScan& tail);

@@ -46,6 +46,7 @@ void CloseOnSignals(Form1& form) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::PrepareWebEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("dravonelle"));
     qCInfo(lcApp) << "dravonelle starts";

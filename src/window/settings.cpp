@@ -18,6 +18,7 @@ void Store(platform::SettingsStore& store, const char* key, const QString& value
 
 void Form1::CmdShowinstelling_Click() {
     extra->setVisible(!extra->isVisible());
+    KeepControlsInFront();
     MediaPlayer1.SetTop(MediaPlayer1.Top() - 5.0f);
 }
 

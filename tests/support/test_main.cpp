@@ -1,3 +1,5 @@
+#include "platform/real_platform.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -5,6 +7,7 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    platform::PrepareWebEngine();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -283,8 +283,21 @@ void VlcMediaPlayer::SetVisible(bool visible) {
     WindowsMediaPlayer::SetVisible(visible);
 }
 
+void VlcMediaPlayer::KeepClear(const QRegion& windowRegion) {
+    keepClear_ = windowRegion;
+    GeometryChanged();
+}
+
 void VlcMediaPlayer::GeometryChanged() {
     video_.setGeometry(0, 0, surface_.width(), surface_.height());
+    // The video window of our own lies above every other control: cut the controls that
+    // must stay in front out of it (its shape also clips the window VLC draws into).
+    const QRegion clear = keepClear_.translated(-surface_.pos());
+    if (clear.intersects(video_.rect())) {
+        video_.setMask(QRegion(video_.rect()) - clear);
+    } else {
+        video_.clearMask();
+    }
     ApplyVideoSettings();
 }
 

@@ -40,6 +40,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     void SetStretchToFit(bool stretch) override;
     void SetEnabled(bool enabled) override;
     void SetVisible(bool visible) override;
+    void KeepClear(const QRegion& windowRegion) override;
 
     // Whether libVLC could be started; without it the player reports every media as
     // stopped at once.
@@ -66,6 +67,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     libvlc_media_player_t* player_ = nullptr;
     libvlc_media_t* media_ = nullptr;
     QString url_;
+    QRegion keepClear_;
     bool stretch_ = true;
     bool embedVideo_ = false;
     bool followedPlaylist_ = false;

@@ -1,0 +1,258 @@
+#include "platform/ruffle/ruffle_flash_player.h"
+
+#include "platform/log.h"
+#include "platform/ruffle/movies.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QUrl>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+namespace platform {
+
+namespace {
+
+constexpr qint64 kMaxMovieBytes = 256 * 1024 * 1024;
+
+QString JsString(const QString& text) {
+    return QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{text})
+                                 .toJson(QJsonDocument::Compact)
+                                 .mid(1)
+                                 .chopped(1));
+}
+
+// A page that reports what goes wrong in it.
+class Page : public QWebEnginePage {
+  public:
+    Page(QWebEngineProfile* profile, RuffleFlashPlayer* player)
+        : QWebEnginePage(profile), player_(player) {}
+
+  protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                  int line, const QString& source) override {
+        if (level == ErrorMessageLevel) {
+            qCWarning(lcPlatform).noquote()
+                << "flash page:" << message << "(" << QFileInfo(source).fileName() << line << ")";
+            if (message.contains(QLatin1String("panic"), Qt::CaseInsensitive)) {
+                player_->OnFailed(message);
+            }
+        }
+    }
+
+  private:
+    RuffleFlashPlayer* player_;
+};
+
+}  // namespace
+
+// What the page may call.
+class RuffleBridge : public QObject {
+    Q_OBJECT
+  public:
+    explicit RuffleBridge(RuffleFlashPlayer* player) : player_(player) {}
+    Q_INVOKABLE void pageReady() { player_->OnPageReady(); }
+    Q_INVOKABLE void frameReport(const QString& report) { player_->OnFrame(report); }
+    Q_INVOKABLE void fsCommand(const QString& command, const QString& args) {
+        player_->OnFsCommand(command, args);
+    }
+    Q_INVOKABLE void failed(const QString& reason) { player_->OnFailed(reason); }
+
+  private:
+    RuffleFlashPlayer* player_;
+};
+
+RuffleFlashPlayer::RuffleFlashPlayer(Options options)
+    : options_(std::move(options)), view_(new QWebEngineView), channel_(new QWebChannel(this)) {
+    auto* page = new Page(QWebEngineProfile::defaultProfile(), this);
+    page->setParent(view_);
+    page->setBackgroundColor(Qt::black);
+    QWebEngineSettings* settings = page->settings();
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    settings->setAttribute(QWebEngineSettings::WebGLEnabled, false);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    view_->setPage(page);
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+    view_->setStyleSheet(QStringLiteral("background: black;"));
+    bridge_ = new RuffleBridge(this);
+    bridge_->setParent(this);
+    channel_->registerObject(QStringLiteral("host"), bridge_);
+    page->setWebChannel(channel_);
+    view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+
+    loadTimeout_.setSingleShot(true);
+    connect(&loadTimeout_, &QTimer::timeout, this, [this] {
+        if (total_ == 0) {
+            OnFailed(QStringLiteral("no frame shown within %1 ms").arg(options_.loadTimeoutMs));
+        }
+    });
+    showTimeout_.setSingleShot(true);
+    connect(&showTimeout_, &QTimer::timeout, this, [this] { ShowIfWanted(); });
+}
+
+RuffleFlashPlayer::~RuffleFlashPlayer() {
+    delete view_;
+}
+
+QWidget* RuffleFlashPlayer::Widget() {
+    return view_;
+}
+
+void RuffleFlashPlayer::Run(const QString& script) {
+    if (!pageReady_) {
+        pending_ << script;
+        return;
+    }
+    view_->page()->runJavaScript(script);
+}
+
+void RuffleFlashPlayer::OnPageReady() {
+    pageReady_ = true;
+    const QStringList scripts = std::exchange(pending_, {});
+    for (const QString& script : scripts) {
+        view_->page()->runJavaScript(script);
+    }
+}
+
+void RuffleFlashPlayer::SetMovie(const QString& path) {
+    movie_ = path;
+    current_ = 0;
+    total_ = 0;
+    ended_ = false;
+    failed_ = false;
+    QString host;
+    if (QDir::isRelativePath(path) && !path.contains(':')) {
+        host = options_.programFolder + '/' + QString(path).replace('\\', '/');
+    } else if (options_.hostPath) {
+        host = options_.hostPath(path).value_or(QString());
+    }
+    QFile file(host);
+    QByteArray bytes;
+    if (!host.isEmpty() && file.size() <= kMaxMovieBytes && file.open(QIODevice::ReadOnly)) {
+        bytes = file.readAll();
+    }
+    const auto header = swf::ReadHeader(bytes);
+    if (!header) {
+        // A missing movie shows the stage colour and ends at once; nothing else breaks.
+        qCWarning(lcPlatform).noquote() << "not a Flash movie:" << path;
+    }
+    const QByteArray hostMovie = swf::HostMovie(header.value_or(swf::Header{}));
+    const QColor background = header && header->background ? *header->background : Qt::black;
+    Run(QStringLiteral("dvLoad(%1, %2, %3);")
+            .arg(JsString(QString::fromLatin1(hostMovie.toBase64())),
+                 JsString(QUrl::fromLocalFile(host).toString()), JsString(background.name())));
+    if (!header) {
+        OnFailed(QStringLiteral("not a Flash movie"));
+    } else {
+        loadTimeout_.start(options_.loadTimeoutMs);
+    }
+}
+
+void RuffleFlashPlayer::Rewind() {
+    ended_ = false;
+    current_ = std::min(current_, 1);
+    Run(QStringLiteral("dvCall('dvRewind');"));
+}
+
+void RuffleFlashPlayer::Play() {
+    Run(QStringLiteral("dvCall('dvPlay');"));
+}
+
+void RuffleFlashPlayer::Stop() {
+    Run(QStringLiteral("dvCall('dvStop');"));
+}
+
+void RuffleFlashPlayer::SetVariable(const QString& name, const QString& value) {
+    Run(QStringLiteral("dvCall('dvSet', %1, %2);").arg(JsString(name), JsString(value)));
+}
+
+int RuffleFlashPlayer::CurrentFrame() {
+    if (failed_) {
+        return 0;
+    }
+    if (ended_) {
+        return std::max(total_ - 1, 0);
+    }
+    return std::max(current_ - 1, 0);
+}
+
+int RuffleFlashPlayer::TotalFrames() {
+    if (failed_) {
+        return 1;
+    }
+    // Until the movie shows its first frame it is not over.
+    return total_ > 0 ? total_ : 2;
+}
+
+void RuffleFlashPlayer::SetVisible(bool visible) {
+    wantVisible_ = visible;
+    if (!visible) {
+        showTimeout_.stop();
+        ShockwaveFlash::SetVisible(false);
+        return;
+    }
+    // Shown once its movie has drawn a frame, so that nothing blank flashes up.
+    if (total_ > 0 || failed_) {
+        ShockwaveFlash::SetVisible(true);
+    } else {
+        showTimeout_.start(1500);
+    }
+}
+
+void RuffleFlashPlayer::ShowIfWanted() {
+    if (wantVisible_ && !Visible()) {
+        ShockwaveFlash::SetVisible(true);
+    }
+}
+
+void RuffleFlashPlayer::OnFrame(const QString& report) {
+    const QStringList parts = report.split(',');
+    if (parts.size() != 2) {
+        return;
+    }
+    bool currentOk = false, totalOk = false;
+    const int current = parts[0].toInt(&currentOk);
+    const int total = parts[1].toInt(&totalOk);
+    if (!currentOk || !totalOk || total <= 0) {
+        return;
+    }
+    const bool first = total_ == 0;
+    current_ = current;
+    total_ = total;
+    if (current >= total) {
+        ended_ = true;  // latched until the next Rewind or movie
+    }
+    if (first) {
+        loadTimeout_.stop();
+        showTimeout_.stop();
+        ShowIfWanted();
+    }
+}
+
+void RuffleFlashPlayer::OnFsCommand(const QString& command, const QString& args) {
+    if (FSCommand) {
+        FSCommand(command, args);
+    }
+}
+
+void RuffleFlashPlayer::OnFailed(const QString& reason) {
+    if (failed_) {
+        return;
+    }
+    qCWarning(lcPlatform).noquote() << "movie" << movie_ << "cannot be played:" << reason;
+    failed_ = true;
+    loadTimeout_.stop();
+    ShowIfWanted();
+}
+
+}  // namespace platform
+
+#include "ruffle_flash_player.moc"

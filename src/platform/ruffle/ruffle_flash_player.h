@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/flash_player.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+class QWebEngineView;
+class QWebChannel;
+
+namespace platform {
+
+// The Flash player on the Ruffle emulator's web build inside Qt WebEngine. Each movie
+// is started through a small host movie that the program writes for it (see
+// swf::HostMovie); the page reports the running movie's frames and commands back over a
+// web channel. Frame numbers are what the page last reported, and the end of a movie
+// is latched, so that a poll never misses the last frame.
+class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
+  public:
+    struct Options {
+        QString engineFolder;   // holds ruffle.js and player.html
+        QString programFolder;  // where relative movie names resolve
+        std::function<std::optional<QString>(const QString&)> hostPath;
+        int loadTimeoutMs = 10000;  // a movie that shows no frame by then counts as ended
+    };
+    explicit RuffleFlashPlayer(Options options);
+    ~RuffleFlashPlayer() override;
+
+    QWidget* Widget() override;
+    void SetMovie(const QString& path) override;
+    QString Movie() const override { return movie_; }
+    void Rewind() override;
+    void Play() override;
+    void Stop() override;
+    void SetVariable(const QString& name, const QString& value) override;
+    int CurrentFrame() override;
+    int TotalFrames() override;
+    void SetVisible(bool visible) override;
+
+    // Whether the page has loaded and a movie has shown a frame since the last SetMovie.
+    bool PageReady() const { return pageReady_; }
+    bool ShowingFrames() const { return total_ > 0; }
+    bool Failed() const { return failed_; }
+
+    // Called by the page.
+    void OnPageReady();
+    void OnFrame(const QString& report);
+    void OnFsCommand(const QString& command, const QString& args);
+    void OnFailed(const QString& reason);
+
+  private:
+    void Run(const QString& script);
+    void ShowIfWanted();
+
+    Options options_;
+    QWebEngineView* view_;
+    QWebChannel* channel_;
+    QObject* bridge_;
+    QString movie_;
+    QStringList pending_;  // scripts waiting for the page
+    bool pageReady_ = false;
+    bool wantVisible_ = true;
+    int current_ = 0;  // 1-based, as the movie counts
+    int total_ = 0;
+    bool ended_ = false;
+    bool failed_ = false;
+    QTimer loadTimeout_;
+    QTimer showTimeout_;
+};
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+// Writes the demo site's main movie: a channel page that asks for the radio, two photos
+// and a film, over and over.
+#include "platform/ruffle/swf.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+swf::Actions Command(const QString& command, const QString& args) {
+    swf::Actions a;
+    a.PushString("FSCommand:" + command).PushString(args).GetUrl2();
+    return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: make_demo_movie OUTPUT\n", stderr);
+        return 2;
+    }
+    const int fps = 12;
+    swf::Writer w(8, QSize(800, 600), fps);
+    w.SetBackground(QColor(20, 40, 90));
+    w.AddRectangle(1, QRect(0, 0, 800, 90), QColor(230, 160, 20), 1);
+    w.AddTextField(10, QRect(20, 20, 760, 60), "kop", "Dravonelle - informatiekanaal", Qt::black,
+                   40, 2);
+    w.AddTextField(20, QRect(40, 150, 720, 300), "tekst",
+                   "Welkom bij de demo van Dravonelle.\nStraks: foto's van de zomermarkt en het "
+                   "kerkplein, en een film.",
+                   Qt::white, 28, 3);
+    w.AddTextField(30, QRect(40, 520, 720, 40), "film", "", QColor(200, 200, 200), 18, 4);
+    const int seconds = 30;
+    for (int frame = 0; frame < seconds * fps; ++frame) {
+        if (frame == 0) {
+            w.AddActions(Command("radio", ""));
+        } else if (frame == 4 * fps) {
+            w.AddActions(Command("foto", "foto:fotos\\zomermarkt.jpg,4"));
+        } else if (frame == 10 * fps) {
+            w.AddActions(Command("film", "film:fotos\\demofilm.y4m(55,30,95,80)"));
+        } else if (frame == 20 * fps) {
+            w.AddActions(Command("foto", "foto:fotos\\kerkplein.png,4"));
+        }
+        w.ShowFrame();
+    }
+    QFile out(QString::fromLocal8Bit(argv[1]));
+    const QByteArray movie = w.Finish(true);
+    if (!out.open(QIODevice::WriteOnly) || out.write(movie) != movie.size()) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
