@@ -45,6 +45,20 @@ long CurrentRssKiB() {
     return -1;
 }
 
+qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback) {
+    const qsizetype at = args.indexOf(name);
+    bool ok = false;
+    const qint64 value = at >= 0 && at + 1 < args.size() ? args[at + 1].toLongLong(&ok) : 0;
+    return ok ? value : fallback;
+}
+
+void QuietOffscreen() {
+    qputenv("QT_LOGGING_RULES", "dravonelle.*=false");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
+
 namespace {
 
 class NoPowerOff : public platform::PowerOff {

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -19,6 +20,13 @@ double Now();
 double CpuSeconds(int who);  // RUSAGE_SELF or RUSAGE_CHILDREN
 long PeakRssKiB();           // of this process
 long CurrentRssKiB();
+
+// A whole number given as `name N` on the command line, else `fallback`.
+qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);
+
+// Before the application object: the offscreen platform unless another is set, and the
+// program's own log off.
+void QuietOffscreen();
 
 // The program's real components on a drive folder, with stand-in players.
 platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,

@@ -15,8 +15,8 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -76,14 +76,10 @@ double CpuSeconds(const QList<int>& pids) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_LOGGING_RULES", "dravonelle.*=false");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::QuietOffscreen();
     platform::PrepareWebEngine();
     QApplication app(argc, argv);
-    const qsizetype at = app.arguments().indexOf("--seconds");
-    const int seconds = at > 0 ? app.arguments().value(at + 1).toInt() : 10;
+    const int seconds = static_cast<int>(bench::IntArg(app.arguments(), "--seconds", 10));
 
     QTemporaryDir temp;
     swf::Writer writer(8, QSize(800, 600), 12);
@@ -123,7 +119,8 @@ int main(int argc, char** argv) {
     const double pss = PssMiB(tree);
     const double cpu = CpuSeconds(tree), wall = bench::Now();
     platform::WaitUntil([] { return false; }, nullptr, seconds * 1000);
-    const double busy = (CpuSeconds(Tree(static_cast<int>(getpid()))) - cpu) / (bench::Now() - wall);
+    const double busy =
+        (CpuSeconds(Tree(static_cast<int>(getpid()))) - cpu) / (bench::Now() - wall);
     std::printf("Flash engine (Ruffle %s in Qt WebEngine), platform %s\n", "0.6.0",
                 qPrintable(QGuiApplication::platformName()));
     std::printf("  start to first movie frame: %.2f s\n", firstFrame);

@@ -6,6 +6,7 @@
 #include "bench_support.h"
 #include "platform/event_loop.h"
 #include "platform/vlc/vlc_media_player.h"
+#include "support/media_files.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,49 +19,6 @@
 #include <cstdio>
 
 namespace {
-
-void WriteWav(const QString& path, int seconds) {
-    const int rate = 22050;
-    QByteArray data(rate * seconds * 2, 0);
-    for (int i = 0; i < rate * seconds; ++i) {
-        qToLittleEndian(static_cast<qint16>(6000 * std::sin(2 * M_PI * 440 * i / rate)),
-                        data.data() + 2 * i);
-    }
-    QByteArray h = "RIFF";
-    const auto u32 = [&](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        h.append(b, 4);
-    };
-    const auto u16 = [&](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        h.append(b, 2);
-    };
-    u32(36 + data.size());
-    h += "WAVEfmt ";
-    u32(16), u16(1), u16(1), u32(rate), u32(rate * 2), u16(2), u16(16);
-    h += "data";
-    u32(data.size());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(h + data);
-}
-
-void WriteY4m(const QString& path, int frames) {
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("YUV4MPEG2 W320 H240 F25:1 Ip A1:1 C420jpeg\n");
-    QByteArray frame = "FRAME\n" + QByteArray(320 * 240, 80) + QByteArray(320 * 120, 100);
-    for (int i = 0; i < frames; ++i) {
-        file.write(frame);
-    }
-}
-
-int Arg(const QStringList& args, const QString& name, int fallback) {
-    const qsizetype at = args.indexOf(name);
-    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-}
 
 // Seconds from SetURL to the playing state.
 double StartToPlaying(platform::VlcMediaPlayer& player, const QString& url) {
@@ -81,22 +39,19 @@ void Wait(double seconds, const std::function<bool()>& until = nullptr) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_LOGGING_RULES", "dravonelle.*=false");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::QuietOffscreen();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int radioSeconds = Arg(args, "--radio-seconds", 60);
-    const int films = Arg(args, "--films", 50);
+    const int radioSeconds = static_cast<int>(bench::IntArg(args, "--radio-seconds", 60));
+    const int films = static_cast<int>(bench::IntArg(args, "--films", 50));
     const QString audio = qEnvironmentVariable("BENCH_AUDIO_OUTPUT", "adummy");
 
     QTemporaryDir temp;
     const QString www = temp.path() + "/www";
     QDir().mkpath(www);
-    WriteWav(temp.path() + "/local.wav", 5);
-    WriteWav(www + "/stream.wav", radioSeconds + 30);
-    WriteY4m(temp.path() + "/film.y4m", 25);
+    media_files::WriteWav(temp.path() + "/local.wav", 5000);
+    media_files::WriteWav(www + "/stream.wav", (radioSeconds + 30) * 1000);
+    media_files::WriteY4m(temp.path() + "/film.y4m", 320, 240, 25, 25, Qt::darkCyan);
     QProcess server;
     server.start("python3", {BENCH_CONTENT_SITE, www});
     server.waitForReadyRead(10000);

@@ -77,17 +77,14 @@ double Run(const QString& program, const QStringList& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "dravonelle.*=false");
+    bench::QuietOffscreen();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.contains("--display")) {
         return RunDisplay();
     }
-    const qsizetype at = args.indexOf("--mib");
-    const qint64 mib = at > 0 && at + 1 < args.size() ? args[at + 1].toLongLong() : 1024;
-    const qsizetype chunkAt = args.indexOf("--chunk");
-    const QString chunk = chunkAt > 0 && chunkAt + 1 < args.size() ? args[chunkAt + 1] : "65536";
+    const qint64 mib = bench::IntArg(args, "--mib", 1024);
+    const QString chunk = QString::number(bench::IntArg(args, "--chunk", 65536));
 
     QTemporaryDir temp;
     const QString source = temp.path() + "/source.bin";

@@ -20,11 +20,6 @@
 
 namespace {
 
-int Arg(const QStringList& args, const QString& name, int fallback) {
-    const qsizetype at = args.indexOf(name);
-    return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-}
-
 void WriteFile(const QString& path, qint64 size) {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
@@ -152,13 +147,12 @@ bench::Usage RunCurl(Site& site, const QStringList& paths) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "dravonelle.*=false");
+    bench::QuietOffscreen();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int files = Arg(args, "--files", 200);
-    const qint64 total = qint64(Arg(args, "--total-mib", 256)) << 20;
-    const qint64 big = qint64(Arg(args, "--big-mib", 1024)) << 20;
+    const int files = static_cast<int>(bench::IntArg(args, "--files", 200));
+    const qint64 total = bench::IntArg(args, "--total-mib", 256) << 20;
+    const qint64 big = bench::IntArg(args, "--big-mib", 1024) << 20;
 
     if (args.contains("--one-big")) {  // child mode: one cycle with one big file
         Site site;

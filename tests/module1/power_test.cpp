@@ -120,6 +120,18 @@ const QString kLoginPath = "/org/freedesktop/login1";
 const QString kNm = "org.freedesktop.NetworkManager";
 const QString kNmPath = "/org/freedesktop/NetworkManager";
 
+// Replaces logind's PowerOff on the mock with one declared with a variant, so that the
+// mock keeps the type that arrives, and runs `code` for it.
+bool DeclarePowerOff(PrivateBus& bus, const QString& code) {
+    QDBusMessage add = QDBusMessage::createMethodCall(kLogin, kLoginPath,
+                                                      "org.freedesktop.DBus.Mock", "AddMethod");
+    add << "org.freedesktop.login1.Manager"
+        << "PowerOff"
+        << "v"
+        << "" << code;
+    return bus.Bus().call(add).type() == QDBusMessage::ReplyMessage;
+}
+
 // A window whose power-off goes to logind on the private bus.
 struct PowerRig {
     explicit PowerRig(PrivateBus& bus) {
@@ -139,15 +151,7 @@ TEST(PowerOff, MatchingTickAsksLogindOnceWithABooleanFalse) {
     PrivateBus bus;
     ASSERT_FALSE(bus.address.isEmpty());
     ASSERT_TRUE(bus.StartMock({"--template", "logind"}, kLogin, kLoginPath));
-    // Declared with a variant, the mock keeps the type that arrives.
-    QDBusMessage add = QDBusMessage::createMethodCall(kLogin, kLoginPath,
-                                                      "org.freedesktop.DBus.Mock", "AddMethod");
-    add << "org.freedesktop.login1.Manager"
-        << "PowerOff"
-        << "v"
-        << ""
-        << "";
-    ASSERT_EQ(bus.Bus().call(add).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(DeclarePowerOff(bus, ""));
 
     PowerRig power(bus);
     auto& form = *power.rig->form;
@@ -170,15 +174,9 @@ TEST(PowerOff, ButtonAsksAtOnceAndRefusalOrAbsenceKeepsTheProgramRunning) {
         EXPECT_FALSE(power.rig->form->Closing());
     }
     ASSERT_TRUE(bus.StartMock({"--template", "logind"}, kLogin, kLoginPath));
-    QDBusMessage add = QDBusMessage::createMethodCall(kLogin, kLoginPath,
-                                                      "org.freedesktop.DBus.Mock", "AddMethod");
-    add << "org.freedesktop.login1.Manager"
-        << "PowerOff"
-        << "v"
-        << ""
-        << "raise dbus.exceptions.DBusException('denied', "
-           "name='org.freedesktop.DBus.Error.AccessDenied')";
-    ASSERT_EQ(bus.Bus().call(add).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(DeclarePowerOff(bus,
+                                "raise dbus.exceptions.DBusException('denied', "
+                                "name='org.freedesktop.DBus.Error.AccessDenied')"));
     PowerRig power(bus);
     power.rig->form->CmdCompUit_Click();
     EXPECT_TRUE(PumpUntil([&] { return !bus.Calls(kLogin, kLoginPath).isEmpty(); }, 5000));

@@ -230,11 +230,15 @@ Actions& Actions::PushUndefined() {
     return Push({QVariant()});
 }
 
-Actions& Actions::GotoFrame(int frame) {
-    Op(0x81);
+Actions& Actions::WithU16(quint8 code, quint16 value) {
+    Op(code);
     PutU16(bytes_, 2);
-    PutU16(bytes_, static_cast<quint16>(frame));
+    PutU16(bytes_, value);
     return *this;
+}
+
+Actions& Actions::GotoFrame(int frame) {
+    return WithU16(0x81, static_cast<quint16>(frame));
 }
 
 Actions& Actions::GetUrl2(bool loadTarget) {
@@ -260,17 +264,11 @@ Actions& Actions::DefineFunction(const QString& name, const QStringList& params,
 }
 
 Actions& Actions::If(qint16 bytes) {
-    Op(0x9D);
-    PutU16(bytes_, 2);
-    PutU16(bytes_, static_cast<quint16>(bytes));
-    return *this;
+    return WithU16(0x9D, static_cast<quint16>(bytes));
 }
 
 Actions& Actions::Jump(qint16 bytes) {
-    Op(0x99);
-    PutU16(bytes_, 2);
-    PutU16(bytes_, static_cast<quint16>(bytes));
-    return *this;
+    return WithU16(0x99, static_cast<quint16>(bytes));
 }
 
 Actions& Actions::PushPath(const QString& path) {
@@ -355,6 +353,10 @@ void Writer::AddRectangle(int id, const QRect& rect, QColor colour, int depth) {
     shape.Put(0, 6);  // end of shape
     body.append(shape.Take());
     Tag(2, body);
+    Place(id, depth);
+}
+
+void Writer::Place(int id, int depth) {
     QByteArray place;
     place.append('\x06');  // has character, has matrix
     PutU16(place, static_cast<quint16>(depth));
@@ -397,12 +399,7 @@ void Writer::AddTextField(int id, const QRect& rect, const QString& variable, co
     body.append(Utf8z(variable));
     body.append(Utf8z(text));
     Tag(37, body);
-    QByteArray place;
-    place.append('\x06');
-    PutU16(place, static_cast<quint16>(depth));
-    PutU16(place, static_cast<quint16>(id));
-    place.append('\x00');
-    Tag(26, place);
+    Place(id, depth);
 }
 
 void Writer::AddActions(const Actions& actions) {

@@ -72,6 +72,7 @@ class Actions {
     int Size() const { return static_cast<int>(bytes_.size()); }
 
   private:
+    Actions& WithU16(quint8 code, quint16 value);
     QByteArray bytes_;
 };
 
@@ -91,6 +92,7 @@ class Writer {
 
   private:
     void Tag(int code, const QByteArray& body);
+    void Place(int id, int depth);  // PlaceObject2 with an identity matrix
     int version_;
     QSize stage_;
     double frameRate_;
