@@ -112,6 +112,7 @@ int main(int argc, char** argv) {
     platform::WaitUntil([&] { return main.ShowingFrames(); }, nullptr, 60000);
     const double firstFrame = bench::Now() - kStart;
     second.SetMovie("c:\\movie.swf");
+    second.SetVisible(true);  // as the "flash" command shows the second player
     platform::WaitUntil([&] { return second.ShowingFrames(); }, nullptr, 60000);
     platform::WaitUntil([] { return false; }, nullptr, 2000);
 

@@ -199,10 +199,12 @@ void RuffleFlashPlayer::SetVisible(bool visible) {
         ShockwaveFlash::SetVisible(false);
         return;
     }
-    // Shown once its movie has drawn a frame, so that nothing blank flashes up.
+    // Shown once its movie has drawn a frame, so that nothing blank flashes up; until
+    // then the page runs as if shown, behind the hidden widget.
     if (total_ > 0 || failed_) {
         ShockwaveFlash::SetVisible(true);
     } else {
+        view_->page()->setVisible(true);
         showTimeout_.start(1500);
     }
 }
