@@ -25,7 +25,7 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
     if (WskServer.IsConnected(index)) {
         // A new connection takes the place of the previous one.
         qCInfo(lcPush) << "new connection replaces the previous one";
-        ClosePushReceive(false);
+        DropPushReceive();
         WskServer.Close(index);
     }
     if (!WskServer.Accept(index, requestID)) {
@@ -73,7 +73,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
             FailPushConnection(Index, QStringLiteral("destination message too short"));
             return;
         }
-        ClosePushReceive(false);
+        DropPushReceive();
         const QString name = pushserver::DecodeName(s.mid(8 + kSkipAfterDst));
         ReceivePath = ContentPath(name);
         receiving_ = true;
@@ -116,7 +116,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
 void Form1::WskServer_Close(int Index) {
     SetStatus(QStringLiteral("Connection Closed..."));
     if (Index == pushIndex_) {
-        ClosePushReceive(false);
+        DropPushReceive();
         pushIdle_.SetEnabled(false);
     }
     WskServer.Close(Index);
@@ -131,11 +131,11 @@ void Form1::WskServer_Error(int Index, int Number, const QString& Description) {
                                 << Description;
     SetStatus(QString::number(Number));
     if (Index == pushIndex_ && !WskServer.IsConnected(Index)) {
-        ClosePushReceive(false);
+        DropPushReceive();
     }
 }
 
-void Form1::ClosePushReceive(bool keep) {
+void Form1::DropPushReceive() {
     if (!receiving_) {
         return;
     }
@@ -144,17 +144,15 @@ void Form1::ClosePushReceive(bool keep) {
     if (receiveFile_) {
         receiveFile_->Close();
         receiveFile_.reset();
-        if (!keep) {
-            platform_.files->DeleteFile(receiveTemp_);
-            qCInfo(lcPush).noquote() << "incomplete file dropped, previous kept:" << ReceivePath;
-        }
+        platform_.files->DeleteFile(receiveTemp_);
+        qCInfo(lcPush).noquote() << "incomplete file dropped, previous kept:" << ReceivePath;
     }
 }
 
 void Form1::FailPushConnection(int index, const QString& description) {
     qCWarning(lcPush).noquote() << description << "- connection closed";
     SetStatus(description);
-    ClosePushReceive(false);
+    DropPushReceive();
     WskServer.Close(index);
     if (index == pushIndex_) {
         pushIdle_.SetEnabled(false);
@@ -167,7 +165,7 @@ void Form1::RestartPushIdleTimer() {
             pushIdle_.SetEnabled(false);
             if (WskServer.IsConnected(pushIndex_)) {
                 qCWarning(lcPush) << "push connection silent too long";
-                ClosePushReceive(false);
+                DropPushReceive();
                 WskServer.Close(pushIndex_);
                 SetStatus(QStringLiteral("Connection Closed..."));
             }

@@ -276,7 +276,7 @@ void Form1::Form_QueryUnload() {
     for (int index = 0; index < WskServer.Count(); ++index) {
         WskServer.Close(index);
     }
-    ClosePushReceive(false);
+    DropPushReceive();
 }
 
 void Form1::Form_Unload() {

@@ -152,7 +152,8 @@ class Form1 : public QWidget {
     QString DownloadMoviePath() const;
     void EndDownload(bool complete, const QString& failure);
     void ForgetFailedEntries(const QStringList& failed);
-    void ClosePushReceive(bool keep);
+    // Ends the receive under way: its temporary file goes, the previous file stays.
+    void DropPushReceive();
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
 
