@@ -15,7 +15,7 @@ cmake --build "$build" -j"$(nproc)"
 run="$PWD/demo/run"
 port="${DEMO_PORT:-8765}"
 push_port="${DEMO_PUSH_PORT:-10001}"
-rm -rf "$run/www"
+rm -rf "$run/www" "$run/faults" "$run/requests.log"
 mkdir -p "$run/www" "$run/config/dravonelle" "$run/data"
 cp -r demo/site/. "$run/www/"
 # The channel's main movie, a short film for it and a radio stream, all made here.
@@ -61,7 +61,11 @@ radio_url=http://127.0.0.1:$port/radio.asx
 push_port=$push_port
 CONF
 
-python3 -m http.server --bind 127.0.0.1 "$port" --directory "$run/www" >"$run/http.log" 2>&1 &
+# The site sends the film and a photo slowly, so that the connecting screen and its
+# progress can be seen.
+printf '%s\n' "/test/fotos/demofilm.y4m slow" "/test/fotos/zomermarkt.jpg slow" \
+    "/test/fotos/kerkplein.png slow" >"$run/faults"
+python3 tools/content_site.py "$run/www" --port "$port" >"$run/http.log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 50); do

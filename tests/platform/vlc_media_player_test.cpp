@@ -63,7 +63,7 @@ TEST_F(VlcPlayer, ShortSoundFileEndsWithExactlyOneStop) {
 TEST_F(VlcPlayer, MissingFileUnreachableStreamAndNotFoundEachStopOnce) {
     QProcess server;
     QDir().mkpath(temp.path() + "/www");
-    server.start("python3", {DRAVONELLE_TEST_DATA "/update/content_site.py", temp.path() + "/www"});
+    server.start("python3", {DRAVONELLE_CONTENT_SITE, temp.path() + "/www"});
     ASSERT_TRUE(server.waitForReadyRead(10000));
     const QString port = QString::fromUtf8(server.readLine().trimmed());
     for (const QString& url : {QString("c:\\nothere.mp3"), QString("http://127.0.0.1:1/radio.mp3"),
@@ -83,7 +83,7 @@ TEST_F(VlcPlayer, AsxPlaylistIsFollowedToItsStream) {
     const QString www = temp.path() + "/www";
     QDir().mkpath(www);
     ASSERT_TRUE(media_files::WriteWav(www + "/stream.wav", 1500));
-    server.start("python3", {DRAVONELLE_TEST_DATA "/update/content_site.py", www});
+    server.start("python3", {DRAVONELLE_CONTENT_SITE, www});
     ASSERT_TRUE(server.waitForReadyRead(10000));
     const QString port = QString::fromUtf8(server.readLine().trimmed());
     QFile asx(www + "/radio.asx");

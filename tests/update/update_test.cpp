@@ -22,7 +22,7 @@ class UpdateCycle : public ::testing::Test {
         QDir().mkpath(Www() + "/test/fotos");
         QDir().mkpath(Www() + "/freedata");
         server.setProgram("python3");
-        server.setArguments({DRAVONELLE_TEST_DATA "/update/content_site.py", Www()});
+        server.setArguments({DRAVONELLE_CONTENT_SITE, Www()});
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.start();
         if (server.waitForReadyRead(10000)) {

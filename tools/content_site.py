@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""A content site on loopback for the update tests.
+"""A content site on loopback, for the demo and the tests.
+
+    content_site.py ROOT [--port N]
 
 Serves the files under ROOT and logs every request line to ROOT/../requests.log.
 Paths named in ROOT/../faults (one "path action" a line, path without the query)
@@ -90,6 +92,7 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
 
-server = Server(("127.0.0.1", 0), Handler)
+port = int(sys.argv[sys.argv.index("--port") + 1]) if "--port" in sys.argv else 0
+server = Server(("127.0.0.1", port), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
