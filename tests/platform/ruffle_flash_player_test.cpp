@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
@@ -210,4 +212,16 @@ TEST_F(RufflePlayer, DownloadMovieShowsTheStatusText) {
         }
     }
     EXPECT_GT(green, 100);  // the status line, in green
+}
+
+TEST_F(RufflePlayer, EngineProcessThatDiesIsStartedAgainWithItsMovie) {
+    Write("frames.swf", FramesMovie(30, 30, false));
+    player->SetMovie("c:\\frames.swf");
+    ASSERT_TRUE(Running());
+    auto* view = static_cast<QWebEngineView*>(player->Widget());
+    view->page()->triggerAction(QWebEnginePage::Stop);
+    view->load(QUrl("chrome://crash"));
+    ASSERT_TRUE(PumpUntil([&] { return !player->PageReady(); }, 10000));
+    EXPECT_TRUE(PumpUntil([&] { return player->PageReady() && player->ShowingFrames(); }, 30000));
+    EXPECT_EQ(player->TotalFrames(), 30);
 }

@@ -87,6 +87,21 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     channel_->registerObject(QStringLiteral("host"), bridge_);
     page->setWebChannel(channel_);
     view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+    // The engine's page runs in a process of its own: if that process dies, the page is
+    // loaded again and the movie started afresh, so the channel does not stay black.
+    connect(page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
+                qCWarning(lcPlatform).noquote()
+                    << "flash engine process ended (" << code << "); starting it again";
+                pageReady_ = false;
+                pending_.clear();
+                view_->load(
+                    QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+                if (!movie_.isEmpty()) {
+                    SetMovie(movie_);
+                    Play();
+                }
+            });
 
     loadTimeout_.setSingleShot(true);
     connect(&loadTimeout_, &QTimer::timeout, this, [this] {
