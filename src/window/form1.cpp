@@ -220,7 +220,6 @@ void Form1::showEvent(QShowEvent* event) {
 }
 
 void Form1::Form_Activate() {
-    activated_ = true;
     auto& files = *platform_.files;
     for (const QString& folder : {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
                                   kContentFolder + QStringLiteral("\\Buffer")}) {

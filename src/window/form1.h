@@ -128,7 +128,6 @@ class Form1 : public QWidget {
     static QString ContentPath(const QString& name);
     // True once a close request has been accepted: waits end, cycles stop.
     bool Closing() const { return closing_; }
-    bool Activated() const { return activated_; }
     platform::Platform& Platform() { return platform_; }
 
   protected:
@@ -158,7 +157,6 @@ class Form1 : public QWidget {
     void RestartPushIdleTimer();
 
     bool closing_ = false;
-    bool activated_ = false;
     // The running fetch: the body goes to a temporary file until it is complete.
     std::unique_ptr<platform::FileWriter> downloadFile_;
     qint64 downloadSize_ = 0;

@@ -15,8 +15,6 @@ class VbTimer : public QObject {
     bool Enabled() const { return enabled_; }
     void SetInterval(int ms);
     int Interval() const { return interval_; }
-    // Whether a tick is due to come: enabled with an interval above 0.
-    bool Armed() const { return timer_.isActive(); }
 
     std::function<void()> Tick;
 

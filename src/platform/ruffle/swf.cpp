@@ -237,10 +237,6 @@ Actions& Actions::WithU16(quint8 code, quint16 value) {
     return *this;
 }
 
-Actions& Actions::GotoFrame(int frame) {
-    return WithU16(0x81, static_cast<quint16>(frame));
-}
-
 Actions& Actions::GetUrl2(bool loadTarget) {
     Op(0x9A);
     PutU16(bytes_, 1);
@@ -265,10 +261,6 @@ Actions& Actions::DefineFunction(const QString& name, const QStringList& params,
 
 Actions& Actions::If(qint16 bytes) {
     return WithU16(0x9D, static_cast<quint16>(bytes));
-}
-
-Actions& Actions::Jump(qint16 bytes) {
-    return WithU16(0x99, static_cast<quint16>(bytes));
 }
 
 Actions& Actions::PushPath(const QString& path) {

@@ -50,14 +50,12 @@ class Actions {
     Actions& Not() { return Op(0x12); }
     Actions& Play() { return Op(0x06); }
     Actions& Stop() { return Op(0x07); }
-    Actions& GotoFrame(int frame);  // 0-based
     // getURL2 with the URL and the target on the stack (method 0).
     Actions& GetUrl2(bool loadTarget = false);
     // A function with named parameters; as an expression when `name` is empty.
     Actions& DefineFunction(const QString& name, const QStringList& params, const Actions& body);
     // Skips the next `bytes` bytes when the value on the stack is true.
     Actions& If(qint16 bytes);
-    Actions& Jump(qint16 bytes);
     // Calls object.method(args...) (args already pushed in reverse) and drops the result.
     Actions& CallMethodOn(const QString& objectPath, const QString& method, int argCount,
                           bool keepResult = false);
