@@ -276,7 +276,7 @@ TestRig::Options SmallDiskOptions() {
     options.wrapFiles = [](std::unique_ptr<platform::FileSystem> real) {
         return std::make_unique<SmallDisk>(std::move(real));
     };
-    options.pushIdleMs = 300;
+    options.pushIdleMs = 1000;
     return options;
 }
 
