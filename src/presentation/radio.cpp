@@ -14,6 +14,7 @@ void Form1::StartRadio() {
 
 void Form1::StopRadio() {
     RadioaanTimer.SetEnabled(false);
+    radioDrops_ = 0;
     if (RadioPlaying) {
         RadioPlaying = false;
         qCInfo(lcPresentation) << "radio off";
@@ -26,8 +27,13 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
         return;
     }
     if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
-        // The stream itself stopped (unreachable, or dropped): let the restart bring it back.
-        qCWarning(lcPresentation) << "radio stream stopped; trying again in 2 s";
+        // The stream itself stopped (unreachable, or dropped): let the restart bring it
+        // back. A stream that stays away is reported once a minute, not every two seconds.
+        ++radioDrops_;
+        if (radioDrops_ == 1 || radioDrops_ % 30 == 0) {
+            qCWarning(lcPresentation)
+                << "radio stream stopped" << radioDrops_ << "times in a row; trying again in 2 s";
+        }
         RadioPlaying = false;
     }
     ShockwaveFlash1.SetVariable(QStringLiteral("film"), QStringLiteral("klaar"));

@@ -157,6 +157,7 @@ class Form1 : public QWidget {
     void RestartPushIdleTimer();
 
     bool closing_ = false;
+    int radioDrops_ = 0;  // stops of the radio stream since the radio was last stopped
     // The running fetch: the body goes to a temporary file until it is complete.
     std::unique_ptr<platform::FileWriter> downloadFile_;
     qint64 downloadSize_ = 0;

@@ -157,7 +157,14 @@ void VlcMediaPlayer::Handle(quint64 generation, Event event) {
             video_.hide();
             break;
         case Event::kError:
-            qCWarning(lcPlatform).noquote() << "media cannot be played:" << url_;
+            // The same address failing again and again (a radio that stays away) is
+            // reported every ten minutes.
+            if (url_ != lastFailedUrl_ || !lastFailure_.isValid() ||
+                lastFailure_.hasExpired(10 * 60 * 1000)) {
+                qCWarning(lcPlatform).noquote() << "media cannot be played:" << url_;
+                lastFailedUrl_ = url_;
+                lastFailure_.start();
+            }
             EndOfMedia(generation);
             break;
         case Event::kEnded:

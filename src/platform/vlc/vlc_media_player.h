@@ -2,6 +2,7 @@
 
 #include "platform/media_player.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QWidget>
@@ -68,6 +69,8 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     libvlc_media_t* media_ = nullptr;
     QString url_;
     QRegion keepClear_;
+    QString lastFailedUrl_;
+    QElapsedTimer lastFailure_;
     bool stretch_ = true;
     bool embedVideo_ = false;
     bool followedPlaylist_ = false;
