@@ -39,6 +39,14 @@ TEST(DriveFileSystem, NamesMatchWithoutRegardToCase) {
     EXPECT_EQ(d.fs.FileSize("c:\\fileftp\\Buffer\\photo.jpg"), 2);
 }
 
+TEST(DriveFileSystem, LettersBeyondAsciiMatchWithoutRegardToCase) {
+    Drive d;
+    d.fs.CreateFolder("c:\\f");
+    d.Write(QString::fromUtf8("c:\\f\\Überzicht Ñandú.jpg"), "x");
+    EXPECT_TRUE(d.fs.FileExists(QString::fromUtf8("c:\\F\\überZICHT ñANDÚ.JPG")));
+    EXPECT_FALSE(d.fs.FileExists(QString::fromUtf8("c:\\f\\Uberzicht Nandu.jpg")));
+}
+
 TEST(DriveFileSystem, ExactSpellingWinsWhenSeveralMatch) {
     Drive d;
     QDir().mkpath(d.Root() + "/f");

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
@@ -37,6 +38,35 @@ class QtFileWriter : public FileWriter {
   private:
     QFile file_;
 };
+
+// The entry of `folder` whose name equals `name` without regard to letter case; the first
+// in name order when several do. Read straight from the directory: this runs for every
+// new file, in folders of thousands.
+std::optional<QString> MatchInFolder(const QString& folder, const QString& name) {
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) {
+        return std::nullopt;
+    }
+    const QByteArray wanted = QFile::encodeName(name);
+    const bool ascii = std::all_of(wanted.begin(), wanted.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    std::optional<QString> best;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strlen(entry->d_name) != static_cast<size_t>(wanted.size())) {
+            continue;  // letter case leaves the length alone (but for rare letters)
+        }
+        if (ascii ? qstricmp(entry->d_name, wanted.constData()) != 0
+                  : QFile::decodeName(entry->d_name).compare(name, Qt::CaseInsensitive) != 0) {
+            continue;
+        }
+        const QString found = QFile::decodeName(entry->d_name);
+        if (!best || found < *best) {
+            best = found;
+        }
+    }
+    ::closedir(dir);
+    return best;
+}
 
 bool IsWindowsDriveSpec(const QString& path) {
     return path.size() >= 2 && path[1] == ':' && path[0].isLetter();
@@ -86,14 +116,7 @@ std::optional<QString> DriveFileSystem::Resolve(const QString& drivePath) const 
     for (const QString& part : stack) {
         QString chosen = part;
         if (!QFileInfo::exists(current + '/' + part)) {
-            QStringList entries = QDir(current).entryList(
-                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-            for (const QString& entry : entries) {
-                if (entry.compare(part, Qt::CaseInsensitive) == 0) {
-                    chosen = entry;
-                    break;
-                }
-            }
+            chosen = MatchInFolder(current, part).value_or(part);
         }
         current += '/' + chosen;
     }
