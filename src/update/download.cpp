@@ -10,10 +10,8 @@
 
 namespace {
 
-// The body is collected here, outside every folder that the cycle or the move lists,
-// and put in place only when it is complete.
-const QString kDownloadFolder = QStringLiteral("c:\\fileftp\\.download");
-const QString kDownloadTemp = QStringLiteral("c:\\fileftp\\.download\\fetch.part");
+// The body is collected here and put in place only when it is complete.
+const QString kDownloadTemp = update::kStagingFolder + QStringLiteral("\\fetch.part");
 constexpr int kChunk = 256;
 constexpr qint64 kPumpIntervalNs = 1000 * 1000;
 constexpr qsizetype kWriteBlock = 64 * 1024;
@@ -38,7 +36,7 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     if (closing_) {
         return false;
     }
-    files.CreateFolder(kDownloadFolder);
+    files.CreateFolder(update::kStagingFolder);
     QString error;
     downloadFile_ = files.CreateFile(kDownloadTemp, &error);
     if (!downloadFile_) {

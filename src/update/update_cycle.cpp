@@ -179,7 +179,7 @@ void Form1::ForgetFailedEntries(const QStringList& failed) {
     for (; i < fields.size(); ++i) {
         kept << fields[i];
     }
-    const QString temp = kContentFolder + QStringLiteral("\\.download\\listing.part");
+    const QString temp = update::kStagingFolder + QStringLiteral("\\listing.part");
     QString error;
     auto writer = files.CreateFile(temp, &error);
     const bool written = writer && writer->Write(kept.join(';').toUtf8()) && writer->Close();

@@ -24,7 +24,7 @@ QtInet::QtInet() : manager_(new QNetworkAccessManager(this)) {
 }
 
 QtInet::~QtInet() {
-    Drop();
+    Cancel();
 }
 
 void QtInet::SetRequestTimeout(int seconds) {
@@ -32,8 +32,8 @@ void QtInet::SetRequestTimeout(int seconds) {
 }
 
 void QtInet::Execute(const QString& url, const QString& operation) {
-    Drop();
-    ++generation_;
+    Cancel();
+    ++generation_;  // what the previous request still has queued is dropped
     code_ = 0;
     announced_ = -1;
     error_.clear();
@@ -149,18 +149,7 @@ void QtInet::OnFinished() {
 
 void QtInet::Fail(const QString& reason) {
     error_ = reason;
-    progress_.stop();
-    if (reply_) {
-        QNetworkReply* reply = reply_;
-        reply_ = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
-    spool_.reset();
-    memory_.truncate(0);  // its room serves the next body
-    memoryRead_ = 0;
-    collecting_ = false;
+    Cancel();
     Report(kInetError);
 }
 
@@ -203,11 +192,6 @@ void QtInet::Cancel() {
     memory_.truncate(0);  // its room serves the next body
     memoryRead_ = 0;
     collecting_ = false;
-}
-
-void QtInet::Drop() {
-    Cancel();
-    ++generation_;
 }
 
 }  // namespace platform

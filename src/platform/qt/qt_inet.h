@@ -37,7 +37,6 @@ class QtInet : public QObject, public Inet {
     void OnFinished();
     void Fail(const QString& reason);
     void Report(int state);
-    void Drop();
 
     QNetworkAccessManager* manager_;
     QPointer<QNetworkReply> reply_;

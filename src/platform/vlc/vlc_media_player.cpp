@@ -286,10 +286,6 @@ void VlcMediaPlayer::SetEnabled(bool) {
     // The player takes no mouse or key input at all; nothing else changes.
 }
 
-void VlcMediaPlayer::SetVisible(bool visible) {
-    WindowsMediaPlayer::SetVisible(visible);
-}
-
 void VlcMediaPlayer::KeepClear(const QRegion& windowRegion) {
     keepClear_ = windowRegion;
     GeometryChanged();

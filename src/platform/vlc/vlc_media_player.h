@@ -40,7 +40,6 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     void Play() override;
     void SetStretchToFit(bool stretch) override;
     void SetEnabled(bool enabled) override;
-    void SetVisible(bool visible) override;
     void KeepClear(const QRegion& windowRegion) override;
 
     // Whether libVLC could be started; without it the player reports every media as
