@@ -2,6 +2,7 @@
 #include "platform/ruffle/movies.h"
 #include "support/test_rig.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
@@ -162,33 +163,132 @@ TEST_F(RufflePlayer, MissingMovieEndsAtOnce) {
     EXPECT_GE(player->CurrentFrame(), player->TotalFrames() - 1);
 }
 
+// A window whose main or second player (or both) is the real engine; the other stays a
+// fake that records the variables the window sets.
+struct EngineRig {
+    EngineRig(bool realMain, bool realSecond, int recycleAfterLoads = 50) {
+        TestRig::Options options;
+        options.customize = [=, this](platform::Platform& p) {
+            platform::FileSystem* files = p.files.get();
+            platform::RuffleFlashPlayer::Options flash;
+            flash.engineFolder = DRAVONELLE_ENGINE_DIR;
+            flash.programFolder = DRAVONELLE_ENGINE_DIR "/..";
+            flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
+            flash.recycleAfterLoads = recycleAfterLoads;
+            if (realMain) {
+                p.flash1 = std::make_unique<platform::RuffleFlashPlayer>(flash);
+                main = static_cast<platform::RuffleFlashPlayer*>(p.flash1.get());
+            }
+            if (realSecond) {
+                p.flash2 = std::make_unique<platform::RuffleFlashPlayer>(flash);
+                second = static_cast<platform::RuffleFlashPlayer*>(p.flash2.get());
+            }
+        };
+        rig = std::make_unique<TestRig>(options);
+        rig->Load();
+        rig->files->CreateFolder("c:\\fileftp");
+        rig->form->resize(640, 480);
+        rig->form->show();
+        for (auto* player : {main, second}) {
+            if (player) {
+                EXPECT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+            }
+        }
+    }
+    // Inserts `name` with the "flash" command and waits for its end; the seconds it ran.
+    double Insert(const QString& name) {
+        QElapsedTimer clock;
+        clock.start();
+        rig->form->ShockwaveFlash1_FSCommand("flash", "movie:" + name);
+        EXPECT_TRUE(rig->form->flashtimer.Enabled()) << name.toStdString();
+        EXPECT_TRUE(PumpUntil([&] { return !rig->form->flashtimer.Enabled(); }, 30000))
+            << name.toStdString() << " did not end";
+        return clock.elapsed() / 1000.0;
+    }
+    qsizetype Answers(const QString& answer) const {
+        return rig->flash1->setVariables.count(answer);
+    }
+    std::unique_ptr<TestRig> rig;
+    platform::RuffleFlashPlayer* main = nullptr;
+    platform::RuffleFlashPlayer* second = nullptr;
+};
+
 TEST(RuffleWindow, InsertedMovieEndsAtItsLastFrameThroughThePoll) {
-    TestRig::Options options;
-    options.customize = [](platform::Platform& p) {
-        platform::FileSystem* files = p.files.get();
-        platform::RuffleFlashPlayer::Options flash;
-        flash.engineFolder = DRAVONELLE_ENGINE_DIR;
-        flash.programFolder = DRAVONELLE_ENGINE_DIR "/..";
-        flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
-        p.flash1 = std::make_unique<platform::RuffleFlashPlayer>(flash);
-        p.flash2 = std::make_unique<platform::RuffleFlashPlayer>(flash);
-    };
-    TestRig rig(options);
-    rig.Load();
-    rig.files->CreateFolder("c:\\fileftp");
+    EngineRig engine(false, true);
     // Twelve frames at 60 per second, the last one stops: several frames can pass
     // between two polls.
-    rig.WriteDriveFile("c:\\fileftp\\insert.swf", FramesMovie(12, 60, true));
-    auto& form = *rig.form;
-    form.show();
-    auto* second = dynamic_cast<platform::RuffleFlashPlayer*>(&form.ShockwaveFlash2);
-    ASSERT_TRUE(PumpUntil([&] { return second->PageReady(); }, 30000));
-    form.ShockwaveFlash1_FSCommand("flash", "movie:insert.swf");
-    EXPECT_TRUE(form.flashtimer.Enabled());
-    ASSERT_TRUE(PumpUntil([&] { return !form.flashtimer.Enabled(); }, 20000));
-    EXPECT_EQ(form.lblInfo->text(), "11-12");
-    EXPECT_FALSE(second->Visible());
-    EXPECT_TRUE(form.RadioPlaying);
+    engine.rig->WriteDriveFile("c:\\fileftp\\insert.swf", FramesMovie(12, 60, true));
+    engine.Insert("insert.swf");
+    EXPECT_EQ(engine.rig->form->lblInfo->text(), "11-12");
+    EXPECT_FALSE(engine.second->Visible());
+    EXPECT_TRUE(engine.rig->form->RadioPlaying);
+}
+
+// Inserted movies one after another, as a channel shows its items all day; the engine's
+// page is loaded afresh on the way.
+TEST(RuffleWindow, EveryInsertBackToBackPlaysToItsEnd) {
+    EngineRig engine(false, true, 20);
+    engine.rig->WriteDriveFile("c:\\fileftp\\item.swf", FramesMovie(12, 12, false, true));
+    for (int i = 1; i <= 50; ++i) {
+        const double seconds = engine.Insert("item.swf");
+        EXPECT_GE(seconds, 0.9) << "insert " << i;
+        EXPECT_EQ(engine.Answers("film=klaar"), i) << "insert " << i;
+        EXPECT_FALSE(engine.second->Failed()) << "insert " << i;
+    }
+    EXPECT_EQ(engine.second->PageLoads(), 3);
+}
+
+TEST(RuffleWindow, EveryMainMovieReplacementPlays) {
+    EngineRig engine(true, false, 8);
+    engine.rig->WriteDriveFile("c:\\fileftp\\main.swf", FramesMovie(12, 12, false, true));
+    auto* main = engine.main;
+    for (int i = 1; i <= 20; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        engine.rig->form->ShockwaveFlash1_FSCommand("flashmovie", "main.swf");
+        ASSERT_TRUE(PumpUntil([&] { return main->ShowingFrames() || main->Failed(); }, 30000));
+        ASSERT_FALSE(main->Failed()) << "replacement " << i;
+        EXPECT_TRUE(
+            PumpUntil([&] { return main->CurrentFrame() >= main->TotalFrames() - 1; }, 30000));
+        EXPECT_GE(clock.elapsed(), 900) << "replacement " << i;
+        EXPECT_EQ(main->TotalFrames(), 12);
+    }
+    EXPECT_EQ(main->PageLoads(), 3);
+}
+
+// Movies made with Flash's own tools: one plays sounds, one loads another movie from
+// beside itself. Each plays both times it is inserted.
+TEST(RuffleWindow, RealMoviesInsertedTwicePlayBothTimes) {
+    EngineRig engine(false, true);
+    for (const char* name : {"sound.swf", "loadclip.swf", "target.swf"}) {
+        QFile real(QString(DRAVONELLE_TEST_DATA "/data/realmovies/") + name);
+        ASSERT_TRUE(real.open(QIODevice::ReadOnly)) << name;
+        engine.rig->WriteDriveFile(QString("c:\\fileftp\\") + name, real.readAll());
+    }
+    int inserted = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (const QString name : {"sound.swf", "loadclip.swf"}) {
+            engine.Insert(name);
+            ++inserted;
+            EXPECT_TRUE(engine.second->ShowingFrames()) << name.toStdString() << " " << round;
+            EXPECT_FALSE(engine.second->Failed()) << name.toStdString() << " " << round;
+            EXPECT_EQ(engine.Answers("film=klaar"), inserted);
+        }
+    }
+}
+
+// A frame report still on its way when the movie is replaced belongs to the old movie.
+TEST_F(RufflePlayer, LateReportOfAReplacedMovieIsDropped) {
+    Write("frames.swf", FramesMovie(30, 30, false));
+    player->SetMovie("c:\\frames.swf");
+    player->SetMovie("c:\\frames.swf");
+    player->OnFrame(1, "30,30");
+    player->OnFailed(1, "gone");
+    EXPECT_FALSE(player->ShowingFrames());
+    EXPECT_FALSE(player->Failed());
+    EXPECT_LT(player->CurrentFrame(), player->TotalFrames() - 1);
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(player->TotalFrames(), 30);
 }
 
 TEST_F(RufflePlayer, DownloadMovieShowsTheStatusText) {

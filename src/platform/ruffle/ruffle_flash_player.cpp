@@ -41,7 +41,7 @@ class Page : public QWebEnginePage {
             qCWarning(lcPlatform).noquote()
                 << "flash page:" << message << "(" << QFileInfo(source).fileName() << line << ")";
             if (message.contains(QLatin1String("panic"), Qt::CaseInsensitive)) {
-                player_->OnFailed(message);
+                player_->OnFailed(RuffleFlashPlayer::kAnyMovie, message);
             }
         }
     }
@@ -58,11 +58,13 @@ class RuffleBridge : public QObject {
   public:
     explicit RuffleBridge(RuffleFlashPlayer* player) : player_(player) {}
     Q_INVOKABLE void pageReady() { player_->OnPageReady(); }
-    Q_INVOKABLE void frameReport(const QString& report) { player_->OnFrame(report); }
+    Q_INVOKABLE void frameReport(int movie, const QString& report) {
+        player_->OnFrame(movie, report);
+    }
     Q_INVOKABLE void fsCommand(const QString& command, const QString& args) {
         player_->OnFsCommand(command, args);
     }
-    Q_INVOKABLE void failed(const QString& reason) { player_->OnFailed(reason); }
+    Q_INVOKABLE void failed(int movie, const QString& reason) { player_->OnFailed(movie, reason); }
 
   private:
     RuffleFlashPlayer* player_;
@@ -86,17 +88,14 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     bridge_->setParent(this);
     channel_->registerObject(QStringLiteral("host"), bridge_);
     page->setWebChannel(channel_);
-    view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+    LoadPage();
     // The engine's page runs in a process of its own: if that process dies, the page is
     // loaded again and the movie started afresh, so the channel does not stay black.
     connect(page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
                 qCWarning(lcPlatform).noquote()
                     << "flash engine process ended (" << code << "); starting it again";
-                pageReady_ = false;
-                pending_.clear();
-                view_->load(
-                    QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+                LoadPage();
                 if (!movie_.isEmpty()) {
                     SetMovie(movie_);
                     Play();
@@ -106,7 +105,8 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     loadTimeout_.setSingleShot(true);
     connect(&loadTimeout_, &QTimer::timeout, this, [this] {
         if (total_ == 0) {
-            OnFailed(QStringLiteral("no frame shown within %1 ms").arg(options_.loadTimeoutMs));
+            OnFailed(kAnyMovie,
+                     QStringLiteral("no frame shown within %1 ms").arg(options_.loadTimeoutMs));
         }
     });
     showTimeout_.setSingleShot(true);
@@ -121,6 +121,14 @@ QWidget* RuffleFlashPlayer::Widget() {
     return view_;
 }
 
+void RuffleFlashPlayer::LoadPage() {
+    pageReady_ = false;
+    pending_.clear();
+    loadsOnPage_ = 0;
+    ++pageLoads_;
+    view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+}
+
 void RuffleFlashPlayer::Run(const QString& script) {
     if (!pageReady_) {
         pending_ << script;
@@ -131,6 +139,9 @@ void RuffleFlashPlayer::Run(const QString& script) {
 
 void RuffleFlashPlayer::OnPageReady() {
     pageReady_ = true;
+    if (wantVisible_ && !Visible()) {
+        RunHidden();
+    }
     const QStringList scripts = std::exchange(pending_, {});
     for (const QString& script : scripts) {
         view_->page()->runJavaScript(script);
@@ -138,7 +149,14 @@ void RuffleFlashPlayer::OnPageReady() {
 }
 
 void RuffleFlashPlayer::SetMovie(const QString& path) {
+    if (loadsOnPage_ >= options_.recycleAfterLoads) {
+        qCInfo(lcPlatform).noquote() << "flash engine: the page is loaded afresh for" << path;
+        LoadPage();
+    }
+    ++loadsOnPage_;
     movie_ = path;
+    sinceMovie_.start();
+    ++movieId_;
     current_ = 0;
     total_ = 0;
     ended_ = false;
@@ -161,11 +179,12 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
     }
     const QByteArray hostMovie = swf::HostMovie(header.value_or(swf::Header{}));
     const QColor background = header && header->background ? *header->background : Qt::black;
-    Run(QStringLiteral("dvLoad(%1, %2, %3);")
+    Run(QStringLiteral("dvLoad(%1, %2, %3, %4);")
             .arg(JsString(QString::fromLatin1(hostMovie.toBase64())),
-                 JsString(QUrl::fromLocalFile(host).toString()), JsString(background.name())));
+                 JsString(QUrl::fromLocalFile(host).toString()), JsString(background.name()))
+            .arg(movieId_));
     if (!header) {
-        OnFailed(QStringLiteral("not a Flash movie"));
+        OnFailed(kAnyMovie, QStringLiteral("not a Flash movie"));
     } else {
         loadTimeout_.start(options_.loadTimeoutMs);
     }
@@ -219,9 +238,16 @@ void RuffleFlashPlayer::SetVisible(bool visible) {
     if (total_ > 0 || failed_) {
         ShockwaveFlash::SetVisible(true);
     } else {
-        view_->page()->setVisible(true);
+        if (pageReady_) {
+            RunHidden();
+        }
         showTimeout_.start(1500);
     }
+}
+
+void RuffleFlashPlayer::RunHidden() {
+    // Only a page that has loaded takes this: one still loading would not run.
+    view_->page()->setVisible(true);
 }
 
 void RuffleFlashPlayer::ShowIfWanted() {
@@ -230,7 +256,10 @@ void RuffleFlashPlayer::ShowIfWanted() {
     }
 }
 
-void RuffleFlashPlayer::OnFrame(const QString& report) {
+void RuffleFlashPlayer::OnFrame(int movie, const QString& report) {
+    if (movie != movieId_) {
+        return;  // a late report of a movie that has been replaced since
+    }
     const QStringList parts = report.split(',');
     if (parts.size() != 2) {
         return;
@@ -248,6 +277,8 @@ void RuffleFlashPlayer::OnFrame(const QString& report) {
         ended_ = true;  // latched until the next Rewind or movie
     }
     if (first) {
+        qCInfo(lcPlatform).noquote()
+            << "flash: first frame of" << movie_ << "after" << sinceMovie_.elapsed() << "ms";
         loadTimeout_.stop();
         showTimeout_.stop();
         ShowIfWanted();
@@ -260,8 +291,8 @@ void RuffleFlashPlayer::OnFsCommand(const QString& command, const QString& args)
     }
 }
 
-void RuffleFlashPlayer::OnFailed(const QString& reason) {
-    if (failed_) {
+void RuffleFlashPlayer::OnFailed(int movie, const QString& reason) {
+    if (failed_ || (movie != kAnyMovie && movie != movieId_)) {
         return;
     }
     qCWarning(lcPlatform).noquote() << "movie" << movie_ << "cannot be played:" << reason;

@@ -18,8 +18,11 @@ namespace platform {
 // The Flash player on the Ruffle emulator's web build inside Qt WebEngine. Each movie
 // is started through a small host movie that the program writes for it (see
 // swf::HostMovie); the page reports the running movie's frames and commands back over a
-// web channel. Frame numbers are what the page last reported, and the end of a movie
-// is latched, so that a poll never misses the last frame.
+// web channel. Frame numbers are what the page last reported for the current movie, and
+// the end of a movie is latched, so that a poll never misses the last frame.
+//
+// The engine keeps a little memory of every movie it has run. After `recycleAfterLoads`
+// movies the page is loaded afresh before the next movie, which frees all of it.
 class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
   public:
     struct Options {
@@ -27,6 +30,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
         QString programFolder;  // where relative movie names resolve
         std::function<std::optional<QString>(const QString&)> hostPath;
         int loadTimeoutMs = 10000;  // a movie that shows no frame by then counts as ended
+        int recycleAfterLoads = 50;
     };
     explicit RuffleFlashPlayer(Options options);
     ~RuffleFlashPlayer() override;
@@ -46,22 +50,32 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool PageReady() const { return pageReady_; }
     bool ShowingFrames() const { return total_ > 0; }
     bool Failed() const { return failed_; }
+    // How many times the page has been loaded, the first time included.
+    int PageLoads() const { return pageLoads_; }
 
-    // Called by the page.
+    // Called by the page. `movie` numbers the SetMovie that a report belongs to, so that
+    // the late report of a movie already replaced is dropped; kAnyMovie stands for the
+    // current one.
+    static constexpr int kAnyMovie = -1;
     void OnPageReady();
-    void OnFrame(const QString& report);
+    void OnFrame(int movie, const QString& report);
     void OnFsCommand(const QString& command, const QString& args);
-    void OnFailed(const QString& reason);
+    void OnFailed(int movie, const QString& reason);
 
   private:
+    void LoadPage();
     void Run(const QString& script);
     void ShowIfWanted();
+    void RunHidden();  // the page runs as if shown while the player is still hidden
 
     Options options_;
     QWebEngineView* view_;
     QWebChannel* channel_;
     QObject* bridge_;
     QString movie_;
+    int movieId_ = 0;
+    int loadsOnPage_ = 0;
+    int pageLoads_ = 0;
     QStringList pending_;  // scripts waiting for the page
     bool pageReady_ = false;
     bool wantVisible_ = true;
@@ -69,6 +83,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     int total_ = 0;
     bool ended_ = false;
     bool failed_ = false;
+    QElapsedTimer sinceMovie_;
     QTimer loadTimeout_;
     QTimer showTimeout_;
 };
