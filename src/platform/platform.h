@@ -5,6 +5,7 @@
 #include "platform/flash_player.h"
 #include "platform/inet.h"
 #include "platform/media_player.h"
+#include "platform/memory_gauge.h"
 #include "platform/settings_store.h"
 #include "platform/sockets.h"
 #include "platform/system_power.h"
@@ -33,10 +34,13 @@ struct Platform {
     std::unique_ptr<Random> random;
     std::unique_ptr<PowerOff> powerOff;
     std::unique_ptr<DialUp> dialUp;
+    std::unique_ptr<MemoryGauge> memory;  // none: no ceiling is watched
 
     quint16 pushPort = 1001;                 // the push server's port
     QString programFolder;                   // host path of the program's own folder
     int pushIdleTimeoutMs = 10 * 60 * 1000;  // a push connection silent this long is closed
+    // Past this many MiB the program ends at a quiet moment, to be started afresh.
+    int memoryCeilingMb = 2048;
 };
 
 }  // namespace platform

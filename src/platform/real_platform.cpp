@@ -3,6 +3,7 @@
 #include "platform/dbus/dbus_power.h"
 #include "platform/log.h"
 #include "platform/qt/drive_file_system.h"
+#include "platform/qt/proc_memory_gauge.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QSettings>
 
+#include <malloc.h>
 #include <unistd.h>
 
 namespace platform {
@@ -21,6 +23,14 @@ namespace platform {
 Places DefaultPlaces() {
     return Places{QtSettingsStore::DefaultFolder(), DriveFileSystem::DefaultDriveFolder(),
                   QCoreApplication::applicationDirPath()};
+}
+
+void PrepareAllocator() {
+    constexpr int kMapThreshold = 128 * 1024;
+    mallopt(M_MMAP_THRESHOLD, kMapThreshold);
+    if (qEnvironmentVariableIsEmpty("MALLOC_MMAP_THRESHOLD_")) {
+        qputenv("MALLOC_MMAP_THRESHOLD_", QByteArray::number(kMapThreshold));
+    }
 }
 
 void PrepareWebEngine() {
@@ -44,6 +54,15 @@ Platform MakeRealPlatform(const Places& places) {
         bool ok = false;
         const int port = settings.value(QStringLiteral("system/push_port"), 1001).toInt(&ok);
         p.pushPort = ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : 1001;
+        const int ceiling =
+            settings.value(QStringLiteral("system/memory_ceiling_mb"), p.memoryCeilingMb)
+                .toInt(&ok);
+        if (ok && ceiling > 0) {
+            p.memoryCeilingMb = ceiling;
+        } else {
+            qCWarning(lcApp) << "[system] memory_ceiling_mb is not a positive number; kept at"
+                             << p.memoryCeilingMb;
+        }
     }
     qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
@@ -70,6 +89,7 @@ Platform MakeRealPlatform(const Places& places) {
     p.random = std::make_unique<LcgRandom>();
     p.powerOff = std::make_unique<LogindPowerOff>(QDBusConnection::systemBus());
     p.dialUp = std::make_unique<NetworkManagerDialUp>(QDBusConnection::systemBus());
+    p.memory = std::make_unique<ProcMemoryGauge>();
     p.programFolder = places.programFolder;
     return p;
 }

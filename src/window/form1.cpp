@@ -138,6 +138,7 @@ void Form1::ConnectEvents() {
     RadioaanTimer.Tick = [this] { RadioaanTimer_Timer(); };
     flashtimer.Tick = [this] { flashtimer_Timer(); };
     Timer1.Tick = [this] { Timer1_Timer(); };
+    MemoryCeilingTimer.Tick = [this] { MemoryCeilingTimer_Timer(); };
 
     ShockwaveFlash1.FSCommand = [this](const QString& command, const QString& args) {
         ShockwaveFlash1_FSCommand(command, args);
@@ -263,7 +264,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         qCInfo(lcApp) << "closing";
         Form_QueryUnload();
         Form_Unload();
-        for (VbTimer* timer : {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1, &pushIdle_}) {
+        for (VbTimer* timer : {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1,
+                               &MemoryCeilingTimer, &pushIdle_}) {
             timer->SetEnabled(false);
         }
         platform::WakeWaiters();

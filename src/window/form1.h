@@ -57,6 +57,9 @@ class Form1 : public QWidget {
     VbTimer RadioaanTimer{2000, false};
     VbTimer flashtimer{10, false};
     VbTimer Timer1{0, false};
+    // Compares the program's memory with its ceiling: once a minute, and once a second
+    // while it waits for a quiet moment to end.
+    VbTimer MemoryCeilingTimer{60000, true};
 
     // ---- Window-level state ----
     bool RadioPlaying = false;
@@ -93,6 +96,14 @@ class Form1 : public QWidget {
     // ---- Power-off ----
     void CheckCompUit_Timer();
     void CmdCompUit_Click();
+    // ---- Memory ceiling ----
+    // The exit status of a program that ended to be started afresh with its memory new.
+    static constexpr int kRestartStatus = 75;
+    void MemoryCeilingTimer_Timer();
+    // Nothing that an end would cut short: no update, film, inserted movie, photo or push.
+    bool QuietMoment() const;
+    // 0, or kRestartStatus once the window closed for a fresh start.
+    int ExitStatus() const { return exitStatus_; }
     // ---- Presentation ----
     void ShockwaveFlash1_FSCommand(const QString& command, const QString& args);
     void flashtimer_Timer();
@@ -157,6 +168,7 @@ class Form1 : public QWidget {
     void RestartPushIdleTimer();
 
     bool closing_ = false;
+    int exitStatus_ = 0;
     int radioDrops_ = 0;  // stops of the radio stream since the radio was last stopped
     // The running fetch: the body goes to a temporary file until it is complete.
     std::unique_ptr<platform::FileWriter> downloadFile_;

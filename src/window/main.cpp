@@ -46,6 +46,7 @@ void CloseOnSignals(Form1& form) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::PrepareAllocator();
     platform::PrepareWebEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("dravonelle"));
@@ -66,6 +67,6 @@ int main(int argc, char** argv) {
     }
     QTimer::singleShot(0, &form, [&form] { form.Form_Activate(); });
     const int status = QApplication::exec();
-    qCInfo(lcApp) << "dravonelle stops";
+    qCInfo(lcApp) << "dravonelle stops, status" << status;
     return status;
 }

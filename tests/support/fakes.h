@@ -143,6 +143,12 @@ class FakeClock : public platform::Clock {
     QString now = "12:00:00";
 };
 
+class FakeMemory : public platform::MemoryGauge {
+  public:
+    double ProgramMiB() override { return mib; }
+    double mib = 300;
+};
+
 class FakePowerOff : public platform::PowerOff {
   public:
     void RequestPowerOff(std::function<void(const QString&)> done) override {

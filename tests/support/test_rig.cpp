@@ -71,6 +71,9 @@ TestRig::TestRig(Options options) {
     auto du = std::make_unique<FakeDialUp>();
     dialUp = du.get();
     p.dialUp = std::move(du);
+    auto mem = std::make_unique<FakeMemory>();
+    memory = mem.get();
+    p.memory = std::move(mem);
     p.pushPort = options.port;
     p.pushIdleTimeoutMs = options.pushIdleMs;
     p.programFolder = temp.path() + "/program";

@@ -47,6 +47,7 @@ struct TestRig {
     FakeClock* clock = nullptr;
     FakePowerOff* powerOff = nullptr;
     FakeDialUp* dialUp = nullptr;
+    FakeMemory* memory = nullptr;
     MemoryStore* store = nullptr;
     platform::WskServer* sockets = nullptr;
     std::unique_ptr<Form1> form;

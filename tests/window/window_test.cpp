@@ -231,3 +231,39 @@ TEST(Window, RealSettingsFileHoldsTheKeys) {
         EXPECT_TRUE(file.contains("main/compuit"));
     }
 }
+
+// Past its memory ceiling the program waits for a moment when nothing would be cut short,
+// then ends with the status that asks for a fresh start.
+TEST(MemoryCeiling, EndsAtTheFirstQuietMomentWithTheRestartStatus) {
+    TestRig rig;
+    rig.Load();
+    auto& form = *rig.form;
+    form.RadioPlaying = true;
+    rig.memory->mib = form.Platform().memoryCeilingMb;  // at the ceiling is not past it
+    form.MemoryCeilingTimer_Timer();
+    EXPECT_FALSE(form.Closing());
+    EXPECT_EQ(form.MemoryCeilingTimer.Interval(), 60000);
+
+    rig.memory->mib = form.Platform().memoryCeilingMb + 1;
+    const std::vector<std::pair<const char*, std::function<void(bool)>>> busy = {
+        {"update", [&](bool on) { form.Updating = on; }},
+        {"film",
+         [&](bool on) {
+             form.RadioPlaying = !on;
+             rig.media->SetURL(on ? "c:\\fileftp\\film.mpg" : "http://radio.test/radio.asx");
+         }},
+        {"inserted movie", [&](bool on) { form.flashtimer.SetEnabled(on); }},
+        {"photo", [&](bool on) { form.Timer1.SetEnabled(on); }},
+    };
+    for (const auto& [what, set] : busy) {
+        set(true);
+        form.MemoryCeilingTimer_Timer();
+        EXPECT_FALSE(form.Closing()) << what;
+        EXPECT_EQ(form.ExitStatus(), 0) << what;
+        set(false);
+    }
+    EXPECT_EQ(form.MemoryCeilingTimer.Interval(), 1000);  // now looks every second
+    form.MemoryCeilingTimer_Timer();
+    EXPECT_TRUE(form.Closing());
+    EXPECT_EQ(form.ExitStatus(), Form1::kRestartStatus);
+}
