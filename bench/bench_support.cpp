@@ -2,6 +2,7 @@
 
 #include "platform/dbus/dbus_power.h"
 #include "platform/qt/drive_file_system.h"
+#include "platform/qt/proc_memory_gauge.h"
 #include "platform/qt/qt_desktop.h"
 #include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
@@ -9,6 +10,8 @@
 #include "platform/standin/standin_players.h"
 
 #include <QFile>
+
+#include <unistd.h>
 
 #include <chrono>
 
@@ -43,6 +46,28 @@ long CurrentRssKiB() {
         }
     }
     return -1;
+}
+
+QList<int> ProcessTree(int root) {
+    return platform::ProcMemoryGauge::ProcessTree(root);
+}
+
+double PssMiB(const QList<int>& pids) {
+    return platform::ProcMemoryGauge::PssMiB(pids);
+}
+
+double TreeCpuSeconds(const QList<int>& pids) {
+    double ticks = 0;
+    for (int pid : pids) {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> f = stat.readAll().split(')').last().split(' ');
+            if (f.size() > 13) {
+                ticks += f[12].toDouble() + f[13].toDouble();
+            }
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback) {

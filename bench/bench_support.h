@@ -21,6 +21,12 @@ double CpuSeconds(int who);  // RUSAGE_SELF or RUSAGE_CHILDREN
 long PeakRssKiB();           // of this process
 long CurrentRssKiB();
 
+// A process and its descendants; the proportional set size of processes, in MiB; their
+// user and system CPU seconds.
+QList<int> ProcessTree(int root);
+double PssMiB(const QList<int>& pids);
+double TreeCpuSeconds(const QList<int>& pids);
+
 // A whole number given as `name N` on the command line, else `fallback`.
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);
 

@@ -10,7 +10,6 @@
 #include "platform/ruffle/swf.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -22,61 +21,11 @@ namespace {
 
 const double kStart = bench::Now();
 
-// The process and its descendants.
-QList<int> Tree(int root) {
-    QList<int> pids = {root};
-    for (qsizetype i = 0; i < pids.size(); ++i) {
-        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-            bool ok = false;
-            const int pid = entry.toInt(&ok);
-            if (!ok) {
-                continue;
-            }
-            QFile stat("/proc/" + entry + "/stat");
-            if (stat.open(QIODevice::ReadOnly)) {
-                const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-                if (fields.size() > 2 && fields[2].toInt() == pids[i] && !pids.contains(pid)) {
-                    pids << pid;
-                }
-            }
-        }
-    }
-    return pids;
-}
-
-double PssMiB(const QList<int>& pids) {
-    double kib = 0;
-    for (int pid : pids) {
-        QFile rollup(QString("/proc/%1/smaps_rollup").arg(pid));
-        if (rollup.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : rollup.readAll().split('\n')) {
-                if (line.startsWith("Pss:")) {
-                    kib += line.mid(4).trimmed().split(' ').first().toDouble();
-                }
-            }
-        }
-    }
-    return kib / 1024;
-}
-
-double CpuSeconds(const QList<int>& pids) {
-    double ticks = 0;
-    for (int pid : pids) {
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        if (stat.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> f = stat.readAll().split(')').last().split(' ');
-            if (f.size() > 13) {
-                ticks += f[12].toDouble() + f[13].toDouble();
-            }
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::QuietOffscreen();
+    platform::PrepareAllocator();
     platform::PrepareWebEngine();
     QApplication app(argc, argv);
     const int seconds = static_cast<int>(bench::IntArg(app.arguments(), "--seconds", 10));
@@ -116,12 +65,13 @@ int main(int argc, char** argv) {
     platform::WaitUntil([&] { return second.ShowingFrames(); }, nullptr, 60000);
     platform::WaitUntil([] { return false; }, nullptr, 2000);
 
-    const QList<int> tree = Tree(static_cast<int>(getpid()));
-    const double pss = PssMiB(tree);
-    const double cpu = CpuSeconds(tree), wall = bench::Now();
+    const QList<int> tree = bench::ProcessTree(static_cast<int>(getpid()));
+    const double pss = bench::PssMiB(tree);
+    const double cpu = bench::TreeCpuSeconds(tree), wall = bench::Now();
     platform::WaitUntil([] { return false; }, nullptr, seconds * 1000);
     const double busy =
-        (CpuSeconds(Tree(static_cast<int>(getpid()))) - cpu) / (bench::Now() - wall);
+        (bench::TreeCpuSeconds(bench::ProcessTree(static_cast<int>(getpid()))) - cpu) /
+        (bench::Now() - wall);
     std::printf("Flash engine (Ruffle %s in Qt WebEngine), platform %s\n", "0.6.0",
                 qPrintable(QGuiApplication::platformName()));
     std::printf("  start to first movie frame: %.2f s\n", firstFrame);

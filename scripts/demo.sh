@@ -18,8 +18,9 @@ push_port="${DEMO_PUSH_PORT:-10001}"
 rm -rf "$run/www" "$run/faults" "$run/requests.log"
 mkdir -p "$run/www" "$run/config/dravonelle" "$run/data"
 cp -r demo/site/. "$run/www/"
-# The channel's main movie, a short film for it and a radio stream, all made here.
-"$build/src/make_demo_movie" "$run/www/test/dravonelle.swf"
+# The channel's main movie, a news movie that it inserts, a short film for it and a radio
+# stream, all made here.
+"$build/src/make_demo_movie" "$run/www/test/dravonelle.swf" "$run/www/test/fotos/nieuws.swf"
 mkdir -p "$run/www/radio"
 python3 - "$run/www" <<'PY'
 import math, struct, sys, wave

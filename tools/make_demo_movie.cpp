@@ -1,5 +1,6 @@
-// Writes the demo site's main movie: a channel page that asks for the radio, two photos
-// and a film, over and over.
+// Writes the demo site's main movie: a channel page that asks for the radio, two photos,
+// a film and an inserted news movie, over and over; and, when a second name is given,
+// that news movie.
 #include "platform/ruffle/swf.h"
 
 #include <QFile>
@@ -14,11 +15,36 @@ swf::Actions Command(const QString& command, const QString& args) {
     return a;
 }
 
+bool Save(const char* name, const QByteArray& movie) {
+    QFile out(QString::fromLocal8Bit(name));
+    if (!out.open(QIODevice::WriteOnly) || out.write(movie) != movie.size()) {
+        std::fprintf(stderr, "cannot write %s\n", name);
+        return false;
+    }
+    return true;
+}
+
+// Three seconds of news: a headline and a bar that runs across.
+QByteArray NewsMovie(int fps) {
+    swf::Writer w(8, QSize(800, 600), fps);
+    w.SetBackground(QColor(120, 20, 30));
+    w.AddTextField(10, QRect(40, 200, 720, 80), "kop", "Nieuws uit het dorp", Qt::white, 48, 1);
+    for (int frame = 0; frame < 3 * fps; ++frame) {
+        w.AddRectangle(100 + frame, QRect(20 * frame, 400, 40, 30), QColor(250, 220, 60),
+                       2 + frame);
+        if (frame == 3 * fps - 1) {
+            w.AddActions(swf::Actions().Stop());
+        }
+        w.ShowFrame();
+    }
+    return w.Finish(true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: make_demo_movie OUTPUT\n", stderr);
+    if (argc != 2 && argc != 3) {
+        std::fputs("usage: make_demo_movie OUTPUT [NEWS_OUTPUT]\n", stderr);
         return 2;
     }
     const int fps = 12;
@@ -42,13 +68,12 @@ int main(int argc, char** argv) {
             w.AddActions(Command("film", "film:fotos\\demofilm.y4m(55,30,95,80)"));
         } else if (frame == 20 * fps) {
             w.AddActions(Command("foto", "foto:fotos\\kerkplein.png,4"));
+        } else if (frame == 25 * fps) {
+            w.AddActions(Command("flash", "flash:fotos\\nieuws.swf"));
         }
         w.ShowFrame();
     }
-    QFile out(QString::fromLocal8Bit(argv[1]));
-    const QByteArray movie = w.Finish(true);
-    if (!out.open(QIODevice::WriteOnly) || out.write(movie) != movie.size()) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+    if (!Save(argv[1], w.Finish(true)) || (argc == 3 && !Save(argv[2], NewsMovie(fps)))) {
         return 1;
     }
     return 0;
