@@ -7,6 +7,8 @@
 #include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
+#include "platform/real_platform.h"
+#include "platform/ruffle/swf.h"
 #include "platform/standin/standin_players.h"
 
 #include <QFile>
@@ -102,6 +104,23 @@ class NoDialUp : public platform::DialUp {
 };
 
 }  // namespace
+
+void PrepareEngine() {
+    QuietOffscreen();
+    platform::PrepareAllocator();
+    platform::PrepareWebEngine();
+}
+
+QByteArray BarMovie(int frames, double fps, bool compress) {
+    swf::Writer writer(8, QSize(800, 600), fps);
+    writer.SetBackground(QColor(20, 40, 90));
+    for (int i = 0; i < frames; ++i) {
+        writer.AddRectangle(100 + i, QRect(30 * (i % 24), 250, 60, 100), QColor(230, 160, 20),
+                            1 + i);
+        writer.ShowFrame();
+    }
+    return writer.Finish(compress);
+}
 
 platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,
                                 quint16 pushPort) {

@@ -34,6 +34,15 @@ qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);
 // program's own log off.
 void QuietOffscreen();
 
+// Before the application object of a benchmark that runs the web engine: the offscreen
+// platform unless another is set, the program's log off, and the program's allocator and
+// engine settings.
+void PrepareEngine();
+
+// A movie of `frames` frames at `fps` per second: an orange bar that moves across a blue
+// 800 x 600 stage.
+QByteArray BarMovie(int frames, double fps, bool compress = false);
+
 // The program's real components on a drive folder, with stand-in players.
 platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,
                                 quint16 pushPort);

@@ -7,7 +7,6 @@
 #include "platform/event_loop.h"
 #include "platform/real_platform.h"
 #include "platform/ruffle/ruffle_flash_player.h"
-#include "platform/ruffle/swf.h"
 
 #include <QApplication>
 #include <QFile>
@@ -24,22 +23,14 @@ const double kStart = bench::Now();
 }  // namespace
 
 int main(int argc, char** argv) {
-    bench::QuietOffscreen();
-    platform::PrepareAllocator();
-    platform::PrepareWebEngine();
+    bench::PrepareEngine();
     QApplication app(argc, argv);
     const int seconds = static_cast<int>(bench::IntArg(app.arguments(), "--seconds", 10));
 
     QTemporaryDir temp;
-    swf::Writer writer(8, QSize(800, 600), 12);
-    writer.SetBackground(QColor(20, 40, 90));
-    for (int i = 0; i < 24; ++i) {
-        writer.AddRectangle(100 + i, QRect(30 * i, 250, 60, 100), QColor(230, 160, 20), 1 + i);
-        writer.ShowFrame();
-    }
     QFile movie(temp.path() + "/movie.swf");
     movie.open(QIODevice::WriteOnly);
-    movie.write(writer.Finish());
+    movie.write(bench::BarMovie(24, 12));
     movie.close();
 
     QWidget window;

@@ -12,7 +12,6 @@
 #include "platform/event_loop.h"
 #include "platform/real_platform.h"
 #include "platform/ruffle/ruffle_flash_player.h"
-#include "platform/ruffle/swf.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -25,24 +24,8 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-QByteArray FramesMovie(int frames, double fps) {
-    swf::Writer w(8, QSize(800, 600), fps);
-    w.SetBackground(QColor(20, 40, 90));
-    for (int i = 0; i < frames; ++i) {
-        w.AddRectangle(100 + i, QRect(30 * (i % 24), 250, 60, 100), QColor(230, 160, 20), 1 + i);
-        w.ShowFrame();
-    }
-    return w.Finish(true);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    bench::QuietOffscreen();
-    platform::PrepareAllocator();
-    platform::PrepareWebEngine();
+    bench::PrepareEngine();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int loads = static_cast<int>(bench::IntArg(args, "--loads", 1000));
@@ -55,7 +38,7 @@ int main(int argc, char** argv) {
     QTemporaryDir temp;
     const QString drive = temp.path() + "/drive_c";
     QDir().mkpath(drive + "/fileftp");
-    QByteArray movie = FramesMovie(frames, fps);
+    QByteArray movie = bench::BarMovie(frames, fps, true);
     if (movieAt >= 0 && movieAt + 1 < args.size()) {
         QFile file(args[movieAt + 1]);
         if (!file.open(QIODevice::ReadOnly)) {
