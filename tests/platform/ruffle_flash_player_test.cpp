@@ -291,6 +291,23 @@ TEST_F(RufflePlayer, LateReportOfAReplacedMovieIsDropped) {
     EXPECT_EQ(player->TotalFrames(), 30);
 }
 
+// A movie that shows no frame in time counts as ended, and the next one gets a fresh page.
+TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
+    platform::RuffleFlashPlayer::Options options;
+    options.engineFolder = DRAVONELLE_ENGINE_DIR;
+    options.programFolder = temp.path();
+    options.loadTimeoutMs = 1;
+    player = std::make_unique<platform::RuffleFlashPlayer>(options);
+    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    Write("frames.swf", FramesMovie(30, 30, false));
+    player->SetMovie("frames.swf");
+    ASSERT_TRUE(PumpUntil([&] { return player->Failed(); }, 5000));
+    EXPECT_GE(player->CurrentFrame(), player->TotalFrames() - 1);
+    EXPECT_EQ(player->PageLoads(), 1);
+    player->SetMovie("frames.swf");
+    EXPECT_EQ(player->PageLoads(), 2);
+}
+
 TEST_F(RufflePlayer, DownloadMovieShowsTheStatusText) {
     platform::RuffleFlashPlayer::Options options;
     options.engineFolder = DRAVONELLE_ENGINE_DIR;

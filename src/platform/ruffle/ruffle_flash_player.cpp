@@ -107,6 +107,8 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
         if (total_ == 0) {
             OnFailed(kAnyMovie,
                      QStringLiteral("no frame shown within %1 ms").arg(options_.loadTimeoutMs));
+            // The engine may be stuck: the next movie gets a fresh page.
+            loadsOnPage_ = options_.recycleAfterLoads;
         }
     });
     showTimeout_.setSingleShot(true);

@@ -22,7 +22,8 @@ namespace platform {
 // the end of a movie is latched, so that a poll never misses the last frame.
 //
 // The engine keeps a little memory of every movie it has run. After `recycleAfterLoads`
-// movies the page is loaded afresh before the next movie, which frees all of it.
+// movies the page is loaded afresh before the next movie, which frees all of it; so is it
+// after a movie that showed no frame in time, in case the engine itself is stuck.
 class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
   public:
     struct Options {
