@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
                                                                    : &form.ShockwaveFlash2);
     platform::WaitUntil([&] { return player->PageReady(); }, nullptr, 60000);
 
+    // A replaced main movie has ended once it shows frames and reaches its last one.
     const auto ended = [&] {
         return main ? player->Failed() || (player->ShowingFrames() &&
                                            player->CurrentFrame() >= player->TotalFrames() - 1)
@@ -96,11 +97,6 @@ int main(int argc, char** argv) {
         const double begun = bench::Now();
         form.ShockwaveFlash1_FSCommand(main ? "flashmovie" : "flash",
                                        main ? "item.swf" : "movie:item.swf");
-        if (main) {
-            // The movie has ended once it shows frames and reaches its last one.
-            platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); },
-                                nullptr, 20000);
-        }
         if (!platform::WaitUntil(ended, nullptr, 60000)) {
             std::fprintf(stderr, "load %d did not end within 60 s\n", i);
         }

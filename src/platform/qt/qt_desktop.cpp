@@ -63,7 +63,7 @@ bool QtShell::Open(const QString& address, int) {
 }
 
 void QtPointer::SetCursorPos(int x, int y) {
-    // The system clamps the position to the screen, as the original call did.
+    // The position is clamped to the screen, as the system does for a pointer move.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
         x = std::clamp(x, area.left(), area.right());

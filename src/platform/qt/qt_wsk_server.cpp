@@ -10,7 +10,7 @@ namespace platform {
 
 namespace {
 
-// Winsock's numbers for the errors a peer can cause, so that reports read as before.
+// Winsock's numbers for the errors a peer can cause: the status line reports them by these.
 int ErrorNumber(QAbstractSocket::SocketError error) {
     switch (error) {
         case QAbstractSocket::ConnectionRefusedError:
