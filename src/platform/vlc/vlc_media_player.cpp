@@ -32,7 +32,10 @@ VlcMediaPlayer::VlcMediaPlayer(Options options) : options_(std::move(options)) {
     surface_.setAttribute(Qt::WA_NoSystemBackground);
     video_.setParent(&surface_);
     video_.setAttribute(Qt::WA_TransparentForMouseEvents);
-    video_.setStyleSheet(QStringLiteral("background: black;"));
+    // Only VLC draws into the video window. The program's window is drawn with OpenGL
+    // for its web views, and Qt would flush a native child it paints through a context
+    // the child's window cannot take; under X11 that ends the connection.
+    video_.setUpdatesEnabled(false);
     video_.hide();
 
     // A window of our own for the video only where X11 gives one; elsewhere VLC would
