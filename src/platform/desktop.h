@@ -45,7 +45,7 @@ class Pointer {
     virtual void SetCursorPos(int x, int y) = 0;  // screen pixels; the system clamps
 };
 
-// The local time of day as text in the system's time format ("22:30:15").
+// The local time of day as 24-hour text, "22:30:15", whatever the system's locale.
 class Clock {
   public:
     virtual ~Clock() = default;

@@ -209,13 +209,19 @@ TEST(PowerOff, ClockTextIsComparedCharacterForCharacter) {
     }
 }
 
-TEST(PowerOff, SystemClockTextFollowsTheLocale) {
-    const QTime morning(9, 5, 12), evening(22, 30, 15);
-    EXPECT_EQ(platform::QtClock::FormatTime(evening, QLocale(QLocale::Dutch)).left(5), "22:30");
-    EXPECT_EQ(platform::QtClock::FormatTime(evening, QLocale(QLocale::Dutch)).size(), 8);
-    const QLocale us(QLocale::English, QLocale::UnitedStates);
-    EXPECT_EQ(platform::QtClock::FormatTime(morning, us).left(5), "9:05:");
-    EXPECT_EQ(platform::QtClock::FormatTime(evening, us).left(5), "10:30");
+// Under en_US the locale's time reads "3:07:00 PM": the clock text stays 24-hour.
+TEST(PowerOff, SystemClockTextIsTwentyFourHourUnderEveryLocale) {
+    const QLocale before;
+    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::Dutch), QLocale(QLocale::Arabic)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        EXPECT_EQ(platform::QtClock::FormatTime(QTime(15, 7)), "15:07:00");
+        EXPECT_EQ(platform::QtClock::FormatTime(QTime(9, 5, 12)), "09:05:12");
+        EXPECT_EQ(platform::QtClock::FormatTime(QTime(22, 30, 15)), "22:30:15");
+        EXPECT_EQ(platform::QtClock().TimeText().size(), 8);
+    }
+    QLocale::setDefault(before);
 }
 
 TEST(HangUp, DeactivatesExactlyTheDialUpConnectionsInOrder) {

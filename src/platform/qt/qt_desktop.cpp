@@ -11,7 +11,6 @@
 #include <QImageReader>
 #include <QLocale>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTime>
 #include <QUrl>
@@ -72,16 +71,14 @@ void QtPointer::SetCursorPos(int x, int y) {
     QCursor::setPos(x, y);
 }
 
-QString QtClock::FormatTime(const QTime& time, const QLocale& locale) {
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    // The long format may carry the time zone; the clock text has none.
-    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-    format.replace(zone, QString());
-    return locale.toString(time, format.trimmed());
+QString QtClock::FormatTime(const QTime& time) {
+    // Always 24-hour with leading zeros: a locale's own format ("3:07:00 PM") would never
+    // match the panel's "15:07", and would match "10:30" twice a day.
+    return QLocale::c().toString(time, QStringLiteral("HH:mm:ss"));
 }
 
 QString QtClock::TimeText() {
-    return FormatTime(QTime::currentTime(), QLocale::system());
+    return FormatTime(QTime::currentTime());
 }
 
 double LcgRandom::Next() {

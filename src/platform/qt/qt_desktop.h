@@ -43,7 +43,7 @@ class QtPointer : public Pointer {
 class QtClock : public Clock {
   public:
     QString TimeText() override;
-    static QString FormatTime(const QTime& time, const QLocale& locale);
+    static QString FormatTime(const QTime& time);
 };
 
 // The classic 24-bit linear congruential generator, unseeded: the same sequence in
