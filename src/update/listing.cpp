@@ -1,5 +1,7 @@
 #include "update/listing.h"
 
+#include <QUrl>
+
 namespace update {
 
 namespace {
@@ -44,6 +46,10 @@ bool IsPlainFileName(const QString& name) {
         }
     }
     return true;
+}
+
+QString AddressSegment(const QString& name) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
 bool IsExcludedName(const QString& name) {

@@ -30,6 +30,10 @@ inline const QString kStagingFolder = QStringLiteral("c:\\fileftp\\.download");
 // Names that are fetched only as plain file names of one folder.
 bool IsPlainFileName(const QString& name);
 
+// A listed name as one segment of an address path: every byte but letters, digits and
+// "-._~" percent-encoded, non-ASCII as UTF-8, so the site is asked for exactly that name.
+QString AddressSegment(const QString& name);
+
 // Whether a listed name is one the cycle never fetches.
 bool IsExcludedName(const QString& name);
 

@@ -130,7 +130,8 @@ void Form1::UpdateContent() {
             MainMovieChanged = true;
         }
         BufferPending = true;
-        if (!DownloadFile(SiteLocation + QStringLiteral("/fotos/") + name, name)) {
+        if (!DownloadFile(SiteLocation + QStringLiteral("/fotos/") + update::AddressSegment(name),
+                          name)) {
             failed.append(name);
         }
         if (closing_) {

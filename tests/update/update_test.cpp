@@ -158,6 +158,31 @@ TEST_F(UpdateCycle, ExcludedAndUnsafeNamesAreCountedButNeverFetched) {
     EXPECT_FALSE(QFile::exists(rig->temp.path() + "/drive_c/evil"));
 }
 
+// Each listed name is asked for as exactly that name, and stored under it.
+TEST_F(UpdateCycle, ListedNamesAreEscapedAsOnePathSegment) {
+    const QList<std::pair<QString, QString>> names = {
+        {"x#1.jpg", "/test/fotos/x%231.jpg"},
+        {"y?1.jpg", "/test/fotos/y%3F1.jpg"},
+        {"z%41.jpg", "/test/fotos/z%2541.jpg"},
+        {"zo mer é.jpg", "/test/fotos/zo%20mer%20%C3%A9.jpg"},
+    };
+    SiteFile("test/fotos/x", "wrong");
+    SiteFile("test/fotos/zA.jpg", "wrong");
+    QStringList listing, expected = FixedRequests();
+    for (const auto& [name, path] : names) {
+        SiteFile("test/fotos/" + name, name.toUtf8());
+        listing << name + ";s1;10";
+        expected << path;
+    }
+    Listing(listing.join(';').toUtf8());
+    rig->form->Form_Activate();
+    EXPECT_EQ(Requests(), expected + QStringList({"/freedata/meerdaagsebanner.jpg"}));
+    for (const auto& [name, path] : names) {
+        EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\" + name), name.toUtf8())
+            << path.toStdString();
+    }
+}
+
 TEST_F(UpdateCycle, ListedMainMovieLandsInTheContentFolderAndIsLoadedNextCycle) {
     SiteFile("test/fotos/dravonelle.swf", "FWS new movie");
     Listing("dravonelle.swf;v2;13");
