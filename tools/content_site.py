@@ -8,7 +8,8 @@ Paths named in ROOT/../faults (one "path action" a line, path without the query)
 misbehave instead: status N (answer with that status and a small error page),
 reset (announce 100000 bytes, send 1000, then reset the connection), short (announce
 2000 bytes, send 1000, then close), hang (never answer), slow (send the file in
-pieces over about a second). Prints its port on the first line of standard output.
+pieces over about a second), trickle (a chunked body without end, 1 KiB a second), flood
+(a chunked body without end, as fast as it goes). Prints its port on the first line of standard output.
 """
 import http.server
 import os
@@ -71,6 +72,21 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Content-Length", "2000")
             self.end_headers()
             self.wfile.write(b"y" * 1000)
+            self.close_connection = True
+        elif action in ("trickle", "flood"):
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            size = 1024 if action == "trickle" else 256 * 1024
+            chunk = b"%x\r\n" % size + b"z" * size + b"\r\n"
+            try:
+                while True:
+                    self.wfile.write(chunk)
+                    self.wfile.flush()
+                    if action == "trickle":
+                        time.sleep(1)
+            except OSError:
+                pass
             self.close_connection = True
         elif action == "hang":
             time.sleep(30)

@@ -17,6 +17,7 @@
 
 #include <malloc.h>
 #include <unistd.h>
+#include <climits>
 
 namespace platform {
 
@@ -49,20 +50,31 @@ Platform MakeRealPlatform(const Places& places) {
     Platform p;
     auto store = std::make_unique<QtSettingsStore>(places.configFolder);
     p.endpoints = store->ReadEndpoints(QStringLiteral("dravonelle"));
+    QtInet::Limits inetLimits;
     {
         QSettings settings(store->FilePath(QStringLiteral("dravonelle")), QSettings::IniFormat);
         bool ok = false;
         const int port = settings.value(QStringLiteral("system/push_port"), 1001).toInt(&ok);
         p.pushPort = ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : 1001;
-        const int ceiling =
-            settings.value(QStringLiteral("system/memory_ceiling_mb"), p.memoryCeilingMb)
-                .toInt(&ok);
-        if (ok && ceiling > 0) {
-            p.memoryCeilingMb = ceiling;
-        } else {
-            qCWarning(lcApp) << "[system] memory_ceiling_mb is not a positive number; kept at"
-                             << p.memoryCeilingMb;
-        }
+        // A [system] number that must be positive; anything else keeps the default.
+        const auto positive = [&settings](const char* key, qint64 fallback) {
+            bool valid = false;
+            const qint64 value =
+                settings.value(QStringLiteral("system/") + QLatin1String(key), fallback)
+                    .toLongLong(&valid);
+            if (valid && value > 0) {
+                return value;
+            }
+            qCWarning(lcApp).noquote()
+                << "[system]" << key << "is not a positive number; kept at" << fallback;
+            return fallback;
+        };
+        p.memoryCeilingMb = static_cast<int>(
+            std::min<qint64>(positive("memory_ceiling_mb", p.memoryCeilingMb), INT_MAX));
+        inetLimits.deadlineSeconds = static_cast<int>(
+            std::min<qint64>(positive("fetch_deadline_s", inetLimits.deadlineSeconds), INT_MAX));
+        inetLimits.maxUnannouncedBytes =
+            positive("fetch_max_bytes", inetLimits.maxUnannouncedBytes);
     }
     qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
@@ -78,7 +90,7 @@ Platform MakeRealPlatform(const Places& places) {
     VlcMediaPlayer::Options media;
     media.hostPath = [files](const QString& path) { return files->HostPath(path); };
     p.media = std::make_unique<VlcMediaPlayer>(media);
-    p.inet = std::make_unique<QtInet>();
+    p.inet = std::make_unique<QtInet>(inetLimits);
     p.sockets = std::make_unique<QtWskServer>();
     p.messageBox = std::make_unique<QtMessageBox>();
     p.pictures = std::make_unique<QtPictureLoader>();

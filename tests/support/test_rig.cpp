@@ -40,7 +40,7 @@ TestRig::TestRig(Options options) {
     p.flash2 = std::move(f2);
     p.media = std::move(m);
     if (options.realInet) {
-        p.inet = std::make_unique<platform::QtInet>();
+        p.inet = std::make_unique<platform::QtInet>(options.inetLimits);
     } else {
         auto i = std::make_unique<FakeInet>();
         inet = i.get();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/qt/qt_inet.h"
 #include "support/fakes.h"
 #include "window/form1.h"
 
@@ -13,7 +14,8 @@ struct TestRig {
     struct Options {
         bool realStore = false;  // the QSettings store in the temporary folder
         bool realInet = false;   // the QNetworkAccessManager transfer control
-        quint16 port = 0;        // the push server's port; 0 takes a free one
+        platform::QtInet::Limits inetLimits;
+        quint16 port = 0;  // the push server's port; 0 takes a free one
         int pushIdleMs = 10 * 60 * 1000;
         std::optional<platform::Endpoints> endpoints;
         // Replaces components before the window is made.

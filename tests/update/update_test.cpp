@@ -29,7 +29,6 @@ class UpdateCycle : public ::testing::Test {
             port = server.readLine().trimmed().toUShort();
         }
         const QString base = "http://127.0.0.1:" + QString::number(port);
-        TestRig::Options options;
         options.realInet = true;
         options.endpoints =
             platform::Endpoints{"127.0.0.1:" + QString::number(port),
@@ -86,8 +85,15 @@ class UpdateCycle : public ::testing::Test {
         return {"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php"};
     }
     void Cycle() { rig->form->UpdateContent(); }
+    // A fresh window on the changed options.
+    void Remake() {
+        rig.reset();
+        rig = std::make_unique<TestRig>(options);
+        rig->Load();
+    }
 
     QTemporaryDir rig_temp;
+    TestRig::Options options;
     QProcess server;
     quint16 port = 0;
     std::unique_ptr<TestRig> rig;
@@ -159,6 +165,34 @@ TEST_F(UpdateCycle, ExcludedAndUnsafeNamesAreCountedButNeverFetched) {
 }
 
 // Each listed name is asked for as exactly that name, and stored under it.
+// A banner whose body never ends, slowly or fast: its bound ends the fetch, the previous
+// banner stays, and the start-up cycle still moves the parked files and loads the movie.
+TEST_F(UpdateCycle, EndlessBodiesAreCutByTheirBounds) {
+    struct Case {
+        const char* action;
+        platform::QtInet::Limits limits;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"trickle", {2, qint64(4) << 30}, "not complete after 2 s"},
+        {"flood", {1800, 8 << 20}, "a body without a length passed 8388608 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        ClearFaults();
+        Fault("/freedata/meerdaagsebanner.jpg", c.action);
+        options.inetLimits = c.limits;
+        Remake();
+        rig->WriteDriveFile("c:\\fileftp\\weerbericht.jpg", "old banner");
+        rig->form->Form_Activate();
+        EXPECT_FALSE(rig->form->Updating);
+        EXPECT_EQ(rig->anyInet->ErrorText(), c.reason);
+        EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\weerbericht.jpg"), "old banner");
+        EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), Bytes(700, 'a'));
+        EXPECT_TRUE(rig->flash1->calls.contains("Movie=c:\\fileftp\\dravonelle.swf"));
+    }
+}
+
 TEST_F(UpdateCycle, ListedNamesAreEscapedAsOnePathSegment) {
     const QList<std::pair<QString, QString>> names = {
         {"x#1.jpg", "/test/fotos/x%231.jpg"},

@@ -8,6 +8,7 @@
 #include <QNetworkRequest>
 
 #include <cstring>
+#include <limits>
 
 namespace platform {
 
@@ -17,10 +18,17 @@ constexpr qint64 kReadBuffer = 256 * 1024;
 constexpr qint64 kMemorySpool = 16 * 1024 * 1024;
 }  // namespace
 
-QtInet::QtInet() : manager_(new QNetworkAccessManager(this)) {
+QtInet::QtInet() : QtInet(Limits{}) {}
+
+QtInet::QtInet(Limits limits) : manager_(new QNetworkAccessManager(this)), limits_(limits) {
     progress_.setSingleShot(true);
     connect(&progress_, &QTimer::timeout, this,
             [this] { Fail(QStringLiteral("no progress for %1 s").arg(timeoutSeconds_)); });
+    deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::VeryCoarseTimer);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        Fail(QStringLiteral("not complete after %1 s").arg(limits_.deadlineSeconds));
+    });
 }
 
 QtInet::~QtInet() {
@@ -38,6 +46,7 @@ void QtInet::Execute(const QString& url, const QString& operation) {
     announced_ = -1;
     error_.clear();
     spoolFailed_ = false;
+    received_ = 0;
     if (operation != QLatin1String("GET")) {
         Fail(QStringLiteral("unsupported operation ") + operation);
         return;
@@ -67,6 +76,8 @@ void QtInet::Execute(const QString& url, const QString& operation) {
         }
     });
     progress_.start(timeoutSeconds_ * 1000);
+    deadline_.start(static_cast<int>(
+        std::min<qint64>(limits_.deadlineSeconds, std::numeric_limits<int>::max() / 1000) * 1000));
 }
 
 void QtInet::OnReadyRead() {
@@ -74,29 +85,34 @@ void QtInet::OnReadyRead() {
     if (!reply_ || !collecting_) {
         return;
     }
+    const bool announced = reply_->header(QNetworkRequest::ContentLengthHeader).isValid();
     for (;;) {
         const qint64 available = reply_->bytesAvailable();
         if (available <= 0) {
             break;
         }
+        qint64 got = 0;
         if (!spool_ && memory_.size() + available <= kMemorySpool) {
             // Small bodies are read straight into memory.
             const qsizetype old = memory_.size();
             memory_.resize(old + available);
-            const qint64 got = reply_->read(memory_.data() + old, available);
+            got = reply_->read(memory_.data() + old, available);
             memory_.truncate(old + std::max<qint64>(0, got));
-            if (got <= 0) {
-                break;
+        } else {
+            char buffer[64 * 1024];
+            got = reply_->read(buffer, sizeof buffer);
+            if (got > 0 && !spoolFailed_ && !Spool(buffer, got)) {
+                spoolFailed_ = true;
             }
-            continue;
         }
-        char buffer[64 * 1024];
-        const qint64 got = reply_->read(buffer, sizeof buffer);
         if (got <= 0) {
             break;
         }
-        if (!spoolFailed_ && !Spool(buffer, got)) {
-            spoolFailed_ = true;
+        received_ += got;
+        if (!announced && received_ > limits_.maxUnannouncedBytes) {
+            Fail(QStringLiteral("a body without a length passed %1 bytes")
+                     .arg(limits_.maxUnannouncedBytes));
+            return;
         }
     }
 }
@@ -123,7 +139,11 @@ void QtInet::OnFinished() {
         return;
     }
     progress_.stop();
+    deadline_.stop();
     OnReadyRead();
+    if (!reply_) {
+        return;  // the last bytes passed a bound
+    }
     QNetworkReply* reply = reply_;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     code_ = status.isValid() ? status.toInt() : 0;
@@ -181,6 +201,7 @@ qint64 QtInet::GetChunk(char* into, int size) {
 
 void QtInet::Cancel() {
     progress_.stop();
+    deadline_.stop();
     if (reply_) {
         QNetworkReply* reply = reply_;
         reply_ = nullptr;
