@@ -143,7 +143,9 @@ void Form1::UpdateContent() {
     }
 
     CurrentFile = kWeather;
-    DownloadFile(platform_.endpoints.weatherUrl, kWeather);
+    if (!platform_.endpoints.weatherUrl.isEmpty()) {  // empty when not an http(s) address
+        DownloadFile(platform_.endpoints.weatherUrl, kWeather);
+    }
     if (closing_) {
         return;
     }

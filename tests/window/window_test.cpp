@@ -232,6 +232,49 @@ TEST(Window, RealSettingsFileHoldsTheKeys) {
     }
 }
 
+// Only http and https addresses are taken from [endpoints], and the transfer itself
+// fetches nothing else: "file:///etc/hostname" would copy a system file into the content.
+TEST(Window, ConfiguredAddressesAreHttpOrHttpsOnly) {
+    struct Case {
+        const char* key;
+        QString value;
+        bool kept;
+    };
+    const QList<Case> cases = {
+        {"weather_url", "file:///etc/hostname", false},
+        {"weather_url", "ftp://weer.test/banner.jpg", false},
+        {"weather_url", "/etc/hostname", false},
+        {"weather_url", "HTTPS://weer.test/banner.jpg", true},
+        {"radio_url", "http://radio.test:8000/radio.asx", true},
+        {"radio_url", "file:///srv/radio.asx", false},
+        {"site_host", "site.test:8080", true},
+        {"site_host", "site.test/other", false},
+        {"site_host", "user@site.test", false},
+    };
+    QTemporaryDir temp;
+    platform::QtSettingsStore store(temp.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key + (" = " + c.value).toStdString());
+        {
+            QSettings file(store.FilePath("dravonelle"), QSettings::IniFormat);
+            file.clear();
+            file.setValue(QString("endpoints/") + c.key, c.value);
+        }
+        const platform::Endpoints read = store.ReadEndpoints("dravonelle");
+        const QString got = QString(c.key) == "site_host"   ? read.siteHost
+                            : QString(c.key) == "radio_url" ? read.radioUrl
+                                                            : read.weatherUrl;
+        EXPECT_EQ(got, c.kept ? c.value : QString());
+    }
+    platform::QtInet inet;
+    int state = 0;
+    inet.StateChanged = [&](int s) { state = s; };
+    inet.Execute("file:///etc/hostname", "GET");
+    ASSERT_TRUE(PumpUntil([&] { return state != 0; }, 5000));
+    EXPECT_EQ(state, platform::kInetError);
+    EXPECT_TRUE(inet.ErrorText().startsWith("not an http or https address"));
+}
+
 // Past its memory ceiling the program waits for a moment when nothing would be cut short,
 // then ends with the status that asks for a fresh start.
 TEST(MemoryCeiling, EndsAtTheFirstQuietMomentWithTheRestartStatus) {

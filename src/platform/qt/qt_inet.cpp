@@ -52,8 +52,10 @@ void QtInet::Execute(const QString& url, const QString& operation) {
         return;
     }
     const QUrl address(url);
-    if (!address.isValid() || address.scheme().isEmpty()) {
-        Fail(QStringLiteral("not an address: ") + url);
+    const QString scheme = address.scheme().toLower();
+    if (!address.isValid() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        Fail(QStringLiteral("not an http or https address: ") + url);
         return;
     }
     collecting_ = true;

@@ -1,10 +1,33 @@
 #include "platform/qt/qt_settings_store.h"
 
+#include "platform/log.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QUrl>
 
 namespace platform {
+
+namespace {
+
+bool IsWebAddress(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
+// Keeps a configured value only when it is what its key asks for; anything else is
+// reported once and left empty, so that it is never fetched.
+void Check(QString& value, const char* key, bool valid) {
+    if (!valid) {
+        qCWarning(lcApp).noquote()
+            << "[endpoints]" << key << "is not an http or https address; not fetched:" << value;
+        value.clear();
+    }
+}
+
+}  // namespace
 
 Endpoints Endpoints::Defaults() {
     return Endpoints{QStringLiteral("dravonelle.local"),
@@ -60,6 +83,14 @@ Endpoints QtSettingsStore::ReadEndpoints(const QString& app) const {
     endpoints.siteHost = settings.value("site_host", endpoints.siteHost).toString();
     endpoints.weatherUrl = settings.value("weather_url", endpoints.weatherUrl).toString();
     endpoints.radioUrl = settings.value("radio_url", endpoints.radioUrl).toString();
+    const QUrl site(QStringLiteral("http://") + endpoints.siteHost, QUrl::StrictMode);
+    Check(endpoints.siteHost, "site_host",
+          IsWebAddress(site) && site.path().isEmpty() && site.userInfo().isEmpty() &&
+              !site.hasQuery() && !site.hasFragment());
+    Check(endpoints.weatherUrl, "weather_url",
+          IsWebAddress(QUrl(endpoints.weatherUrl, QUrl::StrictMode)));
+    Check(endpoints.radioUrl, "radio_url",
+          IsWebAddress(QUrl(endpoints.radioUrl, QUrl::StrictMode)));
     return endpoints;
 }
 
