@@ -19,6 +19,9 @@ class WskServer {
     virtual bool Accept(int index, long requestId) = 0;
     // Every byte received on element `index` and not yet taken.
     virtual QByteArray GetData(int index) = 0;
+    // How many bytes GetData would give now, counting what the system has received for
+    // element `index` and not yet reported; for a connection that is about to go.
+    virtual qint64 BytesPending(int index) = 0;
     virtual bool SendData(int index, const QByteArray& data) = 0;
     virtual void Close(int index) = 0;
     // Whether element `index` exists and carries an open connection.

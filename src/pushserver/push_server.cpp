@@ -22,6 +22,11 @@ QString TempBeside(const QString& target) {
 
 void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
     const int index = Index + 1;
+    // What the previous connection has already delivered is handled before it goes: a
+    // peer may close right after "Msg_Eof_", which has no reply, and connect again.
+    if (const qint64 pending = WskServer.BytesPending(index); pending > 0) {
+        WskServer_DataArrival(index, pending);
+    }
     if (WskServer.IsConnected(index)) {
         // A new connection takes the place of the previous one.
         qCInfo(lcPush) << "new connection replaces the previous one";

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -212,6 +213,36 @@ TEST_F(PushServer, NewConnectionTakesThePlaceOfThePreviousOne) {
     EXPECT_EQ(second.Send("done"), "Msg_Rec");
     EXPECT_EQ(second.Send("Msg_Eof_", 0), "");
     EXPECT_EQ(ContentFiles(), QStringList({"two.txt"}));
+}
+
+// A peer may close right after "Msg_Eof_", which has no reply, and the next push may
+// connect at once: the end that already arrived still completes the file.
+TEST_F(PushServer, FileWhoseEndArrivedIsKeptWhenThePeerClosesAndTheNextConnects) {
+    constexpr int kPushes = 200;
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int i = 0; i < kPushes; ++i) {
+        auto peer = std::make_unique<Peer>(port);
+        ASSERT_TRUE(peer->connected) << i;
+        const QByteArray name = QByteArray::number(i) + ".txt";
+        ASSERT_EQ(peer->Send("Msg_Dst_000" + name), "Msg_OkS") << i;
+        ASSERT_EQ(peer->Send("push " + name), "Msg_Rec") << i;
+        peer->socket.write("Msg_Eof_");
+        peer->socket.flush();
+        if (i % 2 == 0) {
+            peer->socket.disconnectFromHost();
+        }  // else left open, to be replaced by the next connection
+        peers.push_back(std::move(peer));
+    }
+    PumpUntil([&] { return ContentFiles().filter(QRegularExpression("^\\d")).size() == kPushes; },
+              5000);
+    int kept = 0;
+    for (int i = 0; i < kPushes; ++i) {
+        const QByteArray name = QByteArray::number(i) + ".txt";
+        const bool whole = rig.ReadDriveFile("c:\\fileftp\\" + QString(name)) == "push " + name;
+        EXPECT_TRUE(whole) << name.toStdString();
+        kept += whole;
+    }
+    EXPECT_EQ(kept, kPushes);
 }
 
 TEST_F(PushServer, SocketErrorIsReportedOnTheStatusLine) {

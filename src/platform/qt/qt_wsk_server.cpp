@@ -151,6 +151,17 @@ QByteArray QtWskServer::GetData(int index) {
     return socket ? socket->readAll() : QByteArray();
 }
 
+qint64 QtWskServer::BytesPending(int index) {
+    QTcpSocket* socket = Socket(index);
+    if (!socket) {
+        return 0;
+    }
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        socket->waitForReadyRead(0);  // takes in what the system holds, without waiting
+    }
+    return socket->bytesAvailable();
+}
+
 bool QtWskServer::SendData(int index, const QByteArray& data) {
     QTcpSocket* socket = Socket(index);
     return socket && socket->state() == QAbstractSocket::ConnectedState &&

@@ -24,6 +24,7 @@ class QtWskServer : public QObject, public WskServer {
     quint16 LocalPort(int index) const override;
     bool Accept(int index, long requestId) override;
     QByteArray GetData(int index) override;
+    qint64 BytesPending(int index) override;
     bool SendData(int index, const QByteArray& data) override;
     void Close(int index) override;
     bool IsConnected(int index) const override;
