@@ -9,7 +9,20 @@
 
 namespace platform {
 
-// A file opened for writing from its start; every call reports success.
+// What ErrorText says when the disk (or the user's quota) is full.
+inline const QString kDiskFull = QStringLiteral("disk full");
+
+// How a failed write of `path` is reported: "disk full: N bytes wanted for PATH" when
+// the disk is full, "cannot write PATH: reason" otherwise.
+inline QString WriteFailure(const QString& path, const QString& error, qint64 wanted) {
+    if (error == kDiskFull) {
+        return kDiskFull + QStringLiteral(": %1 bytes wanted for ").arg(wanted) + path;
+    }
+    return QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error;
+}
+
+// A file opened for writing from its start; every call reports success. Close puts the
+// bytes on the disk, so that a file renamed into place after it survives a power cut.
 class FileWriter {
   public:
     virtual ~FileWriter() = default;

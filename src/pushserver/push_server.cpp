@@ -62,7 +62,13 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
                 error = receiveFile_->ErrorText();
             }
             receiveFile_.reset();
-            if (!closed || !platform_.files->ReplaceFile(receiveTemp_, ReceivePath, &error)) {
+            if (!closed) {
+                platform_.files->DeleteFile(receiveTemp_);
+                FailPushConnection(Index,
+                                   platform::WriteFailure(ReceivePath, error, receivedBytes_));
+                return;
+            }
+            if (!platform_.files->ReplaceFile(receiveTemp_, ReceivePath, &error)) {
                 platform_.files->DeleteFile(receiveTemp_);
                 FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
                                               QStringLiteral(": ") + error);
@@ -82,6 +88,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
         const QString name = pushserver::DecodeName(s.mid(8 + kSkipAfterDst));
         ReceivePath = ContentPath(name);
         receiving_ = true;
+        receivedBytes_ = 0;
         receiveError_ = pushserver::RefusalReason(name);
         if (receiveError_.isEmpty() && !platform_.files->IsDrivePath(ReceivePath)) {
             receiveError_ = QStringLiteral("name that leaves the folder");
@@ -110,9 +117,10 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
                                       QStringLiteral(": ") + receiveError_);
         return;
     }
+    receivedBytes_ += s.size();
     if (!receiveFile_->Write(s)) {
-        FailPushConnection(Index, QStringLiteral("cannot write ") + ReceivePath +
-                                      QStringLiteral(": ") + receiveFile_->ErrorText());
+        FailPushConnection(
+            Index, platform::WriteFailure(ReceivePath, receiveFile_->ErrorText(), receivedBytes_));
         return;
     }
     WskServer.SendData(Index, kRec);

@@ -98,9 +98,14 @@ void Form1::Inet1_StateChanged(int State) {
                 break;
             }
             block.append(piece, length);
-            if ((block.size() >= kWriteBlock && !flush()) || !downloadFile_) {
-                failure = QStringLiteral("cannot write: ") +
-                          (downloadFile_ ? downloadFile_->ErrorText() : QString());
+            if (!downloadFile_) {
+                failure = QStringLiteral("cannot write ") + DownloadTarget;
+                break;
+            }
+            const qint64 wanted = std::max(Inet1.AnnouncedLength(), downloadSize_ + length);
+            if (block.size() >= kWriteBlock && !flush()) {
+                failure =
+                    platform::WriteFailure(DownloadTarget, downloadFile_->ErrorText(), wanted);
                 break;
             }
             downloadSize_ += length;
@@ -118,7 +123,8 @@ void Form1::Inet1_StateChanged(int State) {
             }
         }
         if (failure.isEmpty() && !flush()) {
-            failure = QStringLiteral("cannot write: ") + downloadFile_->ErrorText();
+            failure = platform::WriteFailure(DownloadTarget, downloadFile_->ErrorText(),
+                                             std::max(Inet1.AnnouncedLength(), downloadSize_));
         }
         Inet1.Cancel();
         const int code = Inet1.ResponseCode();
@@ -142,7 +148,8 @@ void Form1::EndDownload(bool complete, const QString& failure) {
     if (downloadFile_) {
         if (!downloadFile_->Close() && complete) {
             complete = false;
-            error = QStringLiteral("cannot write: ") + downloadFile_->ErrorText();
+            error =
+                platform::WriteFailure(DownloadTarget, downloadFile_->ErrorText(), downloadSize_);
         }
         downloadFile_.reset();
     }
@@ -152,6 +159,9 @@ void Form1::EndDownload(bool complete, const QString& failure) {
     }
     if (!complete) {
         files.DeleteFile(kDownloadTemp);
+    }
+    if (error.startsWith(platform::kDiskFull)) {
+        SetStatus(error);  // the operator must make room: say so where they look
     }
     downloadOk_ = complete;
     downloadError_ = error;

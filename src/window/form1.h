@@ -180,6 +180,7 @@ class Form1 : public QWidget {
     std::unique_ptr<platform::FileWriter> receiveFile_;
     QString receiveTemp_;
     QString receiveError_;  // why the receive file could not be opened
+    qint64 receivedBytes_ = 0;
     bool receiving_ = false;
     int pushIndex_ = -1;
     VbTimer pushIdle_;

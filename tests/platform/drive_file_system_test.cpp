@@ -120,3 +120,20 @@ TEST(DriveFileSystem, HiddenFilesAndFoldersAreNotListed) {
     d.Write("c:\\t\\shown", "x");
     EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"shown"}));
 }
+
+// A full disk is named as such when the bytes are written, and Close reports it too.
+TEST(DriveFileSystem, FullDiskIsReportedAsDiskFull) {
+    Drive d;
+    ASSERT_TRUE(QDir().mkpath(d.Root()));
+    ASSERT_TRUE(QFile::link("/dev/full", d.Root() + "/full.bin"));
+    QString error;
+    auto writer = d.fs.CreateFile("c:\\full.bin", &error);
+    ASSERT_TRUE(writer) << error.toStdString();
+    EXPECT_FALSE(writer->Write(QByteArray(64 * 1024, 'x')));
+    EXPECT_EQ(writer->ErrorText(), platform::kDiskFull);
+    EXPECT_FALSE(writer->Close());
+    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", writer->ErrorText(), 5000),
+              "disk full: 5000 bytes wanted for c:\\x.swf");
+    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", "Permission denied", 5000),
+              "cannot write c:\\x.swf: Permission denied");
+}

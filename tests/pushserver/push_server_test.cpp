@@ -1,3 +1,4 @@
+#include "support/small_disk.h"
 #include "support/test_rig.h"
 
 #include <QDir>
@@ -255,57 +256,10 @@ TEST_F(PushServer, SocketErrorIsReportedOnTheStatusLine) {
 
 namespace {
 
-// A drive whose files take only a few bytes, as on a full disk.
-class SmallDisk : public platform::FileSystem {
-  public:
-    explicit SmallDisk(std::unique_ptr<platform::FileSystem> real) : real_(std::move(real)) {}
-    std::optional<QString> HostPath(const QString& p) const override { return real_->HostPath(p); }
-    bool FileExists(const QString& p) const override { return real_->FileExists(p); }
-    bool FolderExists(const QString& p) const override { return real_->FolderExists(p); }
-    bool DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
-    bool CopyFile(const QString& s, const QString& t) override { return real_->CopyFile(s, t); }
-    bool CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
-    QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
-    std::optional<QString> ReadFirstItem(const QString& p) const override {
-        return real_->ReadFirstItem(p);
-    }
-    std::unique_ptr<platform::FileWriter> CreateFile(const QString& p, QString* e) override {
-        auto inner = real_->CreateFile(p, e);
-        if (!inner) {
-            return nullptr;
-        }
-        return std::make_unique<Writer>(std::move(inner));
-    }
-    bool ReplaceFile(const QString& s, const QString& t, QString* e) override {
-        return real_->ReplaceFile(s, t, e);
-    }
-    qint64 FileSize(const QString& p) const override { return real_->FileSize(p); }
-
-  private:
-    class Writer : public platform::FileWriter {
-      public:
-        explicit Writer(std::unique_ptr<platform::FileWriter> inner) : inner_(std::move(inner)) {}
-        bool Write(const char* data, qint64 size) override {
-            if (written_ + size > 10) {
-                return false;
-            }
-            written_ += size;
-            return inner_->Write(data, size);
-        }
-        bool Close() override { return inner_->Close(); }
-        QString ErrorText() const override { return "No space left on device"; }
-
-      private:
-        std::unique_ptr<platform::FileWriter> inner_;
-        qint64 written_ = 0;
-    };
-    std::unique_ptr<platform::FileSystem> real_;
-};
-
 TestRig::Options SmallDiskOptions() {
     TestRig::Options options;
     options.wrapFiles = [](std::unique_ptr<platform::FileSystem> real) {
-        return std::make_unique<SmallDisk>(std::move(real));
+        return std::make_unique<SmallDisk>(std::move(real), 10);
     };
     options.pushIdleMs = 1000;
     return options;
@@ -322,7 +276,10 @@ TEST_F(PushServerOnSmallDisk, FailedWriteIsReportedAndNothingIsLost) {
     rig.WriteDriveFile("c:\\fileftp\\big.swf", "the old movie");
     QString output;
     EXPECT_EQ(Push({Local("big", Pattern(5000)) + "=big.swf"}, &output), 4);
-    EXPECT_TRUE(rig.form->lblInfo->text().contains("No space left on device"));
+    EXPECT_TRUE(QRegularExpression(R"(^disk full: \d+ bytes wanted for c:\\fileftp\\big\.swf$)")
+                    .match(rig.form->lblInfo->text())
+                    .hasMatch())
+        << rig.form->lblInfo->text().toStdString();
     EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\big.swf"), "the old movie");
     EXPECT_EQ(ContentFiles(), QStringList({"big.swf"}));
     ASSERT_EQ(Push({Local("small", "tiny") + "=small.txt"}), 0);  // still listening

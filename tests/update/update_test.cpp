@@ -1,3 +1,4 @@
+#include "support/small_disk.h"
 #include "support/test_rig.h"
 #include "update/listing.h"
 
@@ -162,6 +163,32 @@ TEST_F(UpdateCycle, ExcludedAndUnsafeNamesAreCountedButNeverFetched) {
                               QStringList({"/test/fotos/b.png", "/freedata/meerdaagsebanner.jpg"}));
     EXPECT_EQ(rig->form->ExpectedBytes, 5 + 7 + 11 + 13 + 17 + 19 + 23 + 300);
     EXPECT_FALSE(QFile::exists(rig->temp.path() + "/drive_c/evil"));
+}
+
+QStringList statusLines;
+QtMessageHandler previousHandler = nullptr;
+void NoteStatus(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith("status: ")) {
+        statusLines << text.mid(8);
+    }
+    previousHandler(type, context, text);
+}
+
+// On a full disk the fetch says so, with the bytes it wanted, and the old file stays.
+TEST_F(UpdateCycle, DownloadOntoAFullDiskSaysDiskFull) {
+    options.wrapFiles = [](std::unique_ptr<platform::FileSystem> real) {
+        return std::make_unique<SmallDisk>(std::move(real), 100);
+    };
+    Remake();
+    rig->WriteDriveFile("c:\\fileftp\\fotos\\a.jpg", "old a");
+    statusLines.clear();
+    previousHandler = qInstallMessageHandler(NoteStatus);
+    rig->form->Form_Activate();
+    qInstallMessageHandler(previousHandler);
+    EXPECT_TRUE(statusLines.contains("disk full: 700 bytes wanted for c:\\fileftp\\BUFFER\\a.jpg"))
+        << statusLines.join(" | ").toStdString();
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), "old a");
+    EXPECT_FALSE(rig->form->Updating);
 }
 
 // Each listed name is asked for as exactly that name, and stored under it.

@@ -8,7 +8,9 @@
 #include <QRegularExpression>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,25 +21,81 @@ namespace {
 
 constexpr qint64 kMaxFirstLine = 64 * 1024 * 1024;
 
+// What a failed write or flush says; a full disk as "disk full", which callers report
+// with the bytes they wanted.
+QString WriteError(int error) {
+    if (error == ENOSPC || error == EDQUOT) {
+        return kDiskFull;
+    }
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Writes go straight to the system (callers write in large blocks), so that a failure is
+// seen at the write that caused it; Close puts the file on the disk before it returns.
 class QtFileWriter : public FileWriter {
   public:
     explicit QtFileWriter(const QString& path) : file_(path) {}
-    bool Open() { return file_.open(QIODevice::WriteOnly | QIODevice::Truncate); }
-    bool Write(const char* data, qint64 size) override { return file_.write(data, size) == size; }
-    bool Close() override {
-        if (!file_.isOpen()) {
+    bool Open() {
+        if (file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             return true;
         }
-        const bool flushed = file_.flush();
-        const bool ok = flushed && file_.error() == QFileDevice::NoError;
-        file_.close();
-        return ok;
+        error_ = file_.errorString();
+        return false;
     }
-    QString ErrorText() const override { return file_.errorString(); }
+    bool Write(const char* data, qint64 size) override {
+        while (size > 0) {
+            const ssize_t written = ::write(file_.handle(), data, static_cast<size_t>(size));
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                error_ = WriteError(written < 0 ? errno : ENOSPC);
+                return false;
+            }
+            data += written;
+            size -= written;
+        }
+        return true;
+    }
+    bool Close() override {
+        if (!file_.isOpen()) {
+            return error_.isEmpty();
+        }
+        const bool synced = ::fsync(file_.handle()) == 0 || errno == EINVAL;  // EINVAL: a device
+        if (!synced) {
+            error_ = WriteError(errno);
+        }
+        file_.close();
+        return synced && error_.isEmpty();
+    }
+    QString ErrorText() const override { return error_; }
 
   private:
     QFile file_;
+    QString error_;
 };
+
+// Puts a rename in a folder on the disk.
+void SyncFolder(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Renames `from` over `to` and puts the change on the disk.
+bool RenameDurably(const QString& from, const QString& to, QString* error) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+        if (error) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        return false;
+    }
+    SyncFolder(QFileInfo(to).absolutePath());
+    return true;
+}
 
 // The entry of `folder` whose name equals `name` without regard to letter case; the first
 // in name order when several do. Read straight from the directory: this runs for every
@@ -162,9 +220,11 @@ bool DriveFileSystem::CopyFile(const QString& source, const QString& target) {
         QFile::remove(temp);
         return false;
     }
-    QFile(temp).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                               QFile::ReadOther);
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(*to).constData()) != 0) {
+    QFile copy(temp);
+    copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    const bool synced = copy.open(QIODevice::ReadWrite) && ::fsync(copy.handle()) == 0;
+    copy.close();
+    if (!synced || !RenameDurably(temp, *to, nullptr)) {
         QFile::remove(temp);
         return false;
     }
@@ -242,14 +302,7 @@ bool DriveFileSystem::ReplaceFile(const QString& source, const QString& target, 
         }
         return false;
     }
-    if (std::rename(QFile::encodeName(*from).constData(), QFile::encodeName(*to).constData()) !=
-        0) {
-        if (error) {
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        }
-        return false;
-    }
-    return true;
+    return RenameDurably(*from, *to, error);
 }
 
 qint64 DriveFileSystem::FileSize(const QString& path) const {

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+#include <memory>
+
+// A drive whose files take only `room` bytes each, as on a full disk.
+class SmallDisk : public platform::FileSystem {
+  public:
+    SmallDisk(std::unique_ptr<platform::FileSystem> real, qint64 room)
+        : real_(std::move(real)), room_(room) {}
+    std::optional<QString> HostPath(const QString& p) const override { return real_->HostPath(p); }
+    bool FileExists(const QString& p) const override { return real_->FileExists(p); }
+    bool FolderExists(const QString& p) const override { return real_->FolderExists(p); }
+    bool DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
+    bool CopyFile(const QString& s, const QString& t) override { return real_->CopyFile(s, t); }
+    bool CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
+    QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
+    std::optional<QString> ReadFirstItem(const QString& p) const override {
+        return real_->ReadFirstItem(p);
+    }
+    std::unique_ptr<platform::FileWriter> CreateFile(const QString& p, QString* e) override {
+        auto inner = real_->CreateFile(p, e);
+        if (!inner) {
+            return nullptr;
+        }
+        return std::make_unique<Writer>(std::move(inner), room_);
+    }
+    bool ReplaceFile(const QString& s, const QString& t, QString* e) override {
+        return real_->ReplaceFile(s, t, e);
+    }
+    qint64 FileSize(const QString& p) const override { return real_->FileSize(p); }
+
+  private:
+    class Writer : public platform::FileWriter {
+      public:
+        Writer(std::unique_ptr<platform::FileWriter> inner, qint64 room)
+            : inner_(std::move(inner)), room_(room) {}
+        bool Write(const char* data, qint64 size) override {
+            if (written_ + size > room_) {
+                return false;
+            }
+            written_ += size;
+            return inner_->Write(data, size);
+        }
+        bool Close() override { return inner_->Close(); }
+        QString ErrorText() const override { return platform::kDiskFull; }
+
+      private:
+        std::unique_ptr<platform::FileWriter> inner_;
+        qint64 room_;
+        qint64 written_ = 0;
+    };
+    std::unique_ptr<platform::FileSystem> real_;
+    qint64 room_;
+};
