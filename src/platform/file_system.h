@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -11,6 +12,20 @@ namespace platform {
 
 // What ErrorText says when the disk (or the user's quota) is full.
 inline const QString kDiskFull = QStringLiteral("disk full");
+
+// Where a file is written before it replaces `target` (a drive path): beside it, under a
+// hidden name, so that the rename stays on one file system.
+inline QString TemporaryBeside(const QString& target) {
+    const qsizetype cut = std::max(target.lastIndexOf('\\'), target.lastIndexOf('/')) + 1;
+    return target.left(cut) + '.' + target.mid(cut) + QStringLiteral(".dravonelle-part");
+}
+
+// Whether a bare name is one of the temporaries that the program writes, now or in
+// earlier versions (".name.dravonelle-copy").
+inline bool IsTemporaryName(const QString& name) {
+    return name.startsWith('.') && (name.endsWith(QLatin1String(".dravonelle-part")) ||
+                                    name.endsWith(QLatin1String(".dravonelle-copy")));
+}
 
 // How a failed write of `path` is reported: "disk full: N bytes wanted for PATH" when
 // the disk is full, "cannot write PATH: reason" otherwise.
@@ -55,6 +70,10 @@ class FileSystem {
     virtual bool CreateFolder(const QString& path) = 0;
     // Bare names of the plain files of a folder (no folders, no hidden files), sorted.
     virtual QStringList ListPlainFiles(const QString& folder) const = 0;
+    // Bare names of the hidden files (".name") of a folder, sorted.
+    virtual QStringList ListHiddenFiles(const QString& folder) const = 0;
+    // Removes an empty folder.
+    virtual bool RemoveFolder(const QString& path) = 0;
     // The first item of a text file, read as comma-delimited text: up to the first comma
     // or the end of the first line, surrounding quotes removed. nullopt when unreadable.
     virtual std::optional<QString> ReadFirstItem(const QString& path) const = 0;

@@ -11,13 +11,6 @@ const QByteArray kOkS = QByteArrayLiteral("Msg_OkS");
 const QByteArray kRec = QByteArrayLiteral("Msg_Rec");
 constexpr int kSkipAfterDst = 3;
 
-// The receive file is written beside its target under a hidden name, and put in place
-// only when the peer says the file is complete.
-QString TempBeside(const QString& target) {
-    const qsizetype cut = std::max(target.lastIndexOf('\\'), target.lastIndexOf('/')) + 1;
-    return target.left(cut) + '.' + target.mid(cut) + QStringLiteral(".dravonelle-part");
-}
-
 }  // namespace
 
 void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
@@ -94,7 +87,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
             receiveError_ = QStringLiteral("name that leaves the folder");
         }
         if (receiveError_.isEmpty()) {
-            receiveTemp_ = TempBeside(ReceivePath);
+            receiveTemp_ = platform::TemporaryBeside(ReceivePath);  // in place once complete
             receiveFile_ = platform_.files->CreateFile(receiveTemp_, &receiveError_);
             if (receiveFile_) {
                 receiveError_.clear();

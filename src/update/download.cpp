@@ -10,8 +10,6 @@
 
 namespace {
 
-// The body is collected here and put in place only when it is complete.
-const QString kDownloadTemp = update::kStagingFolder + QStringLiteral("\\fetch.part");
 constexpr int kChunk = 256;
 constexpr qint64 kPumpIntervalNs = 1000 * 1000;
 constexpr qsizetype kWriteBlock = 64 * 1024;
@@ -36,9 +34,9 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     if (closing_) {
         return false;
     }
-    files.CreateFolder(update::kStagingFolder);
     QString error;
-    downloadFile_ = files.CreateFile(kDownloadTemp, &error);
+    // The body is collected beside its target and put in place only when it is complete.
+    downloadFile_ = files.CreateFile(platform::TemporaryBeside(DownloadTarget), &error);
     if (!downloadFile_) {
         qCWarning(lcUpdate).noquote() << "cannot fetch" << localName << ":" << error;
         return false;
@@ -153,12 +151,13 @@ void Form1::EndDownload(bool complete, const QString& failure) {
         }
         downloadFile_.reset();
     }
-    if (complete && !files.ReplaceFile(kDownloadTemp, DownloadTarget, &error)) {
+    if (complete &&
+        !files.ReplaceFile(platform::TemporaryBeside(DownloadTarget), DownloadTarget, &error)) {
         complete = false;
         error = QStringLiteral("cannot replace ") + DownloadTarget + QStringLiteral(": ") + error;
     }
     if (!complete) {
-        files.DeleteFile(kDownloadTemp);
+        files.DeleteFile(platform::TemporaryBeside(DownloadTarget));
     }
     if (error.startsWith(platform::kDiskFull)) {
         SetStatus(error);  // the operator must make room: say so where they look

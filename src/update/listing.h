@@ -23,8 +23,8 @@ class PreviousListing {
 // The size field as a byte count; a field that is not a whole number counts as 0.
 qint64 SizeField(const QString& field);
 
-// Where fetched bodies and a rewritten listing are collected before they replace their
-// file: outside every folder that the cycle or the move lists.
+// Where earlier versions collected fetched bodies; what a crash left there is removed at
+// start.
 inline const QString kStagingFolder = QStringLiteral("c:\\fileftp\\.download");
 
 // Names that are fetched only as plain file names of one folder.

@@ -182,7 +182,7 @@ void Form1::ForgetFailedEntries(const QStringList& failed) {
     for (; i < fields.size(); ++i) {
         kept << fields[i];
     }
-    const QString temp = update::kStagingFolder + QStringLiteral("\\listing.part");
+    const QString temp = platform::TemporaryBeside(listingPath);
     QString error;
     auto writer = files.CreateFile(temp, &error);
     const bool written = writer && writer->Write(kept.join(';').toUtf8()) && writer->Close();

@@ -3,6 +3,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/log.h"
+#include "update/listing.h"
 
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -228,6 +229,7 @@ void Form1::Form_Activate() {
             qCWarning(lcApp) << "cannot create folder" << folder;
         }
     }
+    SweepTemporaries();
     Inet1.SetRequestTimeout(60);
     RadioPlaying = false;
     BufferPending = false;
@@ -238,6 +240,27 @@ void Form1::Form_Activate() {
         return;
     }
     StartRadio();
+}
+
+void Form1::SweepTemporaries() {
+    auto& files = *platform_.files;
+    int removed = 0;
+    for (const QString& folder : {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
+                                  kContentFolder + QStringLiteral("\\Buffer")}) {
+        for (const QString& name : files.ListHiddenFiles(folder)) {
+            removed += platform::IsTemporaryName(name) && files.DeleteFile(folder + '\\' + name);
+        }
+    }
+    const QString& staging = update::kStagingFolder;
+    if (files.FolderExists(staging)) {
+        for (const QString& name : files.ListPlainFiles(staging) + files.ListHiddenFiles(staging)) {
+            removed += files.DeleteFile(staging + '\\' + name);
+        }
+        files.RemoveFolder(staging);
+    }
+    if (removed > 0) {
+        qCInfo(lcApp) << "removed" << removed << "unfinished files of an earlier run";
+    }
 }
 
 void Form1::resizeEvent(QResizeEvent* event) {

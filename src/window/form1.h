@@ -80,6 +80,8 @@ class Form1 : public QWidget {
     // Returns false when the push server cannot listen; `error` then says why.
     bool Form_Load(QString* error);
     void Form_Activate();
+    // Removes the temporaries that a crash or a power cut left in the content folders.
+    void SweepTemporaries();
     void Form_Resize();
     void Form_QueryUnload();
     void Form_Unload();

@@ -16,6 +16,10 @@ class SmallDisk : public platform::FileSystem {
     bool CopyFile(const QString& s, const QString& t) override { return real_->CopyFile(s, t); }
     bool CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
     QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
+    QStringList ListHiddenFiles(const QString& f) const override {
+        return real_->ListHiddenFiles(f);
+    }
+    bool RemoveFolder(const QString& p) override { return real_->RemoveFolder(p); }
     std::optional<QString> ReadFirstItem(const QString& p) const override {
         return real_->ReadFirstItem(p);
     }

@@ -275,6 +275,32 @@ TEST(Window, ConfiguredAddressesAreHttpOrHttpsOnly) {
     EXPECT_TRUE(inet.ErrorText().startsWith("not an http or https address"));
 }
 
+// After a crash or a power cut, the start removes the unfinished files it wrote itself,
+// of every naming used so far, and nothing else.
+TEST(Window, StartRemovesUnfinishedFilesOfAnEarlierRun) {
+    TestRig rig;
+    rig.Load();
+    const QStringList left = {"c:\\fileftp\\.dravonelle.swf.dravonelle-part",
+                              "c:\\fileftp\\fotos\\.a.jpg.dravonelle-part",
+                              "c:\\fileftp\\Buffer\\.b.png.dravonelle-part",
+                              "c:\\fileftp\\fotos\\.c.jpg.dravonelle-copy",
+                              "c:\\fileftp\\.download\\fetch.part",
+                              "c:\\fileftp\\.download\\listing.part"};
+    const QStringList kept = {"c:\\fileftp\\.hidden", "c:\\fileftp\\fotos\\a.jpg",
+                              "c:\\fileftp\\fotos\\x.dravonelle-part"};
+    for (const QString& path : left + kept) {
+        rig.WriteDriveFile(path, "x");
+    }
+    rig.form->Form_Activate();
+    for (const QString& path : left) {
+        EXPECT_FALSE(rig.files->FileExists(path)) << path.toStdString();
+    }
+    for (const QString& path : kept) {
+        EXPECT_TRUE(rig.files->FileExists(path)) << path.toStdString();
+    }
+    EXPECT_FALSE(rig.files->FolderExists("c:\\fileftp\\.download"));
+}
+
 // Past its memory ceiling the program waits for a moment when nothing would be cut short,
 // then ends with the status that asks for a fresh start.
 TEST(MemoryCeiling, EndsAtTheFirstQuietMomentWithTheRestartStatus) {

@@ -212,9 +212,7 @@ bool DriveFileSystem::CopyFile(const QString& source, const QString& target) {
         return false;
     }
     // Copy beside the target, then put it in place, so that a failed copy loses nothing.
-    const QFileInfo targetInfo(*to);
-    const QString temp = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
-                         QStringLiteral(".dravonelle-copy");
+    const QString temp = TemporaryBeside(*to);
     QFile::remove(temp);
     if (!QFile::copy(*from, temp)) {
         QFile::remove(temp);
@@ -242,6 +240,22 @@ QStringList DriveFileSystem::ListPlainFiles(const QString& folder) const {
         return {};
     }
     return QDir(*host).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QStringList DriveFileSystem::ListHiddenFiles(const QString& folder) const {
+    const auto host = Resolve(folder);
+    if (!host) {
+        return {};
+    }
+    QStringList names = QDir(*host).entryList(
+        {QStringLiteral(".*")}, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    names.removeIf([](const QString& name) { return !name.startsWith('.'); });
+    return names;
+}
+
+bool DriveFileSystem::RemoveFolder(const QString& path) {
+    const auto host = Resolve(path);
+    return host && ::rmdir(QFile::encodeName(*host).constData()) == 0;
 }
 
 std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const {

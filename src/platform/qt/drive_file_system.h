@@ -21,6 +21,8 @@ class DriveFileSystem : public FileSystem {
     bool CopyFile(const QString& source, const QString& target) override;
     bool CreateFolder(const QString& path) override;
     QStringList ListPlainFiles(const QString& folder) const override;
+    QStringList ListHiddenFiles(const QString& folder) const override;
+    bool RemoveFolder(const QString& path) override;
     std::optional<QString> ReadFirstItem(const QString& path) const override;
     std::unique_ptr<FileWriter> CreateFile(const QString& path, QString* error) override;
     bool ReplaceFile(const QString& source, const QString& target, QString* error) override;

@@ -2,7 +2,9 @@
 
 #include "platform/log.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -16,11 +18,26 @@ namespace {
 constexpr int kMaxRedirects = 10;
 constexpr qint64 kReadBuffer = 256 * 1024;
 constexpr qint64 kMemorySpool = 16 * 1024 * 1024;
+
+// Spool files that a crash left behind; one still open elsewhere keeps working, as its
+// reader holds it open, and a fresh one is left alone.
+void SweepSpool() {
+    const QDir temp(QDir::tempPath());
+    const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
+    for (const QFileInfo& file :
+         temp.entryInfoList({QStringLiteral("dravonelle-fetch-*")}, QDir::Files | QDir::Hidden)) {
+        if (file.lastModified() < stale && file.isWritable()) {
+            QFile::remove(file.absoluteFilePath());
+        }
+    }
+}
+
 }  // namespace
 
 QtInet::QtInet() : QtInet(Limits{}) {}
 
 QtInet::QtInet(Limits limits) : manager_(new QNetworkAccessManager(this)), limits_(limits) {
+    SweepSpool();
     progress_.setSingleShot(true);
     connect(&progress_, &QTimer::timeout, this,
             [this] { Fail(QStringLiteral("no progress for %1 s").arg(timeoutSeconds_)); });
