@@ -276,7 +276,9 @@ TEST_F(UpdateCycle, FailedFetchesKeepThePreviousFiles) {
     EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\weerbericht.jpg"), "banner");
     EXPECT_FALSE(rig->files->FileExists("c:\\fileftp\\Buffer\\a.jpg"));
     EXPECT_EQ(rig->form->lblInfo->text(), "Geen verbinding");
-    EXPECT_EQ(rig->files->ListPlainFiles("c:\\fileftp\\.download"), QStringList());
+    EXPECT_EQ(rig->files->ListHiddenFiles("c:\\fileftp\\Buffer") +
+                  rig->files->ListHiddenFiles("c:\\fileftp"),
+              QStringList());  // no unfinished file stays behind
     // The entries that failed are asked for again by the next cycle.
     EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\file.txt"), "");
     ClearFaults();
@@ -328,7 +330,9 @@ TEST_F(UpdateCycle, CloseDuringACycleEndsItSafely) {
     EXPECT_FALSE(rig->form->Updating);
     EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), Bytes(700, 'a'));
     EXPECT_FALSE(rig->files->FileExists("c:\\fileftp\\Buffer\\a.jpg"));
-    EXPECT_EQ(rig->files->ListPlainFiles("c:\\fileftp\\.download"), QStringList());
+    EXPECT_EQ(rig->files->ListHiddenFiles("c:\\fileftp\\Buffer") +
+                  rig->files->ListHiddenFiles("c:\\fileftp"),
+              QStringList());  // no unfinished file stays behind
     EXPECT_FALSE(Requests().contains("/freedata/meerdaagsebanner.jpg"));
 }
 
