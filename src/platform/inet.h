@@ -1,17 +1,18 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
-#include <algorithm>
 #include <functional>
 
 namespace platform {
 
+class FileWriter;
+
 // Transfer states reported through StateChanged.
 enum InetState : int {
-    kInetResponseReceived = 8,  // the whole response is in: take it with GetChunk
-    kInetError = 11,            // the request failed; ErrorText says why
+    kInetReceivingResponse = 7,  // more of the body has been written; BodyBytes says how much
+    kInetResponseReceived = 8,   // the whole response is in, its body written
+    kInetError = 11,             // the request failed; ErrorText says why
 };
 
 // An HTTP GET client, one request at a time.
@@ -19,17 +20,15 @@ class Inet {
   public:
     virtual ~Inet() = default;
     virtual void SetRequestTimeout(int seconds) = 0;
+    // Where the next request writes its body, piece by piece as it arrives; nullptr drops
+    // it. A failed write ends the request with kInetError. The writer must outlive the
+    // request.
+    virtual void SetBodyWriter(FileWriter* writer) = 0;
     // Starts the request and returns at once; progress arrives as StateChanged.
     virtual void Execute(const QString& url, const QString& operation) = 0;
     virtual bool StillExecuting() const = 0;
-    // The next piece of the received body, at most `size` bytes, into `into`; returns its
-    // length, 0 when none is left.
-    virtual qint64 GetChunk(char* into, int size) = 0;
-    QByteArray GetChunk(int size) {
-        QByteArray piece(size, Qt::Uninitialized);
-        piece.truncate(std::max<qint64>(0, GetChunk(piece.data(), size)));
-        return piece;
-    }
+    // The bytes of the body written so far.
+    virtual qint64 BodyBytes() const = 0;
     virtual void Cancel() = 0;
 
     // What the last response said: its HTTP status (0 when none came), the length that

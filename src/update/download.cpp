@@ -4,15 +4,11 @@
 #include "update/listing.h"
 #include "window/form1.h"
 
-#include <QElapsedTimer>
-
 #include <cmath>
 
 namespace {
 
-constexpr int kChunk = 256;
-constexpr qint64 kPumpIntervalNs = 1000 * 1000;
-constexpr qsizetype kWriteBlock = 64 * 1024;
+constexpr qint64 kChunk = 256;
 
 bool GoesToContentFolder(const QString& name) {
     return name == QLatin1String("dravonelle.swf") || name == QLatin1String("file.txt") ||
@@ -46,6 +42,7 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     downloadError_.clear();
     qCDebug(lcUpdate).noquote() << "GET" << address;
     DownloadBusy = true;
+    Inet1.SetBodyWriter(downloadFile_.get());  // the body streams into it as it arrives
     Inet1.Execute(address, QStringLiteral("GET"));
     // The transfer reports an end or a failure within its time-out; a close ends the wait.
     platform::WaitUntil([this] { return !DownloadBusy; }, [this] { return closing_; }, -1);
@@ -61,77 +58,28 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
 }
 
 void Form1::Inet1_StateChanged(int State) {
-    if (InStateChanged) {
+    if (InStateChanged || !DownloadBusy) {
         return;
     }
     InStateChanged = true;
-    if (State == platform::kInetError && DownloadBusy) {
-        EndDownload(false, Inet1.ErrorText());
-    } else if (State == platform::kInetResponseReceived && DownloadBusy) {
-        platform::WaitUntil([this] { return !Inet1.StillExecuting(); }, [this] { return closing_; },
-                            60 * 1000);
-        QString failure;
-        // Events are pumped between the pieces; a millisecond between two pumps keeps
-        // the display as live as a pump per piece would, at a fraction of the cost.
-        QElapsedTimer sincePump;
-        sincePump.start();
-        platform::PumpEventsOnce();
-        char piece[kChunk];
-        qint64 shownPercent = -1;
-        // Pieces are written in blocks; the file is the same.
-        QByteArray block;
-        block.reserve(kWriteBlock);
-        const auto flush = [&] {
-            const bool written = !downloadFile_ || block.isEmpty() || downloadFile_->Write(block);
-            block.clear();
-            return written;
-        };
-        for (int count = 0; !closing_; ++count) {
-            if (count % 32 == 0 && sincePump.nsecsElapsed() >= kPumpIntervalNs) {
-                platform::PumpEventsOnce();
-                sincePump.restart();
-            }
-            const qint64 length = Inet1.GetChunk(piece, kChunk);
-            if (length <= 0) {
-                break;
-            }
-            block.append(piece, length);
-            if (!downloadFile_) {
-                failure = QStringLiteral("cannot write ") + DownloadTarget;
-                break;
-            }
-            const qint64 wanted = std::max(Inet1.AnnouncedLength(), downloadSize_ + length);
-            if (block.size() >= kWriteBlock && !flush()) {
-                failure =
-                    platform::WriteFailure(DownloadTarget, downloadFile_->ErrorText(), wanted);
-                break;
-            }
-            downloadSize_ += length;
-            if (length < kChunk) {
-                break;
-            }
-            DownloadedBytes += kChunk;
-            const double percent = std::floor(static_cast<double>(DownloadedBytes) /
-                                              (static_cast<double>(ExpectedBytes) + 0.1) * 100.0);
-            const qint64 shown = static_cast<qint64>(std::min(percent, 100.0));
-            if (shown != shownPercent) {
-                shownPercent = shown;
-                SetStatusVariable(QStringLiteral("Downloading: ") + QString::number(shown) +
-                                  QStringLiteral(" %"));
-            }
-        }
-        if (failure.isEmpty() && !flush()) {
-            failure = platform::WriteFailure(DownloadTarget, downloadFile_->ErrorText(),
-                                             std::max(Inet1.AnnouncedLength(), downloadSize_));
-        }
-        Inet1.Cancel();
+    if (State == platform::kInetReceivingResponse) {
+        CountReceivedPieces();
+    } else if (State == platform::kInetError) {
+        // A write that failed is told as such; the transfer only knows it stopped.
+        const QString written = downloadFile_ ? downloadFile_->ErrorText() : QString();
+        EndDownload(false, written == platform::kDiskFull
+                               ? platform::WriteFailure(
+                                     DownloadTarget, written,
+                                     std::max(Inet1.AnnouncedLength(), Inet1.BodyBytes()))
+                               : Inet1.ErrorText());
+    } else if (State == platform::kInetResponseReceived) {
+        CountReceivedPieces();
         const int code = Inet1.ResponseCode();
         const qint64 announced = Inet1.AnnouncedLength();
-        if (closing_) {
-            failure = QStringLiteral("the window is closing");
-        } else if (failure.isEmpty() && (code < 200 || code > 299)) {
+        QString failure;
+        if (code < 200 || code > 299) {
             failure = QStringLiteral("HTTP status %1").arg(code);
-        } else if (failure.isEmpty() && announced >= 0 && downloadSize_ != announced) {
+        } else if (announced >= 0 && downloadSize_ != announced) {
             failure =
                 QStringLiteral("body of %1 bytes, %2 announced").arg(downloadSize_).arg(announced);
         }
@@ -140,9 +88,25 @@ void Form1::Inet1_StateChanged(int State) {
     InStateChanged = false;
 }
 
+// The progress text counts the body in pieces of 256 bytes, each full piece as it is
+// complete; the last, shorter piece counts for nothing.
+void Form1::CountReceivedPieces() {
+    const qint64 received = Inet1.BodyBytes();
+    for (qint64 piece = downloadSize_ / kChunk; piece < received / kChunk; ++piece) {
+        DownloadedBytes += kChunk;
+        const double percent = std::floor(static_cast<double>(DownloadedBytes) /
+                                          (static_cast<double>(ExpectedBytes) + 0.1) * 100.0);
+        SetStatusVariable(QStringLiteral("Downloading: ") +
+                          QString::number(static_cast<qint64>(std::min(percent, 100.0))) +
+                          QStringLiteral(" %"));
+    }
+    downloadSize_ = received;
+}
+
 void Form1::EndDownload(bool complete, const QString& failure) {
     auto& files = *platform_.files;
     QString error = failure;
+    Inet1.SetBodyWriter(nullptr);
     if (downloadFile_) {
         if (!downloadFile_->Close() && complete) {
             complete = false;

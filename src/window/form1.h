@@ -123,6 +123,7 @@ class Form1 : public QWidget {
     bool DownloadFile(const QString& address, const QString& localName);
     void Inet1_StateChanged(int State);
     qint64 DownloadBufferUBound() const;
+    void CountReceivedPieces();
     void MoveBufferedFiles();
     // ---- File push server and import ----
     void WskServer_ConnectionRequest(int Index, long requestID);

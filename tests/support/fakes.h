@@ -84,29 +84,31 @@ class FakeInet : public QObject, public platform::Inet {
     void SetRequestTimeout(int seconds) override { timeout = seconds; }
     void Execute(const QString& url, const QString&) override;
     bool StillExecuting() const override { return false; }
-    qint64 GetChunk(char* into, int size) override {
-        const QByteArray piece = body_.mid(pos_, size);
-        pos_ += piece.size();
-        ++chunks;
-        std::copy(piece.begin(), piece.end(), into);
-        return piece.size();
+    void SetBodyWriter(platform::FileWriter* writer) override { writer_ = writer; }
+    qint64 BodyBytes() const override { return written_; }
+    void Cancel() override {
+        ++cancels;
+        ++generation_;  // what is still to come of the request is dropped
     }
-    void Cancel() override { ++cancels; }
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
-    QString ErrorText() const override { return "fake failure"; }
+    QString ErrorText() const override { return error_; }
 
     std::map<QString, Answer> answers;  // by address; others give 404
     QStringList requests;
     int timeout = 0;
-    int chunks = 0;
     int cancels = 0;
+    qsizetype piece = 300;  // the body arrives in pieces of this many bytes
     // Runs while a request waits for its answer, inside the program's pump.
     std::function<void(const QString& url)> whileWaiting;
 
   private:
-    QByteArray body_;
-    qsizetype pos_ = 0;
+    void Deliver(const QByteArray& body, qsizetype from, quint64 generation);
+
+    platform::FileWriter* writer_ = nullptr;
+    qint64 written_ = 0;
+    quint64 generation_ = 0;
+    QString error_;
     int code_ = 0;
     qint64 announced_ = -1;
 };

@@ -1,5 +1,6 @@
 #include "platform/qt/qt_inet.h"
 
+#include "platform/file_system.h"
 #include "platform/log.h"
 
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-#include <cstring>
 #include <limits>
 
 namespace platform {
@@ -17,10 +17,9 @@ namespace platform {
 namespace {
 constexpr int kMaxRedirects = 10;
 constexpr qint64 kReadBuffer = 256 * 1024;
-constexpr qint64 kMemorySpool = 16 * 1024 * 1024;
 
-// Spool files that a crash left behind; one still open elsewhere keeps working, as its
-// reader holds it open, and a fresh one is left alone.
+// Spool files of earlier versions that a crash left behind; one still open elsewhere
+// keeps working, as its reader holds it open, and a fresh one is left alone.
 void SweepSpool() {
     const QDir temp(QDir::tempPath());
     const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
@@ -62,7 +61,6 @@ void QtInet::Execute(const QString& url, const QString& operation) {
     code_ = 0;
     announced_ = -1;
     error_.clear();
-    spoolFailed_ = false;
     received_ = 0;
     if (operation != QLatin1String("GET")) {
         Fail(QStringLiteral("unsupported operation ") + operation);
@@ -75,7 +73,6 @@ void QtInet::Execute(const QString& url, const QString& operation) {
         Fail(QStringLiteral("not an http or https address: ") + url);
         return;
     }
-    collecting_ = true;
     QNetworkRequest request(address);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -88,12 +85,8 @@ void QtInet::Execute(const QString& url, const QString& operation) {
     reply_->setReadBufferSize(kReadBuffer);
     connect(reply_, &QNetworkReply::readyRead, this, &QtInet::OnReadyRead);
     connect(reply_, &QNetworkReply::finished, this, &QtInet::OnFinished);
-    connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64, qint64 total) {
-        progress_.start(timeoutSeconds_ * 1000);
-        if (total > 0 && total <= kMemorySpool && memory_.capacity() < total) {
-            memory_.reserve(total);
-        }
-    });
+    connect(reply_, &QNetworkReply::downloadProgress, this,
+            [this] { progress_.start(timeoutSeconds_ * 1000); });
     progress_.start(timeoutSeconds_ * 1000);
     deadline_.start(static_cast<int>(
         std::min<qint64>(limits_.deadlineSeconds, std::numeric_limits<int>::max() / 1000) * 1000));
@@ -101,31 +94,24 @@ void QtInet::Execute(const QString& url, const QString& operation) {
 
 void QtInet::OnReadyRead() {
     progress_.start(timeoutSeconds_ * 1000);
-    if (!reply_ || !collecting_) {
+    if (!reply_) {
         return;
     }
-    const bool announced = reply_->header(QNetworkRequest::ContentLengthHeader).isValid();
-    for (;;) {
-        const qint64 available = reply_->bytesAvailable();
-        if (available <= 0) {
-            break;
-        }
-        qint64 got = 0;
-        if (!spool_ && memory_.size() + available <= kMemorySpool) {
-            // Small bodies are read straight into memory.
-            const qsizetype old = memory_.size();
-            memory_.resize(old + available);
-            got = reply_->read(memory_.data() + old, available);
-            memory_.truncate(old + std::max<qint64>(0, got));
-        } else {
-            char buffer[64 * 1024];
-            got = reply_->read(buffer, sizeof buffer);
-            if (got > 0 && !spoolFailed_ && !Spool(buffer, got)) {
-                spoolFailed_ = true;
-            }
-        }
+    const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
+    const bool announced = length.isValid();
+    announced_ = announced ? length.toLongLong() : -1;
+    const qint64 before = received_;
+    if (buffer_.size() < kReadBuffer) {
+        buffer_.resize(kReadBuffer);
+    }
+    while (reply_->bytesAvailable() > 0) {
+        const qint64 got = reply_->read(buffer_.data(), buffer_.size());
         if (got <= 0) {
             break;
+        }
+        if (writer_ && !writer_->Write(buffer_.constData(), got)) {
+            Fail(writer_->ErrorText());
+            return;
         }
         received_ += got;
         if (!announced && received_ > limits_.maxUnannouncedBytes) {
@@ -134,23 +120,17 @@ void QtInet::OnReadyRead() {
             return;
         }
     }
-}
-
-bool QtInet::Spool(const char* data, qint64 size) {
-    if (!spool_ && memory_.size() + size <= kMemorySpool) {
-        memory_.append(data, size);
-        return true;
+    if (received_ != before && !progressQueued_) {
+        // One report for however many pieces arrive before the program looks.
+        progressQueued_ = true;
+        const quint64 generation = generation_;
+        QTimer::singleShot(0, this, [this, generation] {
+            progressQueued_ = false;
+            if (generation == generation_ && reply_ && StateChanged) {
+                StateChanged(kInetReceivingResponse);
+            }
+        });
     }
-    if (!spool_) {
-        spool_ = std::make_unique<QTemporaryFile>(QDir::tempPath() +
-                                                  QStringLiteral("/dravonelle-fetch-XXXXXX"));
-        if (!spool_->open() || spool_->write(memory_) != memory_.size()) {
-            error_ = spool_->errorString();
-            return false;
-        }
-        memory_ = QByteArray();
-    }
-    return spool_->write(data, size) == size;
 }
 
 void QtInet::OnFinished() {
@@ -179,10 +159,6 @@ void QtInet::OnFinished() {
         Fail(errorText);
         return;
     }
-    if (spoolFailed_ || (spool_ && (!spool_->flush() || !spool_->seek(0)))) {
-        Fail(QStringLiteral("cannot keep the body: ") + error_);
-        return;
-    }
     Report(kInetResponseReceived);
 }
 
@@ -205,19 +181,6 @@ bool QtInet::StillExecuting() const {
     return reply_ != nullptr;
 }
 
-qint64 QtInet::GetChunk(char* into, int size) {
-    if (!collecting_ || reply_ || size <= 0) {
-        return 0;
-    }
-    if (spool_) {
-        return std::max<qint64>(0, spool_->read(into, size));
-    }
-    const qint64 length = std::min<qint64>(size, memory_.size() - memoryRead_);
-    std::memcpy(into, memory_.constData() + memoryRead_, static_cast<size_t>(length));
-    memoryRead_ += length;
-    return length;
-}
-
 void QtInet::Cancel() {
     progress_.stop();
     deadline_.stop();
@@ -228,10 +191,6 @@ void QtInet::Cancel() {
         reply->abort();
         reply->deleteLater();
     }
-    spool_.reset();
-    memory_.truncate(0);  // its room serves the next body
-    memoryRead_ = 0;
-    collecting_ = false;
 }
 
 }  // namespace platform

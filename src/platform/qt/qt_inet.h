@@ -4,19 +4,15 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QTemporaryFile>
 #include <QTimer>
-
-#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
 
 namespace platform {
 
-// HTTP GET on QNetworkAccessManager. The body is collected as it arrives, in memory up
-// to a few MiB and beyond that in a temporary file, so memory stays flat whatever its
-// size; GetChunk reads it back once the response is complete. A request with no
+// HTTP GET on QNetworkAccessManager. The body is written to the caller's writer as it
+// arrives, in large blocks, so memory stays flat whatever its size. A request with no
 // progress for the time-out fails, and so does one that runs past its deadline or, when
 // no length was announced, brings more than the largest body.
 class QtInet : public QObject, public Inet {
@@ -32,7 +28,8 @@ class QtInet : public QObject, public Inet {
     void SetRequestTimeout(int seconds) override;
     void Execute(const QString& url, const QString& operation) override;
     bool StillExecuting() const override;
-    qint64 GetChunk(char* into, int size) override;
+    void SetBodyWriter(FileWriter* writer) override { writer_ = writer; }
+    qint64 BodyBytes() const override { return received_; }
     void Cancel() override;
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
@@ -46,12 +43,9 @@ class QtInet : public QObject, public Inet {
 
     QNetworkAccessManager* manager_;
     QPointer<QNetworkReply> reply_;
-    bool Spool(const char* data, qint64 size);
-
-    QByteArray memory_;  // the body while it is small
-    qint64 memoryRead_ = 0;
-    std::unique_ptr<QTemporaryFile> spool_;  // the body once it is large
-    bool collecting_ = false;
+    FileWriter* writer_ = nullptr;
+    QByteArray buffer_;
+    bool progressQueued_ = false;
     QTimer progress_;
     QTimer deadline_;
     Limits limits_;
@@ -60,7 +54,6 @@ class QtInet : public QObject, public Inet {
     int code_ = 0;
     qint64 announced_ = -1;
     QString error_;
-    bool spoolFailed_ = false;
     quint64 generation_ = 0;
 };
 
