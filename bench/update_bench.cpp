@@ -194,9 +194,9 @@ int main(int argc, char** argv) {
                 curl.wall, curl.cpu, mib / curl.wall, curl.cpu / mib);
     std::printf("  dravonelle    wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n",
                 cycle.wall, cycle.cpu, mib / cycle.wall, cycle.cpu / mib);
-    std::printf("  throughput ratio (dravonelle/curl) %.2f  (target >= 0.5)\n",
+    std::printf("  throughput ratio (dravonelle/curl) %.2f  (target >= 0.9)\n",
                 curl.wall / cycle.wall);
-    std::printf("  cpu per MiB ratio (dravonelle/curl) %.2f  (target <= 3)\n",
+    std::printf("  cpu per MiB ratio (dravonelle/curl) %.2f  (target <= 2)\n",
                 cycle.cpu / curl.cpu);
 
     QProcess child;

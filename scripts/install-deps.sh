@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing dravonelle need,
-# those that are missing only. Usage: scripts/install-deps.sh [run|test]
+# those that are missing only. Usage: scripts/install-deps.sh [run|test|bench]
 set -euo pipefail
 
 run_packages=(
@@ -16,10 +16,17 @@ test_packages=(
     xvfb xauth
 )
 
+# The benchmarks' web server and the tool they measure against.
+bench_packages=(
+    nginx-light curl
+    xvfb xauth
+)
+
 wanted=("${run_packages[@]}")
-if [ "${1:-test}" = test ]; then
-    wanted+=("${test_packages[@]}")
-fi
+case "${1:-test}" in
+    test) wanted+=("${test_packages[@]}") ;;
+    bench) wanted+=("${bench_packages[@]}") ;;
+esac
 
 if ! command -v npm >/dev/null 2>&1; then
     wanted+=(npm)
