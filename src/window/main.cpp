@@ -1,6 +1,7 @@
 // The program: one full-screen window that plays the channel's picture.
 #include "platform/log.h"
 #include "platform/real_platform.h"
+#include "platform/systemd/service_watchdog.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -59,12 +60,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     CloseOnSignals(form);
+    platform::ServiceWatchdog watchdog;
     if (qEnvironmentVariableIsSet("DRAVONELLE_WINDOWED")) {
         form.show();
     } else {
         form.setWindowFlag(Qt::FramelessWindowHint);
         form.showFullScreen();
     }
+    watchdog.Ready();
     QTimer::singleShot(0, &form, [&form] { form.Form_Activate(); });
     const int status = QApplication::exec();
     qCInfo(lcApp) << "dravonelle stops, status" << status;
