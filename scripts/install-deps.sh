@@ -7,7 +7,7 @@ run_packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-webengine-dev qt6-webchannel-dev
     libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
-    libsystemd-dev
+    libsystemd-dev zlib1g-dev
     fonts-dejavu-core fonts-dejavu-extra
     python3 dbus
 )

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,20 @@ TEST(SwfFiles, HeaderOfWrittenMoviesReadsBack) {
     const auto download = swf::ReadHeader(swf::DownloadMovie());
     ASSERT_TRUE(download.has_value());
     EXPECT_EQ(download->stage.size(), QSize(800, 600));
+}
+
+// The header comes from the start of the file alone: a large compressed movie is not
+// inflated whole, and a length that a crafted file claims allocates nothing.
+TEST(SwfFiles, HeaderIsReadFromTheStartOfTheFileOnly) {
+    QByteArray big = FramesMovie(7, 15, false, false);
+    big.append(QByteArray(8 << 20, '\0'));  // a large body after the first frames
+    QByteArray compressed = "CWS" + big.mid(3, 5) + qCompress(big.mid(8)).mid(4);
+    const auto header = swf::ReadHeader(compressed.left(swf::kHeaderPrefix));
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->frameCount, 7);
+    EXPECT_EQ(header->background, QColor(0, 0, 255));
+    qToLittleEndian<quint32>(0xFFFFFFF0u, compressed.data() + 4);  // "4 GiB when inflated"
+    EXPECT_TRUE(swf::ReadHeader(compressed.left(4096)).has_value());
 }
 
 TEST_F(RufflePlayer, CommandsArriveWithBothTextsIntact) {

@@ -19,8 +19,6 @@ namespace platform {
 
 namespace {
 
-constexpr qint64 kMaxMovieBytes = 256 * 1024 * 1024;
-
 QString JsString(const QString& text) {
     return QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{text})
                                  .toJson(QJsonDocument::Compact)
@@ -169,12 +167,13 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
     } else if (options_.hostPath) {
         host = options_.hostPath(path).value_or(QString());
     }
+    // Only the start of the file is read here; the engine loads the movie itself.
     QFile file(host);
-    QByteArray bytes;
-    if (!host.isEmpty() && file.size() <= kMaxMovieBytes && file.open(QIODevice::ReadOnly)) {
-        bytes = file.readAll();
+    QByteArray start;
+    if (!host.isEmpty() && file.open(QIODevice::ReadOnly)) {
+        start = file.read(swf::kHeaderPrefix);
     }
-    const auto header = swf::ReadHeader(bytes);
+    const auto header = swf::ReadHeader(start);
     if (!header) {
         // A missing movie shows the stage colour and ends at once; nothing else breaks.
         qCWarning(lcPlatform).noquote() << "not a Flash movie:" << path;

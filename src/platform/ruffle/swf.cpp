@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <zlib.h>
+
 namespace swf {
 
 namespace {
@@ -102,6 +104,28 @@ QByteArray Rgb(QColor c) {
     return out;
 }
 
+// The start of a zlib stream, inflated to at most `limit` bytes; what a truncated stream
+// gives up to its end. Empty when the bytes are no zlib stream.
+QByteArray InflateStart(const QByteArray& compressed, qsizetype limit) {
+    QByteArray out(limit, Qt::Uninitialized);
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return {};
+    }
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.constData()));
+    stream.avail_in = static_cast<uInt>(compressed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = inflate(&stream, Z_SYNC_FLUSH);
+    const qsizetype produced = out.size() - stream.avail_out;
+    inflateEnd(&stream);
+    if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) {
+        return {};
+    }
+    out.truncate(produced);
+    return out;
+}
+
 }  // namespace
 
 QByteArray Rect(int xMin, int xMax, int yMin, int yMax) {
@@ -114,29 +138,23 @@ QByteArray Rect(int xMin, int xMax, int yMin, int yMax) {
     return w.Take();
 }
 
-std::optional<Header> ReadHeader(const QByteArray& file) {
-    if (file.size() < 8) {
+std::optional<Header> ReadHeader(const QByteArray& fileStart) {
+    if (fileStart.size() < 8) {
         return std::nullopt;
     }
-    const QByteArray signature = file.left(3);
+    const QByteArray signature = fileStart.left(3);
     Header header;
-    header.version = static_cast<quint8>(file[3]);
-    const quint32 length = qFromLittleEndian<quint32>(file.constData() + 4);
+    header.version = static_cast<quint8>(fileStart[3]);
     QByteArray body;
     if (signature == "FWS") {
-        body = file.mid(8);
+        body = fileStart.mid(8, kHeaderPrefix);
     } else if (signature == "CWS") {
-        // qUncompress wants the length first, big-endian.
-        QByteArray prefixed(4, 0);
-        qToBigEndian(length > 8 ? length - 8 : 0, prefixed.data());
-        body = qUncompress(prefixed + file.mid(8));
+        body = InflateStart(fileStart.mid(8, kHeaderPrefix), kHeaderPrefix);
         if (body.isEmpty()) {
             return std::nullopt;
         }
-    } else if (signature == "ZWS") {
-        return std::nullopt;  // LZMA: rare, and not read here
     } else {
-        return std::nullopt;
+        return std::nullopt;  // "ZWS" (LZMA) is rare and not read here
     }
     BitReader bits(body, 0);
     const auto nbits = bits.Get(5);

@@ -21,9 +21,14 @@ struct Header {
     std::optional<QColor> background;  // from SetBackgroundColor, when it comes first
 };
 
-// Reads an uncompressed ("FWS") or zlib ("CWS") movie's header; nullopt when the bytes
-// are no such movie. ("ZWS", LZMA, is reported with no background.)
-std::optional<Header> ReadHeader(const QByteArray& file);
+// How much of a movie file ReadHeader looks at: its start, never the whole file.
+constexpr qsizetype kHeaderPrefix = 64 * 1024;
+
+// Reads an uncompressed ("FWS") or zlib ("CWS") movie's header from the start of the file
+// (its first kHeaderPrefix bytes are enough; a compressed body is inflated no further than
+// that, whatever length the file claims); nullopt when the bytes are no such movie.
+// ("ZWS", LZMA, is not read.)
+std::optional<Header> ReadHeader(const QByteArray& fileStart);
 
 // AVM1 byte code, written as the actions are appended.
 class Actions {
