@@ -95,10 +95,7 @@ class NoPowerOff : public platform::PowerOff {
 
 class NoDialUp : public platform::DialUp {
   public:
-    bool ActiveConnections(QList<platform::ActiveConnection>*, QString* error) override {
-        *error = "bench";
-        return false;
-    }
+    void ActiveConnections(SnapshotDone done) override { done(false, {}, "bench"); }
     void Deactivate(const platform::ActiveConnection&,
                     std::function<void(const QString&)>) override {}
 };

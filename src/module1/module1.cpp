@@ -16,28 +16,31 @@ bool IsDialUp(const platform::ActiveConnection& connection) {
 
 void HangUpDialUp(platform::DialUp& dialUp) {
     static bool reportedUnavailable = false;
-    QList<platform::ActiveConnection> connections;
-    QString error;
-    if (!dialUp.ActiveConnections(&connections, &error)) {
-        if (!reportedUnavailable) {
-            qCInfo(lcPower).noquote() << "no dial-up connections can be listed:" << error;
-            reportedUnavailable = true;
-        }
-        return;
-    }
-    reportedUnavailable = false;
-    for (const auto& connection : connections) {
-        if (!IsDialUp(connection)) {
-            continue;
-        }
-        qCInfo(lcPower).noquote() << "hanging up" << connection.id << "(" << connection.type << ")";
-        const QString id = connection.id;
-        dialUp.Deactivate(connection, [id](const QString& failure) {
-            if (!failure.isEmpty()) {
-                qCWarning(lcPower).noquote() << "cannot hang up" << id << ":" << failure;
+    platform::DialUp* system = &dialUp;
+    dialUp.ActiveConnections([system](bool ok, const QList<platform::ActiveConnection>& connections,
+                                      const QString& error) {
+        if (!ok) {
+            if (!reportedUnavailable) {
+                qCInfo(lcPower).noquote() << "no dial-up connections can be listed:" << error;
+                reportedUnavailable = true;
             }
-        });
-    }
+            return;
+        }
+        reportedUnavailable = false;
+        for (const auto& connection : connections) {
+            if (!IsDialUp(connection)) {
+                continue;
+            }
+            qCInfo(lcPower).noquote()
+                << "hanging up" << connection.id << "(" << connection.type << ")";
+            const QString id = connection.id;
+            system->Deactivate(connection, [id](const QString& failure) {
+                if (!failure.isEmpty()) {
+                    qCWarning(lcPower).noquote() << "cannot hang up" << id << ":" << failure;
+                }
+            });
+        }
+    });
 }
 
 }  // namespace Module1

@@ -6,7 +6,7 @@
 namespace Module1 {
 
 // Ends every active dial-up connection of the computer; other connections stay up.
-// Does not wait for the connections to be gone.
+// Returns at once: the listing and the hang-ups complete through the event loop.
 void HangUpDialUp(platform::DialUp& dialUp);
 
 // Whether a connection is of a dial-up kind.

@@ -27,8 +27,12 @@ struct ActiveConnection {
 class DialUp {
   public:
     virtual ~DialUp() = default;
-    // A snapshot of the active connections; false (with the reason) when it cannot be had.
-    virtual bool ActiveConnections(QList<ActiveConnection>* out, QString* error) = 0;
+    // What a snapshot brings: the active connections, or (ok false) why there are none.
+    using SnapshotDone = std::function<void(bool ok, const QList<ActiveConnection>& connections,
+                                            const QString& error)>;
+    // Takes a snapshot of the active connections and hands it to `done` through the event
+    // loop; returns at once.
+    virtual void ActiveConnections(SnapshotDone done) = 0;
     // Asks for one connection to go down; returns at once.
     virtual void Deactivate(const ActiveConnection& connection,
                             std::function<void(const QString& error)> done) = 0;

@@ -224,6 +224,28 @@ TEST(PowerOff, SystemClockTextIsTwentyFourHourUnderEveryLocale) {
     QLocale::setDefault(before);
 }
 
+namespace {
+
+struct Snapshot {
+    bool ok = false;
+    QList<platform::ActiveConnection> connections;
+    QString error;
+};
+
+// The snapshot as the event loop brings it.
+Snapshot TakeSnapshot(platform::DialUp& dialUp) {
+    std::optional<Snapshot> taken;
+    dialUp.ActiveConnections(
+        [&](bool ok, const QList<platform::ActiveConnection>& connections, const QString& error) {
+            taken = Snapshot{ok, connections, error};
+        });
+    EXPECT_FALSE(taken.has_value());  // never inside the call
+    EXPECT_TRUE(PumpUntil([&] { return taken.has_value(); }, 10000));
+    return taken.value_or(Snapshot{});
+}
+
+}  // namespace
+
 TEST(HangUp, DeactivatesExactlyTheDialUpConnectionsInOrder) {
     PrivateBus bus;
     ASSERT_TRUE(bus.StartMock({"--template", "networkmanager"}, kNm, kNmPath));
@@ -231,9 +253,9 @@ TEST(HangUp, DeactivatesExactlyTheDialUpConnectionsInOrder) {
                               "pppoe:dsl", "vpn:office", "bluetooth:phone:dun",
                               "bluetooth:pan:panu", "cdma:modem", "adsl:line"}));
     platform::NetworkManagerDialUp dialUp(bus.Bus());
-    QList<platform::ActiveConnection> active;
-    QString error;
-    ASSERT_TRUE(dialUp.ActiveConnections(&active, &error)) << error.toStdString();
+    const Snapshot snapshot = TakeSnapshot(dialUp);
+    ASSERT_TRUE(snapshot.ok) << snapshot.error.toStdString();
+    const QList<platform::ActiveConnection>& active = snapshot.connections;
     ASSERT_EQ(active.size(), 9);
     EXPECT_EQ(active[5].bluetoothKind, "dun");
     Module1::HangUpDialUp(dialUp);
@@ -250,10 +272,9 @@ TEST(HangUp, NoneActiveOneFailingAndNoNetworkManager) {
     PrivateBus bus;
     {
         platform::NetworkManagerDialUp absent(bus.Bus());
-        QList<platform::ActiveConnection> active;
-        QString error;
-        EXPECT_FALSE(absent.ActiveConnections(&active, &error));
-        EXPECT_TRUE(error.contains("ServiceUnknown")) << error.toStdString();
+        const Snapshot snapshot = TakeSnapshot(absent);
+        EXPECT_FALSE(snapshot.ok);
+        EXPECT_TRUE(snapshot.error.contains("ServiceUnknown")) << snapshot.error.toStdString();
         Module1::HangUpDialUp(absent);  // nothing to hang up, logged
     }
     ASSERT_TRUE(bus.StartMock({"--template", "networkmanager"}, kNm, kNmPath));
@@ -275,5 +296,6 @@ TEST(HangUp, EveryCycleEndsWithTheHangUp) {
     rig.Load();
     rig.dialUp->connections = {{"/a", "lan", "802-3-ethernet", ""}, {"/b", "mobile", "gsm", ""}};
     rig.form->Form_Activate();
+    EXPECT_TRUE(PumpUntil([&] { return !rig.dialUp->deactivated.isEmpty(); }, 5000));
     EXPECT_EQ(rig.dialUp->deactivated, QStringList({"mobile"}));
 }

@@ -4,6 +4,7 @@
 #include "support/printers.h"
 
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <map>
@@ -165,14 +166,12 @@ class FakePowerOff : public platform::PowerOff {
 
 class FakeDialUp : public platform::DialUp {
   public:
-    bool ActiveConnections(QList<platform::ActiveConnection>* out, QString* error) override {
+    void ActiveConnections(SnapshotDone done) override {
         ++snapshots;
-        if (!available) {
-            *error = "not available";
-            return false;
-        }
-        *out = connections;
-        return true;
+        QTimer::singleShot(0, &context_, [this, done] {
+            done(available, available ? connections : QList<platform::ActiveConnection>(),
+                 available ? QString() : QString("not available"));
+        });
     }
     void Deactivate(const platform::ActiveConnection& connection,
                     std::function<void(const QString&)> done) override {
@@ -186,6 +185,9 @@ class FakeDialUp : public platform::DialUp {
     QStringList failing;
     bool available = true;
     int snapshots = 0;
+
+  private:
+    QObject context_;  // what is still queued goes with the fake
 };
 
 // A settings store in memory that counts its writes.

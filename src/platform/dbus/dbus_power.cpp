@@ -9,6 +9,9 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QTimer>
+
+#include <memory>
 
 namespace platform {
 
@@ -35,18 +38,37 @@ void WhenDone(QObject* owner, const QDBusPendingCall& call,
         });
 }
 
-// Reads one property, bounded by `timeoutMs`.
-bool Property(const QDBusConnection& bus, const QString& path, const QString& interface,
-              const QString& name, int timeoutMs, QVariant* value, QString* error) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kNm, path, kProperties, "Get");
-    call << interface << name;
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        *error = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+using Answer = std::function<void(const QDBusMessage& reply)>;
+
+// Sends `call` and hands its reply (or error) to `then` through the event loop.
+void Ask(QObject* owner, const QDBusConnection& bus, const QDBusMessage& call, int timeoutMs,
+         Answer then) {
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, timeoutMs), owner);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
+                     [watcher, then = std::move(then)] {
+                         watcher->deleteLater();
+                         then(watcher->reply());
+                     });
+}
+
+bool Failed(const QDBusMessage& reply, QString* error) {
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
         return false;
     }
-    *value = reply.arguments().first().value<QDBusVariant>().variant();
+    if (error) {
+        *error = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+    }
     return true;
+}
+
+QDBusMessage PropertyCall(const QString& path, const QString& interface, const QString& name) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kNm, path, kProperties, "Get");
+    call << interface << name;
+    return call;
+}
+
+QVariant PropertyValue(const QDBusMessage& reply) {
+    return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
 QList<QDBusObjectPath> ObjectPaths(const QVariant& value) {
@@ -59,21 +81,19 @@ QList<QDBusObjectPath> ObjectPaths(const QVariant& value) {
     return paths;
 }
 
-// The "type" of the "bluetooth" settings of a connection profile ("dun" or "panu").
-QString BluetoothKind(const QDBusConnection& bus, const QString& settingsPath, int timeoutMs) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        kNm, settingsPath, QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
-        "GetSettings");
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        return {};
-    }
-    QMap<QString, QVariantMap> settings;
-    reply.arguments().first().value<QDBusArgument>() >> settings;
-    return settings.value(QStringLiteral("bluetooth")).value(QStringLiteral("type")).toString();
-}
-
 }  // namespace
+
+// A snapshot under way: the connections so far, and the answers still to come.
+struct DialUpSnapshot {
+    QList<ActiveConnection> connections;
+    int pending = 1;  // the listing itself, until every question is asked
+    DialUp::SnapshotDone done;
+    void Answered() {
+        if (--pending == 0 && done) {
+            done(true, connections, QString());
+        }
+    }
+};
 
 LogindPowerOff::LogindPowerOff(QDBusConnection bus, int timeoutMs)
     : bus_(std::move(bus)), timeoutMs_(timeoutMs) {}
@@ -91,40 +111,81 @@ NetworkManagerDialUp::NetworkManagerDialUp(QDBusConnection bus, int timeoutMs)
     qDBusRegisterMetaType<QMap<QString, QVariantMap>>();
 }
 
-bool NetworkManagerDialUp::ActiveConnections(QList<ActiveConnection>* out, QString* error) {
-    out->clear();
+void NetworkManagerDialUp::ActiveConnections(SnapshotDone done) {
     if (!bus_.isConnected()) {
-        *error = QStringLiteral("no system bus");
-        return false;
+        QTimer::singleShot(0, this, [done] { done(false, {}, QStringLiteral("no system bus")); });
+        return;
     }
-    QVariant value;
-    if (!Property(bus_, kNmPath, kNm, QStringLiteral("ActiveConnections"), timeoutMs_, &value,
-                  error)) {
-        return false;
-    }
-    const QString activeInterface = kNm + QStringLiteral(".Connection.Active");
-    for (const QDBusObjectPath& path : ObjectPaths(value)) {
-        ActiveConnection connection;
-        connection.path = path.path();
-        QVariant field;
-        QString ignored;
-        if (Property(bus_, connection.path, activeInterface, QStringLiteral("Type"), timeoutMs_,
-                     &field, &ignored)) {
-            connection.type = field.toString();
+    const auto listed = [this, done](const QDBusMessage& reply) {
+        QString error;
+        if (Failed(reply, &error)) {
+            done(false, {}, error);
+            return;
         }
-        if (Property(bus_, connection.path, activeInterface, QStringLiteral("Id"), timeoutMs_,
-                     &field, &ignored)) {
-            connection.id = field.toString();
+        auto snapshot = std::make_shared<DialUpSnapshot>();
+        snapshot->done = done;
+        for (const QDBusObjectPath& path : ObjectPaths(PropertyValue(reply))) {
+            snapshot->connections.append(ActiveConnection{path.path(), {}, {}, {}});
         }
-        if (connection.type == QLatin1String("bluetooth") &&
-            Property(bus_, connection.path, activeInterface, QStringLiteral("Connection"),
-                     timeoutMs_, &field, &ignored)) {
-            connection.bluetoothKind =
-                BluetoothKind(bus_, field.value<QDBusObjectPath>().path(), timeoutMs_);
+        for (qsizetype i = 0; i < snapshot->connections.size(); ++i) {
+            AskAbout(snapshot, i);
         }
-        out->append(connection);
-    }
-    return true;
+        snapshot->Answered();
+    };
+    Ask(this, bus_, PropertyCall(kNmPath, kNm, QStringLiteral("ActiveConnections")), timeoutMs_,
+        listed);
+}
+
+// Asks for the id and type of connection `i`, and for a Bluetooth one what kind it is.
+void NetworkManagerDialUp::AskAbout(const std::shared_ptr<DialUpSnapshot>& snapshot, qsizetype i) {
+    const QString active = kNm + QStringLiteral(".Connection.Active");
+    const QString path = snapshot->connections[i].path;
+    snapshot->pending += 2;
+    Ask(this, bus_, PropertyCall(path, active, QStringLiteral("Id")), timeoutMs_,
+        [snapshot, i](const QDBusMessage& reply) {
+            if (!Failed(reply, nullptr)) {
+                snapshot->connections[i].id = PropertyValue(reply).toString();
+            }
+            snapshot->Answered();
+        });
+    Ask(this, bus_, PropertyCall(path, active, QStringLiteral("Type")), timeoutMs_,
+        [this, snapshot, i, path, active](const QDBusMessage& reply) {
+            if (!Failed(reply, nullptr)) {
+                snapshot->connections[i].type = PropertyValue(reply).toString();
+            }
+            if (snapshot->connections[i].type == QLatin1String("bluetooth")) {
+                ++snapshot->pending;
+                Ask(this, bus_, PropertyCall(path, active, QStringLiteral("Connection")),
+                    timeoutMs_, [this, snapshot, i](const QDBusMessage& profile) {
+                        if (!Failed(profile, nullptr)) {
+                            AskBluetoothKind(
+                                snapshot, i,
+                                PropertyValue(profile).value<QDBusObjectPath>().path());
+                        }
+                        snapshot->Answered();
+                    });
+            }
+            snapshot->Answered();
+        });
+}
+
+// The "type" of the "bluetooth" settings of a connection profile ("dun" or "panu").
+void NetworkManagerDialUp::AskBluetoothKind(const std::shared_ptr<DialUpSnapshot>& snapshot,
+                                            qsizetype i, const QString& settingsPath) {
+    ++snapshot->pending;
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        kNm, settingsPath, QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
+        "GetSettings");
+    Ask(this, bus_, call, timeoutMs_, [snapshot, i](const QDBusMessage& reply) {
+        if (!Failed(reply, nullptr)) {
+            QMap<QString, QVariantMap> settings;
+            reply.arguments().first().value<QDBusArgument>() >> settings;
+            snapshot->connections[i].bluetoothKind = settings.value(QStringLiteral("bluetooth"))
+                                                         .value(QStringLiteral("type"))
+                                                         .toString();
+        }
+        snapshot->Answered();
+    });
 }
 
 void NetworkManagerDialUp::Deactivate(const ActiveConnection& connection,

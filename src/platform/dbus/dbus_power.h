@@ -5,7 +5,11 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <memory>
+
 namespace platform {
+
+struct DialUpSnapshot;
 
 // Power-off through systemd-logind: org.freedesktop.login1.Manager.PowerOff(false).
 class LogindPowerOff : public QObject, public PowerOff {
@@ -18,15 +22,20 @@ class LogindPowerOff : public QObject, public PowerOff {
     int timeoutMs_;
 };
 
-// The active connections of NetworkManager, and their deactivation.
+// The active connections of NetworkManager, and their deactivation. Every call is
+// asynchronous: the event loop never waits for the bus.
 class NetworkManagerDialUp : public QObject, public DialUp {
   public:
     explicit NetworkManagerDialUp(QDBusConnection bus, int timeoutMs = 1000);
-    bool ActiveConnections(QList<ActiveConnection>* out, QString* error) override;
+    void ActiveConnections(SnapshotDone done) override;
     void Deactivate(const ActiveConnection& connection,
                     std::function<void(const QString& error)> done) override;
 
   private:
+    void AskAbout(const std::shared_ptr<DialUpSnapshot>& snapshot, qsizetype i);
+    void AskBluetoothKind(const std::shared_ptr<DialUpSnapshot>& snapshot, qsizetype i,
+                          const QString& settingsPath);
+
     QDBusConnection bus_;
     int timeoutMs_;
 };
