@@ -50,21 +50,31 @@ class Page : public QWebEnginePage {
 
 }  // namespace
 
-// What the page may call.
+// What the page may call. Each call is queued to the event loop and handled there, never
+// inside the web channel's delivery: a movie's "update" command runs a whole update
+// cycle, which must not hold the channel.
 class RuffleBridge : public QObject {
     Q_OBJECT
   public:
     explicit RuffleBridge(RuffleFlashPlayer* player) : player_(player) {}
-    Q_INVOKABLE void pageReady() { player_->OnPageReady(); }
+    Q_INVOKABLE void pageReady() {
+        Queue([player = player_] { player->OnPageReady(); });
+    }
     Q_INVOKABLE void frameReport(int movie, const QString& report) {
-        player_->OnFrame(movie, report);
+        Queue([player = player_, movie, report] { player->OnFrame(movie, report); });
     }
     Q_INVOKABLE void fsCommand(const QString& command, const QString& args) {
-        player_->OnFsCommand(command, args);
+        Queue([player = player_, command, args] { player->OnFsCommand(command, args); });
     }
-    Q_INVOKABLE void failed(int movie, const QString& reason) { player_->OnFailed(movie, reason); }
+    Q_INVOKABLE void failed(int movie, const QString& reason) {
+        Queue([player = player_, movie, reason] { player->OnFailed(movie, reason); });
+    }
 
   private:
+    template <typename Call>
+    void Queue(Call call) {
+        QMetaObject::invokeMethod(player_, std::move(call), Qt::QueuedConnection);
+    }
     RuffleFlashPlayer* player_;
 };
 
