@@ -27,6 +27,7 @@ bool Form1::ContentFileFromCommand(const QString& name, const char* command, QSt
 }
 
 void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& args) {
+    ++commandsSeen_;
     const QString word = command.toLower();
     auto& flash = ShockwaveFlash1;
     qCDebug(lcPresentation).noquote() << "command" << command << args;
@@ -153,8 +154,15 @@ void Form1::ShowPhoto(const QString& args) {
         return;
     }
     Image1.SetPicture(*picture);
+    const quint64 mine = commandsSeen_;
     platform::PumpEventsOnce();
     if (closing_) {
+        return;
+    }
+    if (commandsSeen_ != mine) {
+        // A later command (a film, say) took the screen while the photo was put up: the
+        // photo stays away, and answers when its time is up.
+        qCInfo(lcPresentation).noquote() << "photo not shown, a later command came first:" << name;
         return;
     }
     Image1.SetWidth(static_cast<float>(WindowWidth()));

@@ -184,6 +184,7 @@ class Form1 : public QWidget {
     QString receiveTemp_;
     QString receiveError_;  // why the receive file could not be opened
     qint64 receivedBytes_ = 0;
+    quint64 commandsSeen_ = 0;  // the movie's commands so far
     bool receiving_ = false;
     int pushIndex_ = -1;
     VbTimer pushIdle_;

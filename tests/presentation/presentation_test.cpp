@@ -3,6 +3,8 @@
 
 #include <QImage>
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -242,6 +244,22 @@ TEST_F(Presentation, PhotoIsShownFullWindowForItsDuration) {
     EXPECT_TRUE(rig.flash1->Visible());
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin", "foto=klaar"}));
     EXPECT_EQ(rig.media->Width(), 1);  // stays hidden at 1 x 1 until the next film
+}
+
+// A film that the movie starts while the photo is being put up takes the screen: the
+// photo is not shown over it, and the film keeps its place and picture. The photo still
+// answers "klaar" when its time is up.
+TEST_F(Presentation, FilmArrivingWhileAPhotoIsPutUpKeepsTheScreen) {
+    QTimer::singleShot(0, rig.form.get(), [&] { Command("film", "film:clip.mpg(10,20,60,80)"); });
+    Command("foto", "foto:markt.jpg,2.5");
+    EXPECT_EQ(rig.media->url, "c:\\fileftp\\clip.mpg");
+    EXPECT_TRUE(rig.media->Visible());
+    EXPECT_FLOAT_EQ(rig.media->Width(), static_cast<float>(0.5 * W));
+    EXPECT_TRUE(rig.flash1->Visible());  // the movie, not the photo, around the film
+    EXPECT_TRUE(rig.form->Timer1.Enabled());
+    rig.form->Timer1_Timer();
+    EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin", "film=begin", "foto=klaar"}));
+    EXPECT_TRUE(rig.media->Visible());
 }
 
 TEST_F(Presentation, PhotoArgumentRules) {
