@@ -346,14 +346,28 @@ TEST_F(RufflePlayer, DownloadMovieShowsTheStatusText) {
     EXPECT_GT(green, 100);  // the status line, in green
 }
 
+// A new engine gets the movie again and what the movie was last told; while its page
+// loads, only the latest of each request waits for it.
 TEST_F(RufflePlayer, EngineProcessThatDiesIsStartedAgainWithItsMovie) {
     Write("frames.swf", FramesMovie(30, 30, false));
     player->SetMovie("c:\\frames.swf");
     ASSERT_TRUE(Running());
+    player->SetVariable("Status", "Maakt verbinding..");
     auto* view = static_cast<QWebEngineView*>(player->Widget());
     view->page()->triggerAction(QWebEnginePage::Stop);
     view->load(QUrl("chrome://crash"));
     ASSERT_TRUE(PumpUntil([&] { return !player->PageReady(); }, 10000));
+    EXPECT_EQ(player->PendingScripts(), 3);  // the movie, play, and the last "Status"
+    for (int i = 0; i < 300; ++i) {
+        player->SetVariable("film", QString::number(i));
+        player->Play();
+        player->Rewind();
+    }
+    for (int i = 0; i < 5; ++i) {
+        player->SetMovie("c:\\frames.swf");
+    }
+    player->Play();
+    EXPECT_EQ(player->PendingScripts(), 4);  // "Status", "film", the movie, play
     EXPECT_TRUE(PumpUntil([&] { return player->PageReady() && player->ShowingFrames(); }, 30000));
     EXPECT_EQ(player->TotalFrames(), 30);
 }

@@ -19,6 +19,12 @@ namespace platform {
 
 namespace {
 
+const QString kMovieKey = QStringLiteral("movie");
+const QString kControlKey = QStringLiteral("control:");
+// The values the program keeps telling the main movie, told again to a new engine.
+const QStringList kRememberedVariables = {QStringLiteral("Status"), QStringLiteral("film"),
+                                          QStringLiteral("foto")};
+
 QString JsString(const QString& text) {
     return QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{text})
                                  .toJson(QJsonDocument::Compact)
@@ -107,6 +113,10 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
                 if (!movie_.isEmpty()) {
                     SetMovie(movie_);
                     Play();
+                    // The new engine's movie learns what the old one was last told.
+                    for (auto it = lastValues_.cbegin(); it != lastValues_.cend(); ++it) {
+                        SetVariable(it.key(), it.value());
+                    }
                 }
             });
 
@@ -139,12 +149,16 @@ void RuffleFlashPlayer::LoadPage() {
     view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
 }
 
-void RuffleFlashPlayer::Run(const QString& script) {
-    if (!pageReady_) {
-        pending_ << script;
+void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
+    if (pageReady_) {
+        view_->page()->runJavaScript(script);
         return;
     }
-    view_->page()->runJavaScript(script);
+    pending_.removeIf([&](const auto& entry) {
+        // A new movie also ends what was asked of the one it replaces.
+        return entry.first == key || (key == kMovieKey && entry.first.startsWith(kControlKey));
+    });
+    pending_.append({key, script});
 }
 
 void RuffleFlashPlayer::OnPageReady() {
@@ -152,8 +166,8 @@ void RuffleFlashPlayer::OnPageReady() {
     if (wantVisible_ && !Visible()) {
         RunHidden();
     }
-    const QStringList scripts = std::exchange(pending_, {});
-    for (const QString& script : scripts) {
+    const auto scripts = std::exchange(pending_, {});
+    for (const auto& [key, script] : scripts) {
         view_->page()->runJavaScript(script);
     }
 }
@@ -193,7 +207,8 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
     Run(QStringLiteral("dvLoad(%1, %2, %3, %4);")
             .arg(JsString(QString::fromLatin1(hostMovie.toBase64())),
                  JsString(QUrl::fromLocalFile(host).toString()), JsString(background.name()))
-            .arg(movieId_));
+            .arg(movieId_),
+        kMovieKey);
     if (!header) {
         OnFailed(kAnyMovie, QStringLiteral("not a Flash movie"));
     } else {
@@ -204,19 +219,23 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
 void RuffleFlashPlayer::Rewind() {
     ended_ = false;
     current_ = std::min(current_, 1);
-    Run(QStringLiteral("dvCall('dvRewind');"));
+    Run(QStringLiteral("dvCall('dvRewind');"), kControlKey + QStringLiteral("rewind"));
 }
 
 void RuffleFlashPlayer::Play() {
-    Run(QStringLiteral("dvCall('dvPlay');"));
+    Run(QStringLiteral("dvCall('dvPlay');"), kControlKey + QStringLiteral("play"));
 }
 
 void RuffleFlashPlayer::Stop() {
-    Run(QStringLiteral("dvCall('dvStop');"));
+    Run(QStringLiteral("dvCall('dvStop');"), kControlKey + QStringLiteral("play"));
 }
 
 void RuffleFlashPlayer::SetVariable(const QString& name, const QString& value) {
-    Run(QStringLiteral("dvCall('dvSet', %1, %2);").arg(JsString(name), JsString(value)));
+    if (kRememberedVariables.contains(name)) {
+        lastValues_[name] = value;
+    }
+    Run(QStringLiteral("dvCall('dvSet', %1, %2);").arg(JsString(name), JsString(value)),
+        QStringLiteral("variable:") + name);
 }
 
 int RuffleFlashPlayer::CurrentFrame() {

@@ -3,6 +3,7 @@
 #include "platform/flash_player.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -53,6 +54,9 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool Failed() const { return failed_; }
     // How many times the page has been loaded, the first time included.
     int PageLoads() const { return pageLoads_; }
+    // How many scripts wait for the page: the latest movie, the latest value of each
+    // variable and the controls given since that movie, whatever was asked meanwhile.
+    qsizetype PendingScripts() const { return pending_.size(); }
 
     // Called by the page. `movie` numbers the SetMovie that a report belongs to, so that
     // the late report of a movie already replaced is dropped; kAnyMovie stands for the
@@ -65,7 +69,9 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
 
   private:
     void LoadPage();
-    void Run(const QString& script);
+    // Runs a script on the page, or keeps it until the page is ready under `key`: a later
+    // script with the same key takes the place of the earlier one.
+    void Run(const QString& script, const QString& key);
     void ShowIfWanted();
     void RunHidden();  // the page runs as if shown while the player is still hidden
 
@@ -77,7 +83,8 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     int movieId_ = 0;
     int loadsOnPage_ = 0;
     int pageLoads_ = 0;
-    QStringList pending_;  // scripts waiting for the page
+    QList<std::pair<QString, QString>> pending_;  // (key, script) waiting for the page
+    QMap<QString, QString> lastValues_;           // what the movie was last told, for a new engine
     bool pageReady_ = false;
     bool wantVisible_ = true;
     int current_ = 0;  // 1-based, as the movie counts
