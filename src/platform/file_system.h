@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -64,8 +65,14 @@ class FileSystem {
     virtual bool FileExists(const QString& path) const = 0;  // an existing regular file
     virtual bool FolderExists(const QString& path) const = 0;
     virtual bool DeleteFile(const QString& path) = 0;
-    // Copies `source` (a drive or host path) over `target` (a drive path).
-    virtual bool CopyFile(const QString& source, const QString& target) = 0;
+    using CopyProgress = std::function<void(int percent)>;
+    using CopyDone = std::function<void(bool ok, const QString& error)>;
+    // Copies `source` (a drive or host path) over `target` (a drive path) on a worker,
+    // beside the target, put on the disk and then renamed over it, so that a failed copy
+    // loses nothing. `progress` (whole percent, as it changes) and `done` arrive through
+    // the event loop; copies run one after another.
+    virtual void CopyFile(const QString& source, const QString& target, CopyProgress progress,
+                          CopyDone done) = 0;
     // Fails when the folder exists already or its parent is missing.
     virtual bool CreateFolder(const QString& path) = 0;
     // Bare names of the plain files of a folder (no folders, no hidden files), sorted.

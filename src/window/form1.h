@@ -131,6 +131,7 @@ class Form1 : public QWidget {
     void WskServer_Close(int Index);
     void WskServer_Error(int Index, int Number, const QString& Description);
     void FileCopyButton_Click();
+    void ImportNext();  // copies the next file of the import, or ends it
 
     // ---- Helpers shared by the subsystems ----
     // Replaces the status line's caption, and logs it.
@@ -184,7 +185,9 @@ class Form1 : public QWidget {
     QString receiveTemp_;
     QString receiveError_;  // why the receive file could not be opened
     qint64 receivedBytes_ = 0;
-    quint64 commandsSeen_ = 0;  // the movie's commands so far
+    quint64 commandsSeen_ = 0;                        // the movie's commands so far
+    QList<std::pair<QString, QString>> importQueue_;  // (source, name) still to copy in
+    QString importFailed_;                            // the last name that could not be
     bool receiving_ = false;
     int pushIndex_ = -1;
     VbTimer pushIdle_;

@@ -1,4 +1,5 @@
 #include "platform/qt/drive_file_system.h"
+#include "support/test_rig.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,16 @@ struct Drive {
     QTemporaryDir temp;
     platform::DriveFileSystem fs{temp.path() + "/drive_c"};
     QString Root() const { return fs.DriveFolder(); }
+    // Copies through the worker and waits for the result; the percentages in `shown`.
+    bool Copy(const QString& source, const QString& target, QList<int>* shown = nullptr) {
+        std::optional<bool> result;
+        fs.CopyFile(
+            source, target, [shown](int percent) { shown ? shown->append(percent) : void(); },
+            [&](bool ok, const QString&) { result = ok; });
+        EXPECT_FALSE(result.has_value());  // never inside the call
+        PumpUntil([&] { return result.has_value(); }, 10000);
+        return result.value_or(false);
+    }
     void Write(const QString& drivePath, const QByteArray& bytes) {
         QString error;
         auto writer = fs.CreateFile(drivePath, &error);
@@ -99,12 +110,19 @@ TEST(DriveFileSystem, CopyAndReplaceKeepTheOldFileOnFailure) {
     Drive d;
     d.fs.CreateFolder("c:\\t");
     d.Write("c:\\t\\target", "old content that is longer");
-    EXPECT_FALSE(d.fs.CopyFile("c:\\t\\missing", "c:\\t\\target"));
+    EXPECT_FALSE(d.Copy("c:\\t\\missing", "c:\\t\\target"));
     EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 26);
     d.Write("c:\\t\\new", "new");
-    EXPECT_TRUE(d.fs.CopyFile(d.Root() + "\\t\\new", "c:\\t\\TARGET"));
+    EXPECT_TRUE(d.Copy(d.Root() + "\\t\\new", "c:\\t\\TARGET"));
     EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);
     EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"new", "target"}));
+    // A large copy reports its progress in whole percent, up to 100.
+    d.Write("c:\\t\\big", QByteArray(5 << 20, 'b'));
+    QList<int> shown;
+    EXPECT_TRUE(d.Copy(d.Root() + "/t/big", "c:\\t\\copy", &shown));
+    EXPECT_EQ(shown, QList<int>({20, 40, 60, 80, 100}));
+    EXPECT_EQ(d.fs.FileSize("c:\\t\\copy"), 5 << 20);
+    EXPECT_TRUE(d.fs.DeleteFile("c:\\t\\copy") && d.fs.DeleteFile("c:\\t\\big"));
     QString error;
     EXPECT_FALSE(d.fs.ReplaceFile("c:\\t\\missing", "c:\\t\\target", &error));
     EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);

@@ -13,7 +13,9 @@ class SmallDisk : public platform::FileSystem {
     bool FileExists(const QString& p) const override { return real_->FileExists(p); }
     bool FolderExists(const QString& p) const override { return real_->FolderExists(p); }
     bool DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
-    bool CopyFile(const QString& s, const QString& t) override { return real_->CopyFile(s, t); }
+    void CopyFile(const QString& s, const QString& t, CopyProgress p, CopyDone d) override {
+        real_->CopyFile(s, t, std::move(p), std::move(d));
+    }
     bool CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
     QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
     QStringList ListHiddenFiles(const QString& f) const override {

@@ -97,6 +97,62 @@ bool RenameDurably(const QString& from, const QString& to, QString* error) {
     return true;
 }
 
+// Copies `from` beside `to` in large blocks, puts it on the disk and renames it over `to`;
+// on any failure (or when asked to stop) the temporary goes and `to` stays as it was.
+bool CopyDurably(const QString& from, const QString& to, const std::function<void(int)>& progress,
+                 const std::atomic<bool>& stop, QString* error) {
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = source.errorString();
+        return false;
+    }
+    const QString temp = TemporaryBeside(to);
+    QtFileWriter writer(temp);
+    if (!writer.Open()) {
+        *error = writer.ErrorText();
+        return false;
+    }
+    const qint64 total = source.size();
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    qint64 copied = 0;
+    int shown = -1;
+    bool ok = true;
+    while (ok && !stop) {
+        const qint64 got = source.read(block.data(), block.size());
+        if (got < 0) {
+            *error = source.errorString();
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else if (!writer.Write(block.constData(), got)) {
+            *error = writer.ErrorText();
+            ok = false;
+        } else {
+            copied += got;
+            const int percent = total > 0 ? static_cast<int>(copied * 100 / total) : 100;
+            if (percent != shown) {
+                shown = percent;
+                progress(percent);
+            }
+        }
+    }
+    if (stop) {
+        *error = QStringLiteral("stopped");
+        ok = false;
+    }
+    if (!writer.Close() && ok) {
+        *error = writer.ErrorText();
+        ok = false;
+    }
+    QFile::setPermissions(
+        temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (!ok || !RenameDurably(temp, to, error)) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
 // The entry of `folder` whose name equals `name` without regard to letter case; the first
 // in name order when several do. Read straight from the directory: this runs for every
 // new file, in folders of thousands.
@@ -139,6 +195,12 @@ bool FileSystem::IsDrivePath(const QString& path) const {
 DriveFileSystem::DriveFileSystem(QString driveFolder)
     : drive_(QDir::cleanPath(QDir(driveFolder).absolutePath())) {
     QDir().mkpath(drive_);
+    copies_.setMaxThreadCount(1);
+}
+
+DriveFileSystem::~DriveFileSystem() {
+    stopping_ = true;
+    copies_.waitForDone();
 }
 
 QString DriveFileSystem::DefaultDriveFolder() {
@@ -205,28 +267,22 @@ bool DriveFileSystem::DeleteFile(const QString& path) {
     return host && QFileInfo(*host).isFile() && QFile::remove(*host);
 }
 
-bool DriveFileSystem::CopyFile(const QString& source, const QString& target) {
+void DriveFileSystem::CopyFile(const QString& source, const QString& target, CopyProgress progress,
+                               CopyDone done) {
     const auto from = HostPath(source);
     const auto to = Resolve(target);
     if (!from || !to || !QFileInfo(*from).isFile()) {
-        return false;
+        Report([done] { done(false, QStringLiteral("no such file")); });
+        return;
     }
-    // Copy beside the target, then put it in place, so that a failed copy loses nothing.
-    const QString temp = TemporaryBeside(*to);
-    QFile::remove(temp);
-    if (!QFile::copy(*from, temp)) {
-        QFile::remove(temp);
-        return false;
-    }
-    QFile copy(temp);
-    copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    const bool synced = copy.open(QIODevice::ReadWrite) && ::fsync(copy.handle()) == 0;
-    copy.close();
-    if (!synced || !RenameDurably(temp, *to, nullptr)) {
-        QFile::remove(temp);
-        return false;
-    }
-    return true;
+    copies_.start([this, from = *from, to = *to, progress, done] {
+        QString error;
+        const bool ok = CopyDurably(
+            from, to,
+            [this, progress](int percent) { Report([progress, percent] { progress(percent); }); },
+            stopping_, &error);
+        Report([done, ok, error] { done(ok, error); });
+    });
 }
 
 bool DriveFileSystem::CreateFolder(const QString& path) {

@@ -2,6 +2,11 @@
 
 #include "platform/file_system.h"
 
+#include <QObject>
+#include <QThreadPool>
+
+#include <atomic>
+
 namespace platform {
 
 // Drive "c:" as a folder of the host. Each component of a path is matched against what
@@ -10,6 +15,7 @@ namespace platform {
 class DriveFileSystem : public FileSystem {
   public:
     explicit DriveFileSystem(QString driveFolder);
+    ~DriveFileSystem() override;  // waits for a copy under way to stop
     const QString& DriveFolder() const { return drive_; }
     // $XDG_DATA_HOME/dravonelle/drive_c, or ~/.local/share/dravonelle/drive_c.
     static QString DefaultDriveFolder();
@@ -18,7 +24,8 @@ class DriveFileSystem : public FileSystem {
     bool FileExists(const QString& path) const override;
     bool FolderExists(const QString& path) const override;
     bool DeleteFile(const QString& path) override;
-    bool CopyFile(const QString& source, const QString& target) override;
+    void CopyFile(const QString& source, const QString& target, CopyProgress progress,
+                  CopyDone done) override;
     bool CreateFolder(const QString& path) override;
     QStringList ListPlainFiles(const QString& folder) const override;
     QStringList ListHiddenFiles(const QString& folder) const override;
@@ -30,7 +37,16 @@ class DriveFileSystem : public FileSystem {
 
   private:
     std::optional<QString> Resolve(const QString& drivePath) const;
+    // Runs `call` on the event loop's thread.
+    template <typename Call>
+    void Report(Call call) {
+        QMetaObject::invokeMethod(&reports_, std::move(call), Qt::QueuedConnection);
+    }
+
     QString drive_;
+    QObject reports_;  // what the copies report goes through it, and with it
+    QThreadPool copies_;
+    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace platform
