@@ -38,6 +38,7 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
         return false;
     }
     downloadSize_ = 0;
+    shownPercent_ = -1;
     downloadOk_ = false;
     downloadError_.clear();
     qCDebug(lcUpdate).noquote() << "GET" << address;
@@ -96,9 +97,12 @@ void Form1::CountReceivedPieces() {
         DownloadedBytes += kChunk;
         const double percent = std::floor(static_cast<double>(DownloadedBytes) /
                                           (static_cast<double>(ExpectedBytes) + 0.1) * 100.0);
-        SetStatusVariable(QStringLiteral("Downloading: ") +
-                          QString::number(static_cast<qint64>(std::min(percent, 100.0))) +
-                          QStringLiteral(" %"));
+        const qint64 shown = static_cast<qint64>(std::min(percent, 100.0));
+        if (shown != shownPercent_) {  // a text only when it changes: a film has millions
+            shownPercent_ = shown;
+            SetStatusVariable(QStringLiteral("Downloading: ") + QString::number(shown) +
+                              QStringLiteral(" %"));
+        }
     }
     downloadSize_ = received;
 }

@@ -177,6 +177,7 @@ class Form1 : public QWidget {
     // The running fetch: the body goes to a temporary file until it is complete.
     std::unique_ptr<platform::FileWriter> downloadFile_;
     qint64 downloadSize_ = 0;
+    qint64 shownPercent_ = -1;  // of this download's progress text
     bool downloadOk_ = false;
     QString downloadError_;
     std::optional<QString> lastStatusVariable_;
