@@ -146,8 +146,6 @@ void QtInet::OnFinished() {
     QNetworkReply* reply = reply_;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     code_ = status.isValid() ? status.toInt() : 0;
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    announced_ = length.isValid() ? length.toLongLong() : -1;
     const auto error = reply->error();
     const QString errorText = reply->errorString();
     reply_ = nullptr;
