@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
 
 #include <gtest/gtest.h>
 
@@ -14,8 +17,8 @@ namespace {
 // The real engine with the dummy audio output; video goes to a window only under X11.
 class VlcPlayer : public ::testing::Test {
   protected:
-    VlcPlayer() {
-        platform::VlcMediaPlayer::Options options;
+    VlcPlayer() { Start({}); }
+    void Start(platform::VlcMediaPlayer::Options options) {
         options.audioOutput = "adummy";
         options.hostPath = [this](const QString& path) -> std::optional<QString> {
             if (path.startsWith("c:\\")) {
@@ -120,6 +123,42 @@ TEST_F(VlcPlayer, LettingGoWhilePlayingStopsReleasesAndReportsNothing) {
     player->SetURL("c:\\short.wav");
     ASSERT_TRUE(WaitForStop());
     EXPECT_EQ(Stops(), 1);
+}
+
+TEST_F(VlcPlayer, PlayerThatDoesNotLetGoIsReplacedWithoutHoldingTheWindow) {
+    // The first stop stands for a stream that takes 4 s to let go.
+    // The hook outlives the test on the stuck player's thread.
+    const auto hold = std::make_shared<std::atomic<bool>>(true);
+    platform::VlcMediaPlayer::Options options;
+    options.stuckAfterMs = 300;
+    options.beforeStop = [hold] {
+        if (hold->exchange(false)) {
+            QThread::msleep(4000);
+        }
+    };
+    player.reset();
+    Start(options);
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/radio.wav", 20000));
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/clip.wav", 400));
+    player->SetURL("c:\\radio.wav");
+    ASSERT_TRUE(PumpUntil([&] { return states.contains(platform::kPlaying); }, 10000));
+    states.clear();
+    QElapsedTimer held;
+    held.start();
+    player->SetURL("c:\\clip.wav");
+    EXPECT_LT(held.elapsed(), 1000);
+    // A new player plays the clip to its end long before the old one lets go.
+    ASSERT_TRUE(PumpUntil([&] { return Stops() > 0; }, 3500));
+    EXPECT_TRUE(states.contains(platform::kPlaying));
+    PumpUntil([] { return false; }, 1000);
+    EXPECT_EQ(Stops(), 1);
+    // Letting go of the stuck player when the program ends is bounded too.
+    player->SetURL("c:\\radio.wav");
+    *hold = true;
+    player->SetURL("");
+    held.restart();
+    player.reset();
+    EXPECT_LT(held.elapsed(), 3500);
 }
 
 TEST_F(VlcPlayer, RadioComesBackThroughTheWindowAfterAFilm) {

@@ -8,6 +8,12 @@
 
 #include <vlc/vlc.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -25,7 +31,109 @@ bool IsAddress(const QString& url) {
     return parsed.isValid() && parsed.scheme().size() > 1 && !url.startsWith('/');
 }
 
+qint64 MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
+
+// One libVLC player and the thread that makes its calls, in the order they were given.
+// The thread releases the player when it ends; what it shares with the window's thread
+// lives as long as either needs it.
+class VlcMediaPlayer::Engine {
+  public:
+    // A call to make; `current` is the media whose events count (see Current).
+    using Job = std::function<void(libvlc_media_player_t* player, std::atomic<quint64>& current)>;
+
+    Engine(libvlc_media_player_t* player, VlcMediaPlayer* owner)
+        : shared_(std::make_shared<Shared>()) {
+        shared_->player = player;
+        shared_->owner = owner;
+        thread_ = std::thread(&Engine::Run, shared_);
+    }
+    ~Engine() {
+        if (thread_.joinable()) {
+            thread_.detach();
+        }
+    }
+
+    libvlc_media_player_t* Player() const { return shared_->player; }
+    VlcMediaPlayer* Owner() const { return shared_->owner; }
+    // The media the player was given last; its events count, those of earlier ones not.
+    quint64 Current() const { return shared_->current; }
+
+    void Post(Job job) {
+        {
+            std::lock_guard<std::mutex> lock(shared_->mutex);
+            shared_->jobs.push_back(std::move(job));
+        }
+        shared_->wake.notify_one();
+    }
+    // How long the call under way has been running; 0 when none is.
+    qint64 BusyMs() const {
+        const qint64 since = shared_->busySince;
+        return since == 0 ? 0 : MonotonicMs() - since;
+    }
+    // Ends the thread once the calls given so far are done (none, when `dropQueued`), and
+    // waits at most `waitMs` for it; a thread still busy then ends on its own.
+    void Finish(bool dropQueued, int waitMs) {
+        std::unique_lock<std::mutex> lock(shared_->mutex);
+        if (dropQueued) {
+            shared_->jobs.clear();
+        }
+        shared_->quit = true;
+        shared_->wake.notify_one();
+        if (shared_->done.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                   [this] { return shared_->finished; })) {
+            lock.unlock();
+            thread_.join();
+        }
+    }
+
+  private:
+    struct Shared {
+        libvlc_media_player_t* player = nullptr;
+        VlcMediaPlayer* owner = nullptr;
+        std::atomic<quint64> current{0};
+        std::atomic<qint64> busySince{0};
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable done;
+        std::deque<Job> jobs;
+        bool quit = false;
+        bool finished = false;
+    };
+    static void Run(std::shared_ptr<Shared> shared) {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> lock(shared->mutex);
+                shared->wake.wait(lock, [&] { return shared->quit || !shared->jobs.empty(); });
+                if (shared->jobs.empty()) {
+                    break;
+                }
+                job = std::move(shared->jobs.front());
+                shared->jobs.pop_front();
+            }
+            shared->busySince = MonotonicMs();
+            job(shared->player, shared->current);
+            shared->busySince = 0;
+        }
+        shared->current = 0;
+        libvlc_media_player_stop(shared->player);
+        libvlc_media_player_release(shared->player);
+        {
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->finished = true;
+        }
+        shared->done.notify_all();
+    }
+
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+};
 
 VlcMediaPlayer::VlcMediaPlayer(Options options) : options_(std::move(options)) {
     surface_.setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -67,46 +175,80 @@ VlcMediaPlayer::VlcMediaPlayer(Options options) : options_(std::move(options)) {
         qCCritical(lcPlatform) << "libVLC cannot start: no media will play";
         return;
     }
-    player_ = libvlc_media_player_new(instance_);
-    if (!player_) {
-        qCCritical(lcPlatform) << "libVLC player cannot start: no media will play";
-        return;
-    }
-    libvlc_video_set_mouse_input(player_, 0);
-    libvlc_video_set_key_input(player_, 0);
-    libvlc_audio_set_volume(player_, 50);
-    libvlc_event_manager_t* events = libvlc_media_player_event_manager(player_);
-    for (libvlc_event_type_t type : kEvents) {
-        libvlc_event_attach(events, type, &VlcMediaPlayer::OnVlcEvent, this);
-    }
+    engine_ = StartEngine();
     if (embedVideo_) {
         video_.setAttribute(Qt::WA_NativeWindow);
         video_.setAttribute(Qt::WA_DontCreateNativeAncestors);
     }
+    stuckCheck_.setInterval(1000);
+    connect(&stuckCheck_, &QTimer::timeout, this, [this] { CheckStuck(); });
+    stuckCheck_.start();
 }
 
 VlcMediaPlayer::~VlcMediaPlayer() {
-    if (player_) {
-        ++generation_;
-        libvlc_event_manager_t* events = libvlc_media_player_event_manager(player_);
-        for (libvlc_event_type_t type : kEvents) {
-            libvlc_event_detach(events, type, &VlcMediaPlayer::OnVlcEvent, this);
-        }
-        libvlc_media_player_stop(player_);
-        libvlc_media_player_release(player_);
+    if (engine_) {
+        LetGo(engine_, 2000);
+        engine_.reset();
     }
     if (media_) {
         libvlc_media_release(media_);
     }
     if (instance_) {
-        libvlc_release(instance_);
+        libvlc_release(instance_);  // a player still ending holds the instance itself
+    }
+}
+
+std::shared_ptr<VlcMediaPlayer::Engine> VlcMediaPlayer::StartEngine() {
+    libvlc_media_player_t* player = libvlc_media_player_new(instance_);
+    if (!player) {
+        qCCritical(lcPlatform) << "libVLC player cannot start: no media will play";
+        return nullptr;
+    }
+    libvlc_video_set_mouse_input(player, 0);
+    libvlc_video_set_key_input(player, 0);
+    libvlc_audio_set_volume(player, 50);
+    auto engine = std::make_shared<Engine>(player, this);
+    libvlc_event_manager_t* events = libvlc_media_player_event_manager(player);
+    for (libvlc_event_type_t type : kEvents) {
+        libvlc_event_attach(events, type, &VlcMediaPlayer::OnVlcEvent, engine.get());
+    }
+    return engine;
+}
+
+// Detaches from the engine's events (libVLC returns once no callback runs), then lets its
+// thread end after at most `waitMs`: with the calls given so far when it is not stuck.
+void VlcMediaPlayer::LetGo(const std::shared_ptr<Engine>& engine, int waitMs) {
+    libvlc_event_manager_t* events = libvlc_media_player_event_manager(engine->Player());
+    for (libvlc_event_type_t type : kEvents) {
+        libvlc_event_detach(events, type, &VlcMediaPlayer::OnVlcEvent, engine.get());
+    }
+    engine->Finish(waitMs == 0, waitMs);
+}
+
+void VlcMediaPlayer::CheckStuck() {
+    if (!engine_ || engine_->BusyMs() <= options_.stuckAfterMs) {
+        return;
+    }
+    qCWarning(lcPlatform).noquote() << "media player has not let go of a media for"
+                                    << engine_->BusyMs() << "ms: a new player takes its place";
+    LetGo(engine_, 0);
+    engine_ = StartEngine();
+    if (!engine_) {
+        stuckCheck_.stop();
+        Report(kStopped);
+        return;
+    }
+    ApplyVideoSettings();
+    if (media_ && !stoppedReported_) {
+        PlayMedia();  // what the stuck player was still to start
     }
 }
 
 // On one of VLC's threads: copy what matters and queue it to the event loop.
 void VlcMediaPlayer::OnVlcEvent(const libvlc_event_t* event, void* opaque) {
-    auto* self = static_cast<VlcMediaPlayer*>(opaque);
-    const quint64 generation = self->generation_.load();
+    auto* engine = static_cast<Engine*>(opaque);
+    VlcMediaPlayer* self = engine->Owner();
+    const quint64 generation = engine->Current();
     Event copy;
     switch (event->type) {
         case libvlc_MediaPlayerOpening:
@@ -115,7 +257,7 @@ void VlcMediaPlayer::OnVlcEvent(const libvlc_event_t* event, void* opaque) {
         case libvlc_MediaPlayerPlaying:
             copy = Event::kPlaying;
             // Before the first sound comes out, not after.
-            libvlc_audio_set_volume(self->player_, 50);
+            libvlc_audio_set_volume(engine->Player(), 50);
             break;
         case libvlc_MediaPlayerPaused:
             copy = Event::kPaused;
@@ -140,7 +282,7 @@ void VlcMediaPlayer::OnVlcEvent(const libvlc_event_t* event, void* opaque) {
 }
 
 void VlcMediaPlayer::Handle(quint64 generation, Event event) {
-    if (generation != generation_.load()) {
+    if (generation != generation_) {
         return;  // about a media that was let go
     }
     switch (event) {
@@ -178,6 +320,7 @@ void VlcMediaPlayer::Handle(quint64 generation, Event event) {
 }
 
 void VlcMediaPlayer::EndOfMedia(quint64 generation) {
+    (void)generation;
     // A playlist (".asx") ends at once with its entries as sub-items: play the first.
     if (media_ && !followedPlaylist_) {
         libvlc_media_list_t* items = libvlc_media_subitems(media_);
@@ -193,12 +336,10 @@ void VlcMediaPlayer::EndOfMedia(quint64 generation) {
         if (first) {
             followedPlaylist_ = true;
             // What the playlist still reports, now or while it is replaced, is no end.
-            generation_ = generation + 1;
+            ++generation_;
             libvlc_media_release(media_);
             media_ = first;
-            libvlc_media_player_set_media(player_, media_);
-            ++generation_;
-            libvlc_media_player_play(player_);
+            PlayMedia();
             return;
         }
     }
@@ -227,16 +368,42 @@ void VlcMediaPlayer::ReleaseMedia() {
     stoppedReported_ = false;
     lastState_ = kUndefined;
     video_.hide();
-    if (player_) {
-        libvlc_media_player_stop(player_);
-        libvlc_media_player_set_media(player_, nullptr);
+    // What the old media reports from now on, also while it stops, is dropped.
+    ++generation_;
+    if (engine_) {
+        engine_->Post([hook = options_.beforeStop](libvlc_media_player_t* player,
+                                                   std::atomic<quint64>& current) {
+            current = 0;
+            if (hook) {
+                hook();
+            }
+            libvlc_media_player_stop(player);
+            libvlc_media_player_set_media(player, nullptr);
+        });
     }
     if (media_) {
-        libvlc_media_release(media_);
+        libvlc_media_release(media_);  // the player holds its own while it lets go
         media_ = nullptr;
     }
-    // What the old media reported, also during the stop just now, is dropped.
-    ++generation_;
+}
+
+// Gives the player `media_` and starts it, with the window the video goes into now.
+void VlcMediaPlayer::PlayMedia() {
+    libvlc_media_retain(media_);
+    const std::shared_ptr<libvlc_media_t> media(media_, libvlc_media_release);
+    // The native window changes when the widget moves to another window: hand over the
+    // one it has now.
+    const uint32_t window = embedVideo_ ? static_cast<uint32_t>(video_.winId()) : 0;
+    engine_->Post([media, generation = generation_, window](libvlc_media_player_t* player,
+                                                            std::atomic<quint64>& current) {
+        current = 0;
+        libvlc_media_player_set_media(player, media.get());
+        if (window != 0) {
+            libvlc_media_player_set_xwindow(player, window);
+        }
+        current = generation;
+        libvlc_media_player_play(player);
+    });
 }
 
 void VlcMediaPlayer::SetURL(const QString& url) {
@@ -245,7 +412,7 @@ void VlcMediaPlayer::SetURL(const QString& url) {
     if (url.isEmpty()) {
         return;
     }
-    if (!player_) {
+    if (!engine_) {
         Report(kStopped);
         return;
     }
@@ -259,24 +426,22 @@ void VlcMediaPlayer::SetURL(const QString& url) {
     }
     if (!media_) {
         qCWarning(lcPlatform).noquote() << "media cannot be opened:" << url;
-        const quint64 generation = generation_.load();
         QMetaObject::invokeMethod(
-            this, [this, generation] { Handle(generation, Event::kError); }, Qt::QueuedConnection);
+            this, [this, generation = generation_] { Handle(generation, Event::kError); },
+            Qt::QueuedConnection);
         return;
     }
-    libvlc_media_player_set_media(player_, media_);
-    if (embedVideo_) {
-        // The native window changes when the widget moves to another window: hand over
-        // the one it has now.
-        libvlc_media_player_set_xwindow(player_, static_cast<uint32_t>(video_.winId()));
-    }
     ApplyVideoSettings();
-    libvlc_media_player_play(player_);  // playback starts whenever a URL is given
+    PlayMedia();  // playback starts whenever a URL is given
 }
 
 void VlcMediaPlayer::Play() {
-    if (player_ && media_ && !libvlc_media_player_is_playing(player_)) {
-        libvlc_media_player_play(player_);
+    if (engine_ && media_) {
+        engine_->Post([](libvlc_media_player_t* player, std::atomic<quint64>&) {
+            if (!libvlc_media_player_is_playing(player)) {
+                libvlc_media_player_play(player);
+            }
+        });
     }
 }
 
@@ -308,17 +473,17 @@ void VlcMediaPlayer::GeometryChanged() {
 }
 
 void VlcMediaPlayer::ApplyVideoSettings() {
-    if (!player_) {
+    if (!engine_) {
         return;
     }
-    libvlc_video_set_scale(player_, 0);
+    QByteArray ratio;
     if (stretch_ && surface_.width() > 0 && surface_.height() > 0) {
-        const QByteArray ratio =
-            QByteArray::number(surface_.width()) + ':' + QByteArray::number(surface_.height());
-        libvlc_video_set_aspect_ratio(player_, ratio.constData());
-    } else {
-        libvlc_video_set_aspect_ratio(player_, nullptr);
+        ratio = QByteArray::number(surface_.width()) + ':' + QByteArray::number(surface_.height());
     }
+    engine_->Post([ratio](libvlc_media_player_t* player, std::atomic<quint64>&) {
+        libvlc_video_set_scale(player, 0);
+        libvlc_video_set_aspect_ratio(player, ratio.isEmpty() ? nullptr : ratio.constData());
+    });
 }
 
 }  // namespace platform

@@ -5,10 +5,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 struct libvlc_instance_t;
@@ -23,6 +24,10 @@ namespace platform {
 // inside it is shown only while a video plays. VLC's events are copied and queued to
 // the event loop, and each media reports "stopped" once, when it ends, fails or drops;
 // letting go of a media ("" or another address) reports nothing.
+//
+// libVLC's calls run on a thread of the player's own, one after another, since stopping
+// a stream can take seconds. A player that has not let go of a media after
+// `stuckAfterMs` is left to end on its own, and a new one takes its place.
 class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
   public:
     struct Options {
@@ -30,6 +35,10 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
         std::function<std::optional<QString>(const QString&)> hostPath;
         QString audioOutput;  // VLC's audio output module; empty for its own choice
         QStringList extraArguments;
+        int stuckAfterMs = 10000;
+        // Runs on the player's thread before each stop; tests hold it there to stand for a
+        // stream that does not let go.
+        std::function<void()> beforeStop;
     };
     explicit VlcMediaPlayer(Options options);
     ~VlcMediaPlayer() override;
@@ -44,7 +53,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
 
     // Whether libVLC could be started; without it the player reports every media as
     // stopped at once.
-    bool Ready() const { return player_ != nullptr; }
+    bool Ready() const { return engine_ != nullptr; }
     // Whether video goes into a window of ours (X11) or to a dummy output.
     bool ShowsVideo() const { return embedVideo_; }
 
@@ -53,18 +62,24 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
 
   private:
     enum class Event { kOpening, kPlaying, kPaused, kEnded, kStopped, kError, kVideo, kNoVideo };
-    static void OnVlcEvent(const libvlc_event_t* event, void* self);
+    class Engine;
+    static void OnVlcEvent(const libvlc_event_t* event, void* engine);
     void Handle(quint64 generation, Event event);
     void Report(int state);
     void EndOfMedia(quint64 generation);
     void ReleaseMedia();
+    void PlayMedia();
     void ApplyVideoSettings();
+    std::shared_ptr<Engine> StartEngine();
+    void LetGo(const std::shared_ptr<Engine>& engine, int waitMs);
+    void CheckStuck();
 
     Options options_;
     QWidget surface_;
     QWidget video_;
+    QTimer stuckCheck_;
     libvlc_instance_t* instance_ = nullptr;
-    libvlc_media_player_t* player_ = nullptr;
+    std::shared_ptr<Engine> engine_;
     libvlc_media_t* media_ = nullptr;
     QString url_;
     QRegion keepClear_;
@@ -75,7 +90,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     bool followedPlaylist_ = false;
     bool stoppedReported_ = false;
     int lastState_ = kUndefined;
-    std::atomic<quint64> generation_{0};
+    quint64 generation_ = 1;  // of the media given last; 0 stands for none
 };
 
 }  // namespace platform
