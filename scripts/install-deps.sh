@@ -15,6 +15,7 @@ test_packages=(
     libgtest-dev googletest
     python3-dbusmock
     xvfb xauth
+    pulseaudio pulseaudio-utils
 )
 
 # The benchmarks' web server and the tool they measure against.
