@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -16,8 +17,12 @@ class MessageBox {
 // Reads JPEG, GIF, PNG and BMP pictures; nullopt when missing or not a picture.
 class PictureLoader {
   public:
+    using Done = std::function<void(std::optional<QImage> picture, const QString& error)>;
     virtual ~PictureLoader() = default;
-    virtual std::optional<QImage> LoadPicture(const QString& hostPath, QString* error) = 0;
+    // Reads the picture at `hostPath` off the window's thread and hands it to `done`
+    // through the event loop. A picture larger than `fillAtLeast` (either way round) is
+    // read at a smaller size that still fills it.
+    virtual void LoadPicture(const QString& hostPath, QSize fillAtLeast, Done done) = 0;
 };
 
 // The open-file dialog. After ShowOpen: one file gives FileName = its full path and

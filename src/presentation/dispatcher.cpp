@@ -4,6 +4,8 @@
 #include "presentation/presentation_text.h"
 #include "window/form1.h"
 
+#include <QScreen>
+
 #include <cmath>
 #include <limits>
 
@@ -111,16 +113,9 @@ void Form1::PlaceFilm(const presentation::TailScan& tail) {
 }
 
 void Form1::ShowPhoto(const QString& args) {
-    auto& flash = ShockwaveFlash1;
     // Any failure from here on takes the photo recovery.
-    auto recover = [&](const QString& why) {
-        qCWarning(lcPresentation).noquote() << "photo not shown:" << why;
-        Timer1.SetEnabled(false);
-        Image1.SetVisible(false);
-        flash.SetVisible(true);
-        flash.SetVariable(kFoto, kKlaar);
-    };
-    flash.SetVariable(kFoto, kBegin);
+    const auto recover = [this](const QString& why) { PhotoFailed(why); };
+    ShockwaveFlash1.SetVariable(kFoto, kBegin);
 
     QString name;
     for (qsizetype i = 6; i <= args.size(); ++i) {
@@ -147,28 +142,61 @@ void Form1::ShowPhoto(const QString& args) {
         return;
     }
     const auto host = platform_.files->HostPath(path);
-    QString error;
-    const auto picture = host ? platform_.pictures->LoadPicture(*host, &error) : std::nullopt;
+    if (!host) {
+        recover(path + QStringLiteral(": not on the drive"));
+        return;
+    }
+    // The picture is read off the window's thread; the photo goes up when it is read,
+    // unless a later command, a skip or the photo's own time came first.
+    const quint64 number = ++photoReads_;
+    photoBeingRead_ = number;
+    const QSize screenSize = screen() ? screen()->size() * screen()->devicePixelRatio() : QSize();
+    platform_.pictures->LoadPicture(*host, screenSize.expandedTo(size()),
+                                    [this, number, commands = commandsSeen_, name, path](
+                                        std::optional<QImage> picture, const QString& error) {
+                                        if (closing_ || photoBeingRead_ != number) {
+                                            return;
+                                        }
+                                        photoBeingRead_ = 0;
+                                        PutUpPhoto(name, path, std::move(picture), error, commands);
+                                    });
+}
+
+void Form1::PhotoFailed(const QString& why) {
+    qCWarning(lcPresentation).noquote() << "photo not shown:" << why;
+    Timer1.SetEnabled(false);
+    Image1.SetVisible(false);
+    ShockwaveFlash1.SetVisible(true);
+    ShockwaveFlash1.SetVariable(kFoto, kKlaar);
+}
+
+void Form1::PutUpPhoto(const QString& name, const QString& path, std::optional<QImage> picture,
+                       const QString& error, quint64 commands) {
+    // A later command (a film, say) that took the screen while the photo was read or put
+    // up wins: the photo stays away, and answers when its time is up.
+    const auto overtaken = [&] {
+        if (commandsSeen_ == commands) {
+            return false;
+        }
+        qCInfo(lcPresentation).noquote() << "photo not shown, a later command came first:" << name;
+        return true;
+    };
+    if (overtaken()) {
+        return;
+    }
     if (!picture) {
-        recover(path + QStringLiteral(": ") + error);
+        PhotoFailed(path + QStringLiteral(": ") + error);
         return;
     }
     Image1.SetPicture(*picture);
-    const quint64 mine = commandsSeen_;
     platform::PumpEventsOnce();
-    if (closing_) {
-        return;
-    }
-    if (commandsSeen_ != mine) {
-        // A later command (a film, say) took the screen while the photo was put up: the
-        // photo stays away, and answers when its time is up.
-        qCInfo(lcPresentation).noquote() << "photo not shown, a later command came first:" << name;
+    if (closing_ || overtaken()) {
         return;
     }
     Image1.SetWidth(static_cast<float>(WindowWidth()));
     Image1.SetHeight(static_cast<float>(WindowHeight()));
     Image1.SetVisible(true);
-    flash.SetVisible(false);
+    ShockwaveFlash1.SetVisible(false);
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetWidth(1);
     MediaPlayer1.SetHeight(1);

@@ -108,6 +108,8 @@ class Form1 : public QWidget {
     int ExitStatus() const { return exitStatus_; }
     // ---- Presentation ----
     void ShockwaveFlash1_FSCommand(const QString& command, const QString& args);
+    // Whether a photo that a "foto" command named is still being read from its file.
+    bool PhotoBeingRead() const { return photoBeingRead_ != 0; }
     void flashtimer_Timer();
     void Timer1_Timer();
     void FotoOverslaan_Click();
@@ -159,6 +161,10 @@ class Form1 : public QWidget {
     bool ContentFileFromCommand(const QString& name, const char* command, QString* path);
     void PlaceFilm(const presentation::TailScan& tail);
     void ShowPhoto(const QString& args);
+    void PhotoFailed(const QString& why);
+    // Puts up a photo that was read, unless a command after `commands` took the screen.
+    void PutUpPhoto(const QString& name, const QString& path, std::optional<QImage> picture,
+                    const QString& error, quint64 commands);
     void EndInsertedMovie();
     // Loads a movie into the main player; the "Status" text is then sent afresh.
     void SetMainMovie(const QString& path);
@@ -186,7 +192,9 @@ class Form1 : public QWidget {
     QString receiveTemp_;
     QString receiveError_;  // why the receive file could not be opened
     qint64 receivedBytes_ = 0;
-    quint64 commandsSeen_ = 0;                        // the movie's commands so far
+    quint64 commandsSeen_ = 0;    // the movie's commands so far
+    quint64 photoReads_ = 0;      // photos read so far
+    quint64 photoBeingRead_ = 0;  // the number of the photo being read; 0 when none is
     QList<std::pair<QString, QString>> importQueue_;  // (source, name) still to copy in
     QString importFailed_;                            // the last name that could not be
     bool receiving_ = false;

@@ -32,6 +32,11 @@ class Presentation : public ::testing::Test {
     void Command(const QString& command, const QString& args) {
         rig.form->ShockwaveFlash1_FSCommand(command, args);
     }
+    // A "foto" command, and the events until its picture has been read.
+    void Photo(const QString& args) {
+        Command("foto", args);
+        PumpUntil([&] { return !rig.form->PhotoBeingRead(); });
+    }
     void RadioOn() {
         rig.form->StartRadio();
         Clear();
@@ -226,7 +231,7 @@ TEST_F(Presentation, ADroppedRadioStreamIsTriedAgain) {
 // ---- MainMovie -> PhotoShowing and back ----
 
 TEST_F(Presentation, PhotoIsShownFullWindowForItsDuration) {
-    Command("foto", "foto:markt.jpg,2.5");
+    Photo("foto:markt.jpg,2.5");
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin"}));
     EXPECT_TRUE(rig.form->Timer1.Enabled());
     EXPECT_EQ(rig.form->Timer1.Interval(), 2500);
@@ -251,7 +256,7 @@ TEST_F(Presentation, PhotoIsShownFullWindowForItsDuration) {
 // answers "klaar" when its time is up.
 TEST_F(Presentation, FilmArrivingWhileAPhotoIsPutUpKeepsTheScreen) {
     QTimer::singleShot(0, rig.form.get(), [&] { Command("film", "film:clip.mpg(10,20,60,80)"); });
-    Command("foto", "foto:markt.jpg,2.5");
+    Photo("foto:markt.jpg,2.5");
     EXPECT_EQ(rig.media->url, "c:\\fileftp\\clip.mpg");
     EXPECT_TRUE(rig.media->Visible());
     EXPECT_FLOAT_EQ(rig.media->Width(), static_cast<float>(0.5 * W));
@@ -260,6 +265,29 @@ TEST_F(Presentation, FilmArrivingWhileAPhotoIsPutUpKeepsTheScreen) {
     rig.form->Timer1_Timer();
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin", "film=begin", "foto=klaar"}));
     EXPECT_TRUE(rig.media->Visible());
+}
+
+// The picture is read off the window's thread: a photo whose time is up, or that is
+// skipped, before its picture has been read never goes up afterwards.
+TEST_F(Presentation, PhotoEndedBeforeItsPictureIsReadStaysAway) {
+    for (const bool skip : {false, true}) {
+        SCOPED_TRACE(skip ? "skipped" : "time up");
+        Clear();
+        Command("foto", "foto:markt.jpg,30");
+        EXPECT_TRUE(rig.form->PhotoBeingRead());
+        EXPECT_FALSE(rig.form->QuietMoment());
+        if (skip) {
+            rig.form->FotoOverslaan_Click();
+        } else {
+            rig.form->Timer1_Timer();
+        }
+        PumpUntil([] { return false; }, 300);
+        EXPECT_FALSE(rig.form->PhotoBeingRead());
+        EXPECT_FALSE(rig.form->Image1.Visible());
+        EXPECT_TRUE(rig.flash1->Visible());
+        EXPECT_EQ(rig.flash1->setVariables.first(), "foto=begin");
+        EXPECT_EQ(rig.flash1->setVariables.count("foto=klaar"), 1);
+    }
 }
 
 TEST_F(Presentation, PhotoArgumentRules) {
@@ -294,13 +322,13 @@ TEST_F(Presentation, PhotoArgumentRules) {
 
 TEST_F(Presentation, PhotoWithoutCommaUsesTheWholeArgumentAndArmsNoTimer) {
     rig.WriteDriveFile("c:\\fileftp\\foto:markt.jpg", rig.ReadDriveFile("c:\\fileftp\\markt.jpg"));
-    Command("foto", "foto:markt.jpg");
+    Photo("foto:markt.jpg");
     // The whole argument names a file with a drive-like colon: refused, recovered.
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin", "foto=klaar"}));
     EXPECT_FALSE(rig.form->Timer1.Enabled());
     Clear();
     rig.WriteDriveFile("c:\\fileftp\\fotomarkt.jpg", rig.ReadDriveFile("c:\\fileftp\\markt.jpg"));
-    Command("foto", "fotomarkt.jpg");
+    Photo("fotomarkt.jpg");
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin"}));
     EXPECT_TRUE(rig.form->Image1.Visible());
     EXPECT_FALSE(rig.form->Timer1.Enabled());
@@ -317,7 +345,7 @@ TEST_F(Presentation, PhotoRecoveryForMissingFilesPicturesAndDurations) {
         rig.form->Timer1.SetEnabled(true);
         rig.flash1->SetVisible(false);
         rig.media->SetGeometry(720, 3240, 2400, 2475);
-        Command("foto", args);
+        Photo(args);
         EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin", "foto=klaar"}));
         EXPECT_FALSE(rig.form->Timer1.Enabled());
         EXPECT_FALSE(rig.form->Image1.Visible());
@@ -332,7 +360,7 @@ TEST_F(Presentation, CommandArrivingDuringThePhotoPumpRunsCompletelyThere) {
         Command("flash", "movie:Intro.swf");
         nestedDone = true;
     });
-    Command("foto", "foto:markt.jpg,1");
+    Photo("foto:markt.jpg,1");
     EXPECT_TRUE(nestedDone);
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=begin", "film=begin"}));
     EXPECT_TRUE(rig.form->Image1.Visible());
@@ -343,7 +371,7 @@ TEST_F(Presentation, CommandArrivingDuringThePhotoPumpRunsCompletelyThere) {
 
 TEST_F(Presentation, SkipEndsEverythingAndAlwaysAnswersBoth) {
     Command("flash", "movie:Intro.swf");
-    Command("foto", "foto:markt.jpg,30");
+    Photo("foto:markt.jpg,30");
     Clear();
     rig.form->FotoOverslaan->click();
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"foto=klaar", "film=klaar"}));

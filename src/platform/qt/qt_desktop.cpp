@@ -15,23 +15,48 @@
 #include <QTime>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace platform {
 
 void QtMessageBox::Show(const QString& text) {
     QMessageBox::information(owner_, QStringLiteral("Dravonelle"), text);
 }
 
-std::optional<QImage> QtPictureLoader::LoadPicture(const QString& hostPath, QString* error) {
-    QImageReader reader(hostPath);
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        if (error) {
-            *error = reader.errorString();
+QtPictureLoader::QtPictureLoader() {
+    pool_.setMaxThreadCount(1);
+}
+
+QtPictureLoader::~QtPictureLoader() {
+    pool_.clear();
+    pool_.waitForDone();
+}
+
+void QtPictureLoader::LoadPicture(const QString& hostPath, QSize fillAtLeast, Done done) {
+    pool_.start([this, hostPath, fillAtLeast, done = std::move(done)] {
+        QImageReader reader(hostPath);
+        reader.setAutoTransform(true);
+        const QSize size = reader.size();
+        if (size.isValid() && !size.isEmpty() && fillAtLeast.isValid()) {
+            // The photo is stretched over the window: read it no larger than it needs to
+            // be to fill the window, whichever way its orientation turns it.
+            const double scale = std::max({double(fillAtLeast.width()) / size.width(),
+                                           double(fillAtLeast.height()) / size.height(),
+                                           double(fillAtLeast.height()) / size.width(),
+                                           double(fillAtLeast.width()) / size.height()});
+            if (scale < 1) {
+                reader.setScaledSize((QSizeF(size) * scale).toSize().expandedTo(QSize(1, 1)));
+            }
         }
-        return std::nullopt;
-    }
-    return image;
+        QImage image = reader.read();
+        const QString error = image.isNull() ? reader.errorString() : QString();
+        QMetaObject::invokeMethod(
+            &reports_,
+            [done, image = std::move(image), error] {
+                done(image.isNull() ? std::nullopt : std::optional<QImage>(image), error);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void QtFileDialog::FormatResults(const QStringList& files, QString* fileName, QString* fileTitle) {

@@ -3,6 +3,8 @@
 #include "platform/desktop.h"
 
 #include <QLocale>
+#include <QObject>
+#include <QThreadPool>
 #include <QTime>
 
 class QWidget;
@@ -16,9 +18,17 @@ class QtMessageBox : public MessageBox {
     QWidget* owner_;
 };
 
+// Reads pictures on a thread of its own, one at a time; it waits for the one under way
+// when it goes.
 class QtPictureLoader : public PictureLoader {
   public:
-    std::optional<QImage> LoadPicture(const QString& hostPath, QString* error) override;
+    QtPictureLoader();
+    ~QtPictureLoader() override;
+    void LoadPicture(const QString& hostPath, QSize fillAtLeast, Done done) override;
+
+  private:
+    QThreadPool pool_;
+    QObject reports_;  // what the thread reports is delivered on the window's thread
 };
 
 // Qt's open-file dialog, any file type, several files at once.
