@@ -323,6 +323,23 @@ TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
     EXPECT_EQ(player->PageLoads(), 2);
 }
 
+// The time to the first frame counts from when the page is ready: a page that loads
+// slowly on a busy machine does not fail the movie that waits for it.
+TEST_F(RufflePlayer, MovieWaitingForASlowPageIsNotFailed) {
+    platform::RuffleFlashPlayer::Options options;
+    options.engineFolder = DRAVONELLE_ENGINE_DIR;
+    options.programFolder = temp.path();
+    options.loadTimeoutMs = 1;  // any page takes longer than this to load
+    player = std::make_unique<platform::RuffleFlashPlayer>(options);
+    Write("frames.swf", FramesMovie(30, 30, false));
+    player->SetMovie("frames.swf");
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    EXPECT_FALSE(player->Failed())
+        << "failed while its page loaded for " << clock.elapsed() << " ms";
+}
+
 TEST_F(RufflePlayer, DownloadMovieShowsTheStatusText) {
     platform::RuffleFlashPlayer::Options options;
     options.engineFolder = DRAVONELLE_ENGINE_DIR;

@@ -129,6 +129,15 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
             loadsOnPage_ = options_.recycleAfterLoads;
         }
     });
+    pageTimeout_.setSingleShot(true);
+    connect(&pageTimeout_, &QTimer::timeout, this, [this] {
+        qCWarning(lcPlatform).noquote() << "flash engine: the page is not ready after"
+                                        << options_.pageTimeoutMs << "ms; loading it again";
+        if (!movie_.isEmpty() && total_ == 0 && !failed_) {
+            OnFailed(kAnyMovie, QStringLiteral("the engine's page did not load"));
+        }
+        LoadPage();
+    });
     showTimeout_.setSingleShot(true);
     connect(&showTimeout_, &QTimer::timeout, this, [this] { ShowIfWanted(); });
 }
@@ -146,6 +155,7 @@ void RuffleFlashPlayer::LoadPage() {
     pending_.clear();
     loadsOnPage_ = 0;
     ++pageLoads_;
+    pageTimeout_.start(options_.pageTimeoutMs);
     view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
 }
 
@@ -163,6 +173,12 @@ void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
 
 void RuffleFlashPlayer::OnPageReady() {
     pageReady_ = true;
+    pageTimeout_.stop();
+    // The time a movie has to show its first frame counts from here: a page that loads
+    // slowly (a busy machine) does not fail the movie waiting for it.
+    if (!movie_.isEmpty() && total_ == 0 && !failed_) {
+        loadTimeout_.start(options_.loadTimeoutMs);
+    }
     if (wantVisible_ && !Visible()) {
         RunHidden();
     }
@@ -211,8 +227,10 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
         kMovieKey);
     if (!header) {
         OnFailed(kAnyMovie, QStringLiteral("not a Flash movie"));
-    } else {
+    } else if (pageReady_) {
         loadTimeout_.start(options_.loadTimeoutMs);
+    } else {
+        loadTimeout_.stop();  // started when the page is ready
     }
 }
 

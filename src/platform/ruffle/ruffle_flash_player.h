@@ -31,7 +31,10 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
         QString engineFolder;   // holds ruffle.js and player.html
         QString programFolder;  // where relative movie names resolve
         std::function<std::optional<QString>(const QString&)> hostPath;
-        int loadTimeoutMs = 10000;  // a movie that shows no frame by then counts as ended
+        // A movie that shows no frame this long after the page is ready counts as ended.
+        int loadTimeoutMs = 10000;
+        // A page not ready by then is loaded again, and the movie waiting for it ends.
+        int pageTimeoutMs = 60000;
         int recycleAfterLoads = 50;
     };
     explicit RuffleFlashPlayer(Options options);
@@ -93,6 +96,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool failed_ = false;
     QElapsedTimer sinceMovie_;
     QTimer loadTimeout_;
+    QTimer pageTimeout_;
     QTimer showTimeout_;
 };
 
