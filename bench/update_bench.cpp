@@ -4,114 +4,21 @@
 //
 //   update_bench [--files N] [--total-mib M] [--big-mib B]
 #include "bench_support.h"
+#include "content_site.h"
 #include "window/form1.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 #include <random>
 
 namespace {
 
-void WriteFile(const QString& path, qint64 size) {
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    QByteArray block(1 << 20, 'd');
-    for (qint64 left = size; left > 0; left -= block.size()) {
-        file.write(block.constData(), std::min<qint64>(left, block.size()));
-    }
-}
-
-struct Site {
-    QTemporaryDir dir;
-    QProcess server;
-    quint16 port = 0;
-    QString Www() const { return dir.path() + "/www"; }
-    // nginx where it is installed (Debian's nginx or nginx-light), else the tests'
-    // Python content site.
-    bool Start() {
-        if (QFile::exists("/usr/sbin/nginx")) {
-            return StartNginx();
-        }
-        server.setProgram("python3");
-        server.setArguments({BENCH_CONTENT_SITE, Www()});
-        server.setStandardErrorFile(QProcess::nullDevice());
-        server.start();
-        if (!server.waitForReadyRead(10000)) {
-            return false;
-        }
-        port = server.readLine().trimmed().toUShort();
-        std::fprintf(stderr, "server: python http.server\n");
-        return port != 0;
-    }
-    bool StartNginx() {
-        QTcpServer probe;  // a free port
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-        probe.close();
-        QFile conf(dir.path() + "/nginx.conf");
-        conf.open(QIODevice::WriteOnly);
-        conf.write(
-            QString("daemon off; worker_processes 1; pid %1/nginx.pid;\n"
-                    "error_log %1/error.log; events {}\n"
-                    "http { access_log off; sendfile on; default_type application/octet-stream;\n"
-                    "  client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1;\n"
-                    "  uwsgi_temp_path %1; scgi_temp_path %1;\n"
-                    "  server { listen 127.0.0.1:%2; root %3; } }\n")
-                .arg(dir.path())
-                .arg(port)
-                .arg(Www())
-                .toUtf8());
-        conf.close();
-        server.setStandardErrorFile(QProcess::nullDevice());
-        server.start("/usr/sbin/nginx", {"-c", conf.fileName(), "-p", dir.path()});
-        QTcpSocket socket;
-        for (int i = 0; i < 100; ++i) {
-            socket.connectToHost(QHostAddress::LocalHost, port);
-            if (socket.waitForConnected(100)) {
-                std::fprintf(stderr, "server: nginx\n");
-                return true;
-            }
-            socket.abort();
-            QThread::msleep(50);
-        }
-        return false;
-    }
-    ~Site() {
-        server.kill();
-        server.waitForFinished();
-    }
-};
-
-// Lays out the site: fixed files, the listing and `sizes` under /test/fotos/.
-QStringList MakeSite(Site& site, const QList<qint64>& sizes) {
-    QDir().mkpath(site.Www() + "/test/fotos");
-    QDir().mkpath(site.Www() + "/freedata");
-    WriteFile(site.Www() + "/test/flash.txt", 100);
-    WriteFile(site.Www() + "/test/dravonelle.swf", 50000);
-    WriteFile(site.Www() + "/freedata/meerdaagsebanner.jpg", 20000);
-    QStringList fields, paths;
-    for (int i = 0; i < sizes.size(); ++i) {
-        const QString name = QString("file%1.jpg").arg(i, 3, 10, QChar('0'));
-        WriteFile(site.Www() + "/test/fotos/" + name, sizes[i]);
-        fields << name << "1" << QString::number(sizes[i]);
-        paths << "/test/fotos/" + name;
-    }
-    QFile listing(site.Www() + "/testdir.php");
-    listing.open(QIODevice::WriteOnly);
-    listing.write(fields.join(';').toUtf8());
-    return QStringList({"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php"}) + paths +
-           QStringList({"/freedata/meerdaagsebanner.jpg"});
-}
-
-bench::Usage RunCycle(Site& site, qint64* idleRss = nullptr) {
+bench::Usage RunCycle(bench::Site& site, qint64* idleRss = nullptr) {
     QTemporaryDir drive;
     const QString base = "http://127.0.0.1:" + QString::number(site.port);
     Form1 form(bench::RealPlatform(drive.path() + "/drive_c",
@@ -129,7 +36,7 @@ bench::Usage RunCycle(Site& site, qint64* idleRss = nullptr) {
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
 }
 
-bench::Usage RunCurl(Site& site, const QStringList& paths) {
+bench::Usage RunCurl(bench::Site& site, const QStringList& paths) {
     QTemporaryDir out;
     QStringList args = {"-s", "-f"};
     int i = 0;
@@ -155,9 +62,9 @@ int main(int argc, char** argv) {
     const qint64 big = bench::IntArg(args, "--big-mib", 1024) << 20;
 
     if (args.contains("--one-big")) {  // child mode: one cycle with one big file
-        Site site;
+        bench::Site site;
         QList<qint64> sizes = {big};
-        MakeSite(site, sizes);
+        bench::MakeSite(site, sizes);
         if (!site.Start()) {
             return 1;
         }
@@ -180,8 +87,8 @@ int main(int argc, char** argv) {
     for (double w : weights) {
         sizes << std::max<qint64>(1, static_cast<qint64>(w / sum * total));
     }
-    Site site;
-    const QStringList paths = MakeSite(site, sizes);
+    bench::Site site;
+    const QStringList paths = bench::MakeSite(site, sizes);
     if (!site.Start()) {
         std::fprintf(stderr, "content site did not start\n");
         return 1;

@@ -1,0 +1,97 @@
+#include "content_site.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <cstdio>
+
+namespace bench {
+
+void WriteFile(const QString& path, qint64 size) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    QByteArray block(1 << 20, 'd');
+    for (qint64 left = size; left > 0; left -= block.size()) {
+        file.write(block.constData(), std::min<qint64>(left, block.size()));
+    }
+}
+
+bool Site::Start() {
+    if (QFile::exists("/usr/sbin/nginx")) {
+        return StartNginx();
+    }
+    server.setProgram("python3");
+    server.setArguments({BENCH_CONTENT_SITE, Www()});
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start();
+    if (!server.waitForReadyRead(10000)) {
+        return false;
+    }
+    port = server.readLine().trimmed().toUShort();
+    std::fprintf(stderr, "server: python http.server\n");
+    return port != 0;
+}
+
+bool Site::StartNginx() {
+    QTcpServer probe;  // a free port
+    probe.listen(QHostAddress::LocalHost, 0);
+    port = probe.serverPort();
+    probe.close();
+    QFile conf(dir.path() + "/nginx.conf");
+    conf.open(QIODevice::WriteOnly);
+    conf.write(
+        QString("daemon off; worker_processes 1; pid %1/nginx.pid;\n"
+                "error_log %1/error.log; events {}\n"
+                "http { access_log off; sendfile on; default_type application/octet-stream;\n"
+                "  client_body_temp_path %1; proxy_temp_path %1; fastcgi_temp_path %1;\n"
+                "  uwsgi_temp_path %1; scgi_temp_path %1;\n"
+                "  server { listen 127.0.0.1:%2; root %3; } }\n")
+            .arg(dir.path())
+            .arg(port)
+            .arg(Www())
+            .toUtf8());
+    conf.close();
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start("/usr/sbin/nginx", {"-c", conf.fileName(), "-p", dir.path()});
+    QTcpSocket socket;
+    for (int i = 0; i < 100; ++i) {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100)) {
+            std::fprintf(stderr, "server: nginx\n");
+            return true;
+        }
+        socket.abort();
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+Site::~Site() {
+    server.kill();
+    server.waitForFinished();
+}
+
+QStringList MakeSite(Site& site, const QList<qint64>& sizes) {
+    QDir().mkpath(site.Www() + "/test/fotos");
+    QDir().mkpath(site.Www() + "/freedata");
+    WriteFile(site.Www() + "/test/flash.txt", 100);
+    WriteFile(site.Www() + "/test/dravonelle.swf", 50000);
+    WriteFile(site.Www() + "/freedata/meerdaagsebanner.jpg", 20000);
+    QStringList fields, paths;
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QString name = QString("file%1.jpg").arg(i, 3, 10, QChar('0'));
+        WriteFile(site.Www() + "/test/fotos/" + name, sizes[i]);
+        fields << name << "1" << QString::number(sizes[i]);
+        paths << "/test/fotos/" + name;
+    }
+    QFile listing(site.Www() + "/testdir.php");
+    listing.open(QIODevice::WriteOnly);
+    listing.write(fields.join(';').toUtf8());
+    return QStringList({"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php"}) + paths +
+           QStringList({"/freedata/meerdaagsebanner.jpg"});
+}
+
+}  // namespace bench

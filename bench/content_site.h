@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QList>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A loopback web server with content laid out as the program's site has it.
+namespace bench {
+
+// A file of `size` bytes.
+void WriteFile(const QString& path, qint64 size);
+
+// nginx where it is installed (Debian's nginx or nginx-light), else the tests' Python
+// content site, serving Www() on a free loopback port.
+struct Site {
+    QTemporaryDir dir;
+    QProcess server;
+    quint16 port = 0;
+    QString Www() const { return dir.path() + "/www"; }
+    bool Start();
+    ~Site();
+
+  private:
+    bool StartNginx();
+};
+
+// Lays out the site: fixed files, the listing and `sizes` under /test/fotos/. Returns
+// the paths of every file a cycle fetches.
+QStringList MakeSite(Site& site, const QList<qint64>& sizes);
+
+}  // namespace bench

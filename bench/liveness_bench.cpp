@@ -1,0 +1,350 @@
+// How long the event loop stalls while the program does its slow work. Runs the program's
+// logic on its real adapters (offscreen) and measures, for each piece of work, the gaps
+// between the ticks of a 5 ms timer: their 99th percentile and their largest.
+//
+//   liveness_bench [--only NAME] [--files N] [--total-mib M] [--import-mib I]
+//
+// NAME is one of: update, import, radio, hangup, movie, photo.
+#include "bench_support.h"
+#include "content_site.h"
+#include "module1/module1.h"
+#include "platform/dbus/dbus_power.h"
+#include "platform/event_loop.h"
+#include "platform/ruffle/ruffle_flash_player.h"
+#include "platform/vlc/vlc_media_player.h"
+#include "support/media_files.h"
+#include "window/form1.h"
+
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// The gaps between the ticks of a 5 ms timer while it runs.
+class StallMeter {
+  public:
+    StallMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            gaps_ << (now - last_) / 1e6;
+            last_ = now;
+        });
+    }
+    void Start() {
+        gaps_.clear();
+        clock_.start();
+        last_ = 0;
+        timer_.start();
+    }
+    // Prints a row: the work, ticks, p99 and largest gap, and whether both meet the targets.
+    bool Stop(const char* work) {
+        timer_.stop();
+        gaps_ << (clock_.nsecsElapsed() - last_) / 1e6;  // the gap up to now counts too
+        std::sort(gaps_.begin(), gaps_.end());
+        const double p99 = gaps_[std::min<qsizetype>(gaps_.size() - 1, gaps_.size() * 99 / 100)];
+        const double max = gaps_.last();
+        const bool met = p99 <= 20 && max <= 100;
+        std::printf("%-44s %7lld %8.1f %8.1f  %s\n", work, static_cast<long long>(gaps_.size()),
+                    p99, max, met ? "met" : "MISSED");
+        std::fflush(stdout);
+        return met;
+    }
+
+  private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    QList<double> gaps_;
+};
+
+void Pump(int ms) {
+    platform::WaitUntil([] { return false; }, nullptr, ms);
+}
+
+// A file dialog that picks one file, given by its host path.
+class PickFile : public platform::FileDialog {
+  public:
+    explicit PickFile(QString path) : path_(std::move(path)) {}
+    void ShowOpen() override {
+        FileName = path_;
+        FileTitle = QFileInfo(path_).fileName();
+    }
+
+  private:
+    QString path_;
+};
+
+// A radio station on loopback: an endless WAV tone at its real rate. When a listener
+// comes, those before it get nothing more and are never closed, as a server that stops
+// answering when a player lets go.
+class FrozenStation : public QObject {
+  public:
+    FrozenStation() {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                frozen_ << current_;
+                current_ = socket;
+                QByteArray wav = "HTTP/1.0 200 OK\r\nContent-Type: audio/wav\r\n\r\nRIFF";
+                wav += QByteArray::fromHex("ffffff7f") + "WAVEfmt " +
+                       QByteArray::fromHex("1000000001000100401f0000803e000002001000") + "data" +
+                       QByteArray::fromHex("ffffff7f");
+                socket->write(wav);
+            }
+        });
+        connect(&tick_, &QTimer::timeout, this, [this] {
+            if (current_) {
+                current_->write(QByteArray(1600, '\x10'));  // 100 ms of sound
+            }
+        });
+        tick_.start(100);
+    }
+    QString Address() const {
+        return "http://127.0.0.1:" + QString::number(server_.serverPort()) + "/radio.wav";
+    }
+
+  private:
+    QTcpServer server_;
+    QTimer tick_;
+    QPointer<QTcpSocket> current_;
+    QList<QPointer<QTcpSocket>> frozen_;
+};
+
+// A movie of `mib` MiB, compressed: a small animation and a block of random binary data.
+QByteArray LargeCompressedMovie(int mib) {
+    const QByteArray plain = bench::BarMovie(24, 12, false);
+    QByteArray body = plain.mid(8, plain.size() - 8 - 2);  // without header and End tag
+    QByteArray data(static_cast<qsizetype>(mib) << 20, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / 4);
+    const quint32 length = static_cast<quint32>(data.size() + 6);
+    const auto u16 = [&](quint16 v) { body += char(v & 0xff), body += char(v >> 8); };
+    const auto u32 = [&](quint32 v) { u16(v & 0xffff), u16(static_cast<quint16>(v >> 16)); };
+    u16((87 << 6) | 0x3f);  // DefineBinaryData, long form
+    u32(length);
+    u16(900);
+    u32(0);
+    body += data;
+    u16(0);  // End
+    QByteArray movie = "CWS";
+    movie += plain[3];
+    const quint32 total = static_cast<quint32>(8 + body.size());
+    movie += char(total & 0xff), movie += char((total >> 8) & 0xff);
+    movie += char((total >> 16) & 0xff), movie += char(total >> 24);
+    movie += qCompress(body, 1).mid(4);  // zlib stream without Qt's length prefix
+    return movie;
+}
+
+struct Drive {
+    QTemporaryDir dir;
+    QString Path() const { return dir.path() + "/drive_c"; }
+    QString Host(const QString& under) const { return Path() + "/" + under; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bench::PrepareEngine();
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const qsizetype onlyAt = args.indexOf("--only");
+    const QString only = onlyAt >= 0 && onlyAt + 1 < args.size() ? args[onlyAt + 1] : QString();
+    const auto wanted = [&](const char* name) { return only.isEmpty() || only == name; };
+    std::printf(
+        "# event loop stalls, 5 ms timer, platform %s; targets p99 <= 20 ms, max <= 100 ms\n",
+        qPrintable(QGuiApplication::platformName()));
+    std::printf("%-44s %7s %8s %8s\n", "work", "ticks", "p99 ms", "max ms");
+    StallMeter meter;
+    bool allMet = true;
+
+    if (wanted("update")) {
+        const int files = static_cast<int>(bench::IntArg(args, "--files", 200));
+        const qint64 total = bench::IntArg(args, "--total-mib", 256) << 20;
+        bench::Site site;
+        bench::MakeSite(site, QList<qint64>(files, total / files));
+        if (!site.Start()) {
+            std::fprintf(stderr, "content site did not start\n");
+            return 1;
+        }
+        Drive drive;
+        const QString base = "http://127.0.0.1:" + QString::number(site.port);
+        Form1 form(
+            bench::RealPlatform(drive.Path(),
+                                {"127.0.0.1:" + QString::number(site.port),
+                                 base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"},
+                                0));
+        QString error;
+        form.Form_Load(&error);
+        form.Lokatie->setText(base + "/test");
+        meter.Start();
+        form.Form_Activate();  // the start-up cycle
+        allMet &= meter.Stop(qPrintable(QString("update cycle, %1 files").arg(files)));
+    }
+
+    if (wanted("import")) {
+        const qint64 size = bench::IntArg(args, "--import-mib", 1024) << 20;
+        Drive drive;
+        QDir().mkpath(drive.Host("stick"));
+        QDir().mkpath(drive.Host("fileftp"));
+        bench::WriteFile(drive.Host("stick/big.mpg"), size);
+        platform::Platform p =
+            bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0);
+        p.fileDialog = std::make_unique<PickFile>(drive.Host("stick/big.mpg"));
+        Form1 form(std::move(p));
+        QString error;
+        form.Form_Load(&error);
+        const QString target = drive.Host("fileftp/big.mpg");
+        meter.Start();
+        form.FileCopyButton_Click();
+        if (!platform::WaitUntil([&] { return QFileInfo(target).size() == size; }, nullptr,
+                                 300000)) {
+            std::fprintf(stderr, "the import did not complete\n");
+        }
+        allMet &= meter.Stop(qPrintable(QString("import of %1 MiB").arg(size >> 20)));
+    }
+
+    if (wanted("radio")) {
+        FrozenStation station;
+        Drive drive;
+        platform::Platform p = bench::RealPlatform(
+            drive.Path(), {"site.test", "http://127.0.0.1:1/w.jpg", station.Address()}, 0);
+        platform::FileSystem* files = p.files.get();
+        platform::VlcMediaPlayer::Options media;
+        media.audioOutput = "adummy";
+        media.hostPath = [files](const QString& path) { return files->HostPath(path); };
+        p.media = std::make_unique<platform::VlcMediaPlayer>(media);
+        Form1 form(std::move(p));
+        QString error;
+        form.Form_Load(&error);
+        meter.Start();
+        for (int i = 0; i < 20; ++i) {
+            form.StartRadio();
+            Pump(500);
+            form.StopRadio();
+        }
+        Pump(500);
+        allMet &= meter.Stop("20 radio restarts, station stops answering");
+    }
+
+    if (wanted("hangup")) {
+        QProcess daemon;
+        daemon.setStandardErrorFile(QProcess::nullDevice());
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        daemon.waitForReadyRead(10000);
+        const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+        QProcess mock;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
+        mock.setProcessEnvironment(env);
+        mock.setStandardOutputFile(QProcess::nullDevice());
+        mock.setStandardErrorFile(QProcess::nullDevice());
+        mock.start("/usr/bin/python3",
+                   {"-m", "dbusmock", "--system", "--template", "networkmanager"});
+        QProcess setup;
+        for (int tries = 0; tries < 50; ++tries) {
+            setup.setStandardErrorFile(QProcess::nullDevice());
+            setup.start("/usr/bin/python3",
+                        {BENCH_NM_SETUP, address, "--delay=0.9", "gsm:mobile", "pppoe:dsl"});
+            if (setup.waitForFinished(20000) && setup.exitCode() == 0) {
+                break;
+            }
+            QThread::msleep(200);
+        }
+        {
+            platform::NetworkManagerDialUp dialUp(
+                QDBusConnection::connectToBus(address, "liveness-bus"));
+            meter.Start();
+            for (int i = 0; i < 3; ++i) {
+                Module1::HangUpDialUp(dialUp);
+                Pump(2000);
+            }
+            allMet &= meter.Stop("3 hang-ups, NetworkManager answers in 900 ms");
+            QDBusMessage calls = QDBusMessage::createMethodCall(
+                "org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager",
+                "org.freedesktop.DBus.Mock", "GetMethodCalls");
+            calls << QString("DeactivateConnection");
+            const QDBusMessage reply = QDBusConnection::connectToBus(address, "liveness-bus")
+                                           .call(calls, QDBus::Block, 5000);
+            std::printf("#   NetworkManager was asked %lld times to hang up\n",
+                        reply.arguments().isEmpty()
+                            ? -1LL
+                            : static_cast<long long>(
+                                  qdbus_cast<QVariantList>(reply.arguments().first()).size()));
+        }
+        QDBusConnection::disconnectFromBus("liveness-bus");
+        mock.kill();
+        mock.waitForFinished();
+        daemon.kill();
+        daemon.waitForFinished();
+    }
+
+    if (wanted("movie")) {
+        Drive drive;
+        QDir().mkpath(drive.Host("fileftp"));
+        QFile movie(drive.Host("fileftp/large.swf"));
+        movie.open(QIODevice::WriteOnly);
+        movie.write(LargeCompressedMovie(50));
+        movie.close();
+        platform::Platform p =
+            bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0);
+        platform::FileSystem* files = p.files.get();
+        platform::RuffleFlashPlayer::Options flash;
+        flash.engineFolder = BENCH_ENGINE_DIR;
+        flash.programFolder = BENCH_ENGINE_DIR "/..";
+        flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
+        p.flash1 = std::make_unique<platform::RuffleFlashPlayer>(flash);
+        Form1 form(std::move(p));
+        form.resize(1280, 720);
+        form.show();
+        auto* player = dynamic_cast<platform::RuffleFlashPlayer*>(&form.ShockwaveFlash1);
+        platform::WaitUntil([&] { return player->PageReady(); }, nullptr, 60000);
+        meter.Start();
+        form.ShockwaveFlash1.SetMovie("c:\\fileftp\\large.swf");
+        platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); }, nullptr,
+                            60000);
+        Pump(1000);
+        allMet &= meter.Stop("Movie := a 50 MiB compressed movie");
+    }
+
+    if (wanted("photo")) {
+        Drive drive;
+        QDir().mkpath(drive.Host("fileftp"));
+        QImage picture(6000, 4000, QImage::Format_RGB32);
+        picture.fill(QColor(40, 90, 160));
+        picture.save(drive.Host("fileftp/large.jpg"), "JPG", 95);
+        QFile::copy(drive.Host("fileftp/large.jpg"), drive.Host("fileftp/clip.mpg"));
+        Form1 form(bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0));
+        QString error;
+        form.Form_Load(&error);
+        form.resize(1280, 720);
+        form.show();
+        meter.Start();
+        for (int i = 0; i < 5; ++i) {
+            QTimer::singleShot(20, &form,
+                               [&] { form.ShockwaveFlash1_FSCommand("film", "film:clip.mpg"); });
+            form.ShockwaveFlash1_FSCommand("foto", "foto:large.jpg,0.2");
+            Pump(1500);
+        }
+        allMet &= meter.Stop("5 films arriving during a 6000 x 4000 photo");
+    }
+    return allMet ? 0 : 1;
+}
