@@ -3,6 +3,7 @@
 // between the ticks of a 5 ms timer: their 99th percentile and their largest.
 //
 //   liveness_bench [--only NAME] [--files N] [--total-mib M] [--import-mib I]
+//                  [--movie-mib V]
 //
 // NAME is one of: update, import, radio, hangup, movie, photo.
 #include "bench_support.h"
@@ -300,9 +301,14 @@ int main(int argc, char** argv) {
     if (wanted("movie")) {
         Drive drive;
         QDir().mkpath(drive.Host("fileftp"));
+        QFile first(drive.Host("fileftp/first.swf"));
+        first.open(QIODevice::WriteOnly);
+        first.write(bench::BarMovie(12, 12, true));
+        first.close();
         QFile movie(drive.Host("fileftp/large.swf"));
         movie.open(QIODevice::WriteOnly);
-        movie.write(LargeCompressedMovie(50));
+        const int movieMib = static_cast<int>(bench::IntArg(args, "--movie-mib", 50));
+        movie.write(LargeCompressedMovie(movieMib));
         movie.close();
         platform::Platform p =
             bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0);
@@ -317,12 +323,19 @@ int main(int argc, char** argv) {
         form.show();
         auto* player = dynamic_cast<platform::RuffleFlashPlayer*>(&form.ShockwaveFlash1);
         platform::WaitUntil([&] { return player->PageReady(); }, nullptr, 60000);
+        // The first movie the page shows costs the web view a one-off start; what is
+        // measured is a movie that replaces another, as the channel's movies do.
+        form.ShockwaveFlash1.SetMovie("c:\\fileftp\\first.swf");
+        platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); }, nullptr,
+                            60000);
+        Pump(1000);
         meter.Start();
         form.ShockwaveFlash1.SetMovie("c:\\fileftp\\large.swf");
         platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); }, nullptr,
                             60000);
         Pump(1000);
-        allMet &= meter.Stop("Movie := a 50 MiB compressed movie");
+        allMet &=
+            meter.Stop(qPrintable(QString("Movie := a %1 MiB compressed movie").arg(movieMib)));
     }
 
     if (wanted("photo")) {
