@@ -36,9 +36,11 @@ struct Platform {
     std::unique_ptr<DialUp> dialUp;
     std::unique_ptr<MemoryGauge> memory;  // none: no ceiling is watched
 
-    quint16 pushPort = 1001;                 // the push server's port
-    QString programFolder;                   // host path of the program's own folder
-    int pushIdleTimeoutMs = 10 * 60 * 1000;  // a push connection silent this long is closed
+    quint16 pushPort = 1001;                   // the push server's port
+    QString programFolder;                     // host path of the program's own folder
+    int pushIdleTimeoutMs = 10 * 60 * 1000;    // a push connection silent this long is closed
+    std::unique_ptr<AddressFilter> pushAllow;  // who may push; none: anyone
+    qint64 pushMaxBytes = qint64(4) << 30;     // a push past this many bytes is dropped
     // Past this many MiB the program ends at a quiet moment, to be started afresh.
     int memoryCeilingMb = 2048;
 };

@@ -75,6 +75,14 @@ Platform MakeRealPlatform(const Places& places) {
             std::min<qint64>(positive("fetch_deadline_s", inetLimits.deadlineSeconds), INT_MAX));
         inetLimits.maxUnannouncedBytes =
             positive("fetch_max_bytes", inetLimits.maxUnannouncedBytes);
+        p.pushMaxBytes = positive("push_max_bytes", p.pushMaxBytes);
+        QStringList malformed;
+        p.pushAllow = SubnetFilter::FromSetting(settings.value(QStringLiteral("system/push_allow")),
+                                                &malformed);
+        for (const QString& entry : malformed) {
+            qCWarning(lcApp).noquote()
+                << "[system] push_allow: not an address or range, left out:" << entry;
+        }
     }
     qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;

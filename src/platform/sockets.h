@@ -17,6 +17,8 @@ class WskServer {
     virtual quint16 LocalPort(int index) const = 0;
     // Creates element `index` if it is missing and lets it carry the pending connection.
     virtual bool Accept(int index, long requestId) = 0;
+    // The address of the peer of a pending connection, IPv4 in dotted form; "" if unknown.
+    virtual QString PeerAddress(long requestId) const = 0;
     // Every byte received on element `index` and not yet taken.
     virtual QByteArray GetData(int index) = 0;
     // How many bytes GetData would give now, counting what the system has received for
@@ -33,6 +35,13 @@ class WskServer {
     std::function<void(int index, qint64 bytesTotal)> DataArrival;
     std::function<void(int index)> CloseEvent;
     std::function<void(int index, int number, const QString& description)> Error;
+};
+
+// Which peers may connect: IPv4 and IPv6 addresses and CIDR ranges.
+class AddressFilter {
+  public:
+    virtual ~AddressFilter() = default;
+    virtual bool Allows(const QString& address) const = 0;
 };
 
 }  // namespace platform

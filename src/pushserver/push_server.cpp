@@ -15,6 +15,17 @@ constexpr int kSkipAfterDst = 3;
 
 void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
     const int index = Index + 1;
+    if (platform_.pushAllow) {
+        const QString peer = WskServer.PeerAddress(requestID);
+        if (!platform_.pushAllow->Allows(peer)) {
+            // Not accepted: the request is closed unread, and the connection being
+            // served stays.
+            qCWarning(lcPush).noquote()
+                << "connection refused:" << peer << "is not allowed to push";
+            SetStatus(QStringLiteral("Connection refused: ") + peer);
+            return;
+        }
+    }
     // What the previous connection has already delivered is handled before it goes: a
     // peer may close right after "Msg_Eof_", which has no reply, and connect again.
     if (const qint64 pending = WskServer.BytesPending(index); pending > 0) {
@@ -111,6 +122,12 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
         return;
     }
     receivedBytes_ += s.size();
+    if (receivedBytes_ > platform_.pushMaxBytes) {
+        FailPushConnection(Index, QStringLiteral("push larger than %1 bytes: %2 dropped")
+                                      .arg(platform_.pushMaxBytes)
+                                      .arg(ReceivePath));
+        return;
+    }
     if (!receiveFile_->Write(s)) {
         FailPushConnection(
             Index, platform::WriteFailure(ReceivePath, receiveFile_->ErrorText(), receivedBytes_));

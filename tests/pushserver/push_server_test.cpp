@@ -1,3 +1,4 @@
+#include "platform/qt/qt_wsk_server.h"
 #include "support/small_disk.h"
 #include "support/test_rig.h"
 
@@ -5,7 +6,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -14,7 +17,10 @@ namespace {
 // A peer that speaks the protocol by hand.
 class Peer {
   public:
-    explicit Peer(quint16 port) {
+    explicit Peer(quint16 port, const QHostAddress& from = QHostAddress()) {
+        if (!from.isNull()) {
+            socket.bind(from);
+        }
         socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket.connectToHost(QHostAddress::LocalHost, port);
         connected = PumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; });
@@ -335,4 +341,110 @@ TEST_F(PushServer, ImportCopiesUnderLowerCasedNames) {
     rig.form->FileCopyButton_Click();
     EXPECT_EQ(ContentFiles().size(), 4);
     EXPECT_EQ(rig.dialog->shown, 3);
+}
+
+TEST(PushAllowList, EntriesAndTheAddressesTheyAllow) {
+    struct Case {
+        QString entries;
+        QStringList allowed;
+        QStringList refused;
+        QStringList malformed;
+    };
+    const QList<Case> cases = {
+        {"127.0.0.2", {"127.0.0.2", "::ffff:127.0.0.2"}, {"127.0.0.1", "", "nonsense"}, {}},
+        {" 10.0.0.0/8 , ::1 ", {"10.200.3.4", "::1"}, {"11.0.0.1", "::2"}, {}},
+        {"fe80::/10,192.168.1.0/24", {"fe80::1", "192.168.1.77"}, {"192.168.2.1", "fe00::1"}, {}},
+        {"::ffff:127.0.0.1", {"127.0.0.1"}, {"127.0.0.2"}, {}},
+        // Malformed entries are left out; a list of nothing but those allows no one.
+        {"bogus,10.0.0.0/33,1.2.3",
+         {},
+         {"10.0.0.1", "1.2.3.0", "127.0.0.1"},
+         {"bogus", "10.0.0.0/33", "1.2.3"}},
+        {"host.example, 127.0.0.1", {"127.0.0.1"}, {"127.0.0.2"}, {"host.example"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries.toStdString());
+        QStringList malformed;
+        const platform::SubnetFilter filter(c.entries, &malformed);
+        EXPECT_EQ(malformed, c.malformed);
+        for (const QString& address : c.allowed) {
+            EXPECT_TRUE(filter.Allows(address)) << address.toStdString();
+        }
+        for (const QString& address : c.refused) {
+            EXPECT_FALSE(filter.Allows(address)) << address.toStdString();
+        }
+    }
+}
+
+TEST(PushAllowList, ReadFromTheConfigFile) {
+    QTemporaryDir dir;
+    QFile ini(dir.path() + "/dravonelle.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[system]\npush_allow=10.0.0.1, 192.168.0.0/16, nonsense\nother=\n");
+    ini.close();
+    const QSettings settings(ini.fileName(), QSettings::IniFormat);
+    QStringList malformed;
+    const auto filter =
+        platform::SubnetFilter::FromSetting(settings.value("system/push_allow"), &malformed);
+    ASSERT_TRUE(filter);
+    EXPECT_TRUE(filter->Allows("10.0.0.1"));
+    EXPECT_TRUE(filter->Allows("192.168.4.5"));
+    EXPECT_FALSE(filter->Allows("10.0.0.2"));
+    EXPECT_EQ(malformed, QStringList({"nonsense"}));
+    for (const char* absent : {"system/other", "system/missing"}) {
+        EXPECT_FALSE(platform::SubnetFilter::FromSetting(settings.value(absent), &malformed));
+    }
+}
+
+// A peer outside the list is closed unread and leaves the push under way alone.
+TEST(PushAllowList, ListedPeerPushesAndOthersAreRefusedUnread) {
+    for (const auto& [allowed, refused] :
+         {std::pair<QString, QString>{"127.0.0.2", "127.0.0.1"}, {"127.0.0.1", "127.0.0.2"}}) {
+        SCOPED_TRACE(allowed.toStdString());
+        TestRig::Options options;
+        options.customize = [allowed = allowed](platform::Platform& p) {
+            p.pushAllow = std::make_unique<platform::SubnetFilter>(allowed);
+        };
+        TestRig rig(options);
+        rig.Load();
+        rig.form->Form_Activate();
+        const quint16 port = rig.sockets->LocalPort(0);
+        Peer good(port, QHostAddress(allowed));
+        ASSERT_TRUE(good.connected);
+        EXPECT_EQ(good.Send("Msg_Dst_000a.txt"), "Msg_OkS");
+        Peer bad(port, QHostAddress(refused));
+        bad.socket.write("Msg_Dst_000evil.txt");
+        EXPECT_TRUE(bad.WaitClosed());
+        EXPECT_EQ(bad.socket.readAll(), "");
+        EXPECT_EQ(rig.form->lblInfo->text(), "Connection refused: " + refused);
+        EXPECT_EQ(good.Send("kept"), "Msg_Rec");
+        EXPECT_EQ(good.Send("Msg_Eof_", 0), "");
+        EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\a.txt"), "kept");
+        EXPECT_FALSE(rig.files->FileExists("c:\\fileftp\\evil.txt"));
+    }
+}
+
+namespace {
+
+class PushServerWithABound : public PushServer {
+  protected:
+    static TestRig::Options Bounded() {
+        TestRig::Options options;
+        options.customize = [](platform::Platform& p) { p.pushMaxBytes = 1000; };
+        return options;
+    }
+    PushServerWithABound() : PushServer(Bounded()) {}
+};
+
+}  // namespace
+
+TEST_F(PushServerWithABound, PushPastTheBoundIsDroppedAndTheOldFileStays) {
+    rig.WriteDriveFile("c:\\fileftp\\big.swf", "the old movie");
+    EXPECT_NE(Push({Local("big", Pattern(3000)) + "=big.swf"}), 0);
+    EXPECT_EQ(rig.form->lblInfo->text(),
+              "push larger than 1000 bytes: c:\\fileftp\\big.swf dropped");
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\big.swf"), "the old movie");
+    EXPECT_EQ(ContentFiles(), QStringList({"big.swf"}));
+    ASSERT_EQ(Push({Local("small", Pattern(1000)) + "=small.bin"}), 0);  // up to the bound
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\small.bin"), Pattern(1000));
 }

@@ -2,10 +2,16 @@
 
 #include "platform/sockets.h"
 
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPointer>
+#include <QStringList>
+#include <QVariant>
 
 #include <map>
+#include <memory>
 
 class QTcpServer;
 class QTcpSocket;
@@ -23,6 +29,7 @@ class QtWskServer : public QObject, public WskServer {
     bool Listen(int index, quint16 port, QString* error) override;
     quint16 LocalPort(int index) const override;
     bool Accept(int index, long requestId) override;
+    QString PeerAddress(long requestId) const override;
     QByteArray GetData(int index) override;
     qint64 BytesPending(int index) override;
     bool SendData(int index, const QByteArray& data) override;
@@ -41,6 +48,21 @@ class QtWskServer : public QObject, public WskServer {
     std::map<long, QPointer<QTcpSocket>> pending_;
     long nextRequestId_ = 0;
     int count_ = 1;  // element 0 exists from the start
+};
+
+// An allow-list from the entries of a comma-separated setting. Malformed entries are left
+// out and returned in `malformed`; a list left empty by them allows no one.
+class SubnetFilter : public AddressFilter {
+  public:
+    explicit SubnetFilter(const QString& entries, QStringList* malformed = nullptr);
+    // The filter of a setting as QSettings reads it (a value with commas is a list);
+    // none when the setting is absent or empty, which allows anyone.
+    static std::unique_ptr<AddressFilter> FromSetting(const QVariant& value,
+                                                      QStringList* malformed);
+    bool Allows(const QString& address) const override;
+
+  private:
+    QList<QPair<QHostAddress, int>> subnets_;
 };
 
 }  // namespace platform
