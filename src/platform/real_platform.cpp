@@ -51,6 +51,8 @@ Platform MakeRealPlatform(const Places& places) {
     auto store = std::make_unique<QtSettingsStore>(places.configFolder);
     p.endpoints = store->ReadEndpoints(QStringLiteral("dravonelle"));
     QtInet::Limits inetLimits;
+    DiskReserve reserve;
+    reserve.keepFreeBytes = qint64(256) << 20;
     {
         QSettings settings(store->FilePath(QStringLiteral("dravonelle")), QSettings::IniFormat);
         bool ok = false;
@@ -76,6 +78,7 @@ Platform MakeRealPlatform(const Places& places) {
         inetLimits.maxUnannouncedBytes =
             positive("fetch_max_bytes", inetLimits.maxUnannouncedBytes);
         p.pushMaxBytes = positive("push_max_bytes", p.pushMaxBytes);
+        reserve.keepFreeBytes = positive("min_free_mb", reserve.keepFreeBytes >> 20) << 20;
         QStringList malformed;
         p.pushAllow = SubnetFilter::FromSetting(settings.value(QStringLiteral("system/push_allow")),
                                                 &malformed);
@@ -87,7 +90,7 @@ Platform MakeRealPlatform(const Places& places) {
     qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
     p.settings = std::move(store);
-    p.files = std::make_unique<DriveFileSystem>(places.driveFolder);
+    p.files = std::make_unique<DriveFileSystem>(places.driveFolder, reserve);
     platform::FileSystem* files = p.files.get();
     RuffleFlashPlayer::Options flash;
     flash.engineFolder = places.programFolder + QStringLiteral("/ruffle");

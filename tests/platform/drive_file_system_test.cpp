@@ -155,3 +155,61 @@ TEST(DriveFileSystem, FullDiskIsReportedAsDiskFull) {
     EXPECT_EQ(platform::WriteFailure("c:\\x.swf", "Permission denied", 5000),
               "cannot write c:\\x.swf: Permission denied");
 }
+
+// Writes, and copies in, leave the reserve free; the file system is asked again only
+// once what it had to spare has been written.
+TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
+    QTemporaryDir temp;
+    qint64 free = 0;
+    int asked = 0;
+    platform::DiskReserve reserve;
+    reserve.keepFreeBytes = 1 << 20;
+    // A file system with `free` bytes before the files in the folder asked about.
+    reserve.freeBytes = [&](const QString& folder) {
+        ++asked;
+        qint64 used = 0;
+        for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+            used += file.size();
+        }
+        return free - used;
+    };
+    platform::DriveFileSystem fs(temp.path() + "/drive_c", reserve);
+    QString error;
+    const QByteArray block(64 * 1024, 'x');
+
+    free = (qint64(1) << 30);  // ample: asked once for a thousand blocks
+    auto writer = fs.CreateFile("c:\\ample.bin", &error);
+    ASSERT_TRUE(writer) << error.toStdString();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(writer->Write(block)) << i;
+    }
+    EXPECT_TRUE(writer->Close());
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(fs.DeleteFile("c:\\ample.bin"));
+
+    free = reserve.keepFreeBytes + 100 * 1024;  // room for one block, not two
+    writer = fs.CreateFile("c:\\tight.bin", &error);
+    ASSERT_TRUE(writer);
+    EXPECT_TRUE(writer->Write(block));
+    EXPECT_FALSE(writer->Write(block));
+    EXPECT_EQ(writer->ErrorText(), platform::kDiskFull);
+
+    // An import that does not fit leaves the old file as it was.
+    ASSERT_TRUE(fs.CreateFolder("c:\\fileftp"));
+    QFile old(fs.HostPath("c:\\fileftp\\film.mpg").value());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old film");
+    old.close();
+    QFile source(temp.path() + "/film.mpg");
+    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+    source.write(QByteArray(300 * 1024, 'f'));
+    source.close();
+    std::optional<QString> result;
+    fs.CopyFile(
+        source.fileName(), "c:\\fileftp\\film.mpg", [](int) {},
+        [&](bool ok, const QString& why) { result = ok ? QString() : why; });
+    ASSERT_TRUE(PumpUntil([&] { return result.has_value(); }, 10000));
+    EXPECT_EQ(*result, platform::kDiskFull);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "old film");
+}

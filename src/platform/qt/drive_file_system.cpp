@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -34,7 +35,8 @@ QString WriteError(int error) {
 // seen at the write that caused it; Close puts the file on the disk before it returns.
 class QtFileWriter : public FileWriter {
   public:
-    explicit QtFileWriter(const QString& path) : file_(path) {}
+    QtFileWriter(const QString& path, DiskReserve reserve)
+        : file_(path), reserve_(std::move(reserve)) {}
     bool Open() {
         if (file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             return true;
@@ -43,6 +45,10 @@ class QtFileWriter : public FileWriter {
         return false;
     }
     bool Write(const char* data, qint64 size) override {
+        if (!WithinReserve(size)) {
+            error_ = kDiskFull;
+            return false;
+        }
         while (size > 0) {
             const ssize_t written = ::write(file_.handle(), data, static_cast<size_t>(size));
             if (written < 0 && errno == EINTR) {
@@ -71,7 +77,28 @@ class QtFileWriter : public FileWriter {
     QString ErrorText() const override { return error_; }
 
   private:
+    // Whether `size` more bytes leave the reserve free. The file system is asked only
+    // when what it had to spare at the last look has been written.
+    bool WithinReserve(qint64 size) {
+        if (reserve_.keepFreeBytes <= 0) {
+            return true;
+        }
+        if (size > spare_) {
+            const QString folder = QFileInfo(file_.fileName()).absolutePath();
+            const qint64 free = reserve_.freeBytes ? reserve_.freeBytes(folder)
+                                                   : QStorageInfo(folder).bytesAvailable();
+            spare_ = free - reserve_.keepFreeBytes;
+            if (size > spare_) {
+                return false;
+            }
+        }
+        spare_ -= size;
+        return true;
+    }
+
     QFile file_;
+    DiskReserve reserve_;
+    qint64 spare_ = 0;
     QString error_;
 };
 
@@ -100,14 +127,14 @@ bool RenameDurably(const QString& from, const QString& to, QString* error) {
 // Copies `from` beside `to` in large blocks, puts it on the disk and renames it over `to`;
 // on any failure (or when asked to stop) the temporary goes and `to` stays as it was.
 bool CopyDurably(const QString& from, const QString& to, const std::function<void(int)>& progress,
-                 const std::atomic<bool>& stop, QString* error) {
+                 const std::atomic<bool>& stop, const DiskReserve& reserve, QString* error) {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly)) {
         *error = source.errorString();
         return false;
     }
     const QString temp = TemporaryBeside(to);
-    QtFileWriter writer(temp);
+    QtFileWriter writer(temp, reserve);
     if (!writer.Open()) {
         *error = writer.ErrorText();
         return false;
@@ -192,8 +219,8 @@ bool FileSystem::IsDrivePath(const QString& path) const {
     return IsWindowsDriveSpec(path) && HostPath(path).has_value();
 }
 
-DriveFileSystem::DriveFileSystem(QString driveFolder)
-    : drive_(QDir::cleanPath(QDir(driveFolder).absolutePath())) {
+DriveFileSystem::DriveFileSystem(QString driveFolder, DiskReserve reserve)
+    : drive_(QDir::cleanPath(QDir(driveFolder).absolutePath())), reserve_(std::move(reserve)) {
     QDir().mkpath(drive_);
     copies_.setMaxThreadCount(1);
 }
@@ -280,7 +307,7 @@ void DriveFileSystem::CopyFile(const QString& source, const QString& target, Cop
         const bool ok = CopyDurably(
             from, to,
             [this, progress](int percent) { Report([progress, percent] { progress(percent); }); },
-            stopping_, &error);
+            stopping_, reserve_, &error);
         Report([done, ok, error] { done(ok, error); });
     });
 }
@@ -353,7 +380,7 @@ std::unique_ptr<FileWriter> DriveFileSystem::CreateFile(const QString& path, QSt
         }
         return nullptr;
     }
-    auto writer = std::make_unique<QtFileWriter>(*host);
+    auto writer = std::make_unique<QtFileWriter>(*host, reserve_);
     if (!writer->Open()) {
         if (error) {
             *error = writer->ErrorText();

@@ -6,15 +6,24 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <functional>
 
 namespace platform {
 
 // Drive "c:" as a folder of the host. Each component of a path is matched against what
 // exists without regard to letter case (the exact spelling wins); a new component keeps
 // the spelling given.
+// Free space that every write leaves on the drive's file system; a write that would eat
+// into it fails as "disk full".
+struct DiskReserve {
+    qint64 keepFreeBytes = 0;
+    // The bytes free for the file system of a host path; the system's figure by default.
+    std::function<qint64(const QString& hostPath)> freeBytes;
+};
+
 class DriveFileSystem : public FileSystem {
   public:
-    explicit DriveFileSystem(QString driveFolder);
+    explicit DriveFileSystem(QString driveFolder, DiskReserve reserve = {});
     ~DriveFileSystem() override;  // waits for a copy under way to stop
     const QString& DriveFolder() const { return drive_; }
     // $XDG_DATA_HOME/dravonelle/drive_c, or ~/.local/share/dravonelle/drive_c.
@@ -44,6 +53,7 @@ class DriveFileSystem : public FileSystem {
     }
 
     QString drive_;
+    DiskReserve reserve_;
     QObject reports_;  // what the copies report goes through it, and with it
     QThreadPool copies_;
     std::atomic<bool> stopping_{false};
