@@ -46,6 +46,12 @@ class FileWriter {
     bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
     virtual bool Close() = 0;
     virtual QString ErrorText() const = 0;
+    // Whether `size` bytes still to come would fit; false (with ErrorText) when they
+    // would not, so that a transfer of a known length is not started in vain.
+    virtual bool Fits(qint64 size) {
+        (void)size;
+        return true;
+    }
 };
 
 // The file system as the program sees it: Windows paths on drive "c:" ("c:\fileftp\x.jpg"),

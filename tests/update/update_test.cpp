@@ -1,3 +1,4 @@
+#include "platform/qt/drive_file_system.h"
 #include "support/small_disk.h"
 #include "support/test_rig.h"
 #include "update/listing.h"
@@ -174,21 +175,36 @@ void NoteStatus(QtMsgType type, const QMessageLogContext& context, const QString
     previousHandler(type, context, text);
 }
 
-// On a full disk the fetch says so, with the bytes it wanted, and the old file stays.
+// On a full disk the fetch says so, with the bytes it wanted, and the old file stays; so
+// does a body whose announced length would eat into the reserve, before it is written.
 TEST_F(UpdateCycle, DownloadOntoAFullDiskSaysDiskFull) {
-    options.wrapFiles = [](std::unique_ptr<platform::FileSystem> real) {
-        return std::make_unique<SmallDisk>(std::move(real), 100);
-    };
-    Remake();
-    rig->WriteDriveFile("c:\\fileftp\\fotos\\a.jpg", "old a");
-    statusLines.clear();
-    previousHandler = qInstallMessageHandler(NoteStatus);
-    rig->form->Form_Activate();
-    qInstallMessageHandler(previousHandler);
-    EXPECT_TRUE(statusLines.contains("disk full: 700 bytes wanted for c:\\fileftp\\BUFFER\\a.jpg"))
-        << statusLines.join(" | ").toStdString();
-    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), "old a");
-    EXPECT_FALSE(rig->form->Updating);
+    for (const bool reserve : {false, true}) {
+        SCOPED_TRACE(reserve ? "reserve" : "full disk");
+        options.wrapFiles = [reserve](std::unique_ptr<platform::FileSystem> real)
+            -> std::unique_ptr<platform::FileSystem> {
+            if (!reserve) {
+                return std::make_unique<SmallDisk>(std::move(real), 100);
+            }
+            platform::DiskReserve keep;
+            keep.keepFreeBytes = qint64(1) << 30;
+            keep.freeBytes = [](const QString&) { return (qint64(1) << 30) + 100; };
+            auto drive = std::make_unique<platform::DriveFileSystem>(*real->HostPath("c:\\"), keep);
+            static std::vector<std::unique_ptr<platform::FileSystem>> replaced;  // the rig's
+            replaced.push_back(std::move(real));
+            return drive;
+        };
+        Remake();
+        rig->WriteDriveFile("c:\\fileftp\\fotos\\a.jpg", "old a");
+        statusLines.clear();
+        previousHandler = qInstallMessageHandler(NoteStatus);
+        rig->form->Form_Activate();
+        qInstallMessageHandler(previousHandler);
+        EXPECT_TRUE(
+            statusLines.contains("disk full: 700 bytes wanted for c:\\fileftp\\BUFFER\\a.jpg"))
+            << statusLines.join(" | ").toStdString();
+        EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\fotos\\a.jpg"), "old a");
+        EXPECT_FALSE(rig->form->Updating);
+    }
 }
 
 // Each listed name is asked for as exactly that name, and stored under it.

@@ -75,6 +75,15 @@ class QtFileWriter : public FileWriter {
         return synced && error_.isEmpty();
     }
     QString ErrorText() const override { return error_; }
+    bool Fits(qint64 size) override {
+        spare_ = 0;  // a fresh look at the file system
+        if (WithinReserve(size)) {
+            spare_ += size;  // counted when written
+            return true;
+        }
+        error_ = kDiskFull;
+        return false;
+    }
 
   private:
     // Whether `size` more bytes leave the reserve free. The file system is asked only

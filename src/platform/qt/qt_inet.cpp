@@ -99,7 +99,13 @@ void QtInet::OnReadyRead() {
     }
     const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
     const bool announced = length.isValid();
+    const bool first = announced_ < 0 && received_ == 0;
     announced_ = announced ? length.toLongLong() : -1;
+    // A body announced larger than the disk may take is not fetched at all.
+    if (first && announced && writer_ && !writer_->Fits(announced_)) {
+        Fail(writer_->ErrorText());
+        return;
+    }
     const qint64 before = received_;
     if (buffer_.size() < kReadBuffer) {
         buffer_.resize(kReadBuffer);
