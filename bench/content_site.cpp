@@ -1,5 +1,8 @@
 #include "content_site.h"
 
+#include "bench_support.h"
+#include "window/form1.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
@@ -92,6 +95,19 @@ QStringList MakeSite(Site& site, const QList<qint64>& sizes) {
     listing.write(fields.join(';').toUtf8());
     return QStringList({"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php"}) + paths +
            QStringList({"/freedata/meerdaagsebanner.jpg"});
+}
+
+std::unique_ptr<Form1> CycleWindow(const Site& site, const QString& driveFolder) {
+    const QString base = "http://127.0.0.1:" + QString::number(site.port);
+    auto form = std::make_unique<Form1>(
+        RealPlatform(driveFolder,
+                     {"127.0.0.1:" + QString::number(site.port),
+                      base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"},
+                     0));
+    QString error;
+    form->Form_Load(&error);
+    form->Lokatie->setText(base + "/test");
+    return form;
 }
 
 }  // namespace bench

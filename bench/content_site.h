@@ -5,6 +5,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
+
+class Form1;
+
 // A loopback web server with content laid out as the program's site has it.
 namespace bench {
 
@@ -28,5 +32,9 @@ struct Site {
 // Lays out the site: fixed files, the listing and `sizes` under /test/fotos/. Returns
 // the paths of every file a cycle fetches.
 QStringList MakeSite(Site& site, const QList<qint64>& sizes);
+
+// A window on the program's real components with the drive at `driveFolder`, loaded and
+// pointed at the site, ready for Form_Activate to run the start-up cycle.
+std::unique_ptr<Form1> CycleWindow(const Site& site, const QString& driveFolder);
 
 }  // namespace bench

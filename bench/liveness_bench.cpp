@@ -187,17 +187,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         Drive drive;
-        const QString base = "http://127.0.0.1:" + QString::number(site.port);
-        Form1 form(
-            bench::RealPlatform(drive.Path(),
-                                {"127.0.0.1:" + QString::number(site.port),
-                                 base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"},
-                                0));
-        QString error;
-        form.Form_Load(&error);
-        form.Lokatie->setText(base + "/test");
+        const std::unique_ptr<Form1> form = bench::CycleWindow(site, drive.Path());
         meter.Start();
-        form.Form_Activate();  // the start-up cycle
+        form->Form_Activate();  // the start-up cycle
         allMet &= meter.Stop(qPrintable(QString("update cycle, %1 files").arg(files)));
     }
 

@@ -20,19 +20,12 @@ namespace {
 
 bench::Usage RunCycle(bench::Site& site, qint64* idleRss = nullptr) {
     QTemporaryDir drive;
-    const QString base = "http://127.0.0.1:" + QString::number(site.port);
-    Form1 form(bench::RealPlatform(drive.path() + "/drive_c",
-                                   {"127.0.0.1:" + QString::number(site.port),
-                                    base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"},
-                                   0));
-    QString error;
-    form.Form_Load(&error);
-    form.Lokatie->setText(base + "/test");
+    const std::unique_ptr<Form1> form = bench::CycleWindow(site, drive.path() + "/drive_c");
     if (idleRss) {
         *idleRss = bench::CurrentRssKiB();
     }
     const double wall = bench::Now(), cpu = bench::CpuSeconds(RUSAGE_SELF);
-    form.Form_Activate();
+    form->Form_Activate();
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
 }
 
