@@ -271,6 +271,19 @@ TestRig::Options SmallDiskOptions() {
     return options;
 }
 
+// A disk with 4 KiB to spare above the reserve.
+TestRig::Options ReserveOptions() {
+    TestRig::Options options;
+    options.reserve.keepFreeBytes = qint64(256) << 20;
+    options.reserve.freeBytes = [](const QString&) { return (qint64(256) << 20) + 4096; };
+    return options;
+}
+
+class PushServerAtTheReserve : public PushServer {
+  protected:
+    PushServerAtTheReserve() : PushServer(ReserveOptions()) {}
+};
+
 class PushServerOnSmallDisk : public PushServer {
   protected:
     PushServerOnSmallDisk() : PushServer(SmallDiskOptions()) {}
@@ -290,6 +303,16 @@ TEST_F(PushServerOnSmallDisk, FailedWriteIsReportedAndNothingIsLost) {
     EXPECT_EQ(ContentFiles(), QStringList({"big.swf"}));
     ASSERT_EQ(Push({Local("small", "tiny") + "=small.txt"}), 0);  // still listening
     EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\small.txt"), "tiny");
+}
+
+TEST_F(PushServerAtTheReserve, PushThatWouldEatIntoTheReserveIsNotWritten) {
+    rig.WriteDriveFile("c:\\fileftp\\big.swf", "the old movie");
+    EXPECT_EQ(Push({Local("big", Pattern(20000)) + "=big.swf"}), 4);
+    EXPECT_TRUE(rig.form->lblInfo->text().startsWith("disk full: "))
+        << rig.form->lblInfo->text().toStdString();
+    EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\big.swf"), "the old movie");
+    EXPECT_EQ(ContentFiles(), QStringList({"big.swf"}));
+    ASSERT_EQ(Push({Local("small", "tiny") + "=small.txt"}), 0);
 }
 
 TEST_F(PushServerOnSmallDisk, SilentConnectionIsClosedAfterTheIdleTime) {

@@ -27,7 +27,8 @@ TestRig::TestRig(Options options) {
     p.endpoints = options.endpoints.value_or(
         platform::Endpoints{"site.test", "http://weather.test/freedata/meerdaagsebanner.jpg",
                             "http://radio.test/radio.asx"});
-    auto drive = std::make_unique<platform::DriveFileSystem>(temp.path() + "/drive_c");
+    auto drive =
+        std::make_unique<platform::DriveFileSystem>(temp.path() + "/drive_c", options.reserve);
     files = drive.get();
     p.files = options.wrapFiles ? options.wrapFiles(std::move(drive)) : std::move(drive);
     auto f1 = std::make_unique<FakeFlash>();

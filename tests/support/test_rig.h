@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/qt/drive_file_system.h"
 #include "platform/qt/qt_inet.h"
 #include "support/fakes.h"
 #include "window/form1.h"
@@ -20,6 +21,7 @@ struct TestRig {
         std::optional<platform::Endpoints> endpoints;
         // Replaces components before the window is made.
         std::function<void(platform::Platform&)> customize;
+        platform::DiskReserve reserve;  // what the drive's writes leave free
         // Puts a layer between the window and the real drive (to make it fail).
         std::function<std::unique_ptr<platform::FileSystem>(std::unique_ptr<platform::FileSystem>)>
             wrapFiles;

@@ -1,4 +1,3 @@
-#include "platform/qt/drive_file_system.h"
 #include "support/small_disk.h"
 #include "support/test_rig.h"
 #include "update/listing.h"
@@ -182,17 +181,16 @@ TEST_F(UpdateCycle, DownloadOntoAFullDiskSaysDiskFull) {
         SCOPED_TRACE(reserve ? "reserve" : "full disk");
         options.wrapFiles = [reserve](std::unique_ptr<platform::FileSystem> real)
             -> std::unique_ptr<platform::FileSystem> {
-            if (!reserve) {
-                return std::make_unique<SmallDisk>(std::move(real), 100);
+            if (reserve) {
+                return real;
             }
-            platform::DiskReserve keep;
-            keep.keepFreeBytes = qint64(1) << 30;
-            keep.freeBytes = [](const QString&) { return (qint64(1) << 30) + 100; };
-            auto drive = std::make_unique<platform::DriveFileSystem>(*real->HostPath("c:\\"), keep);
-            static std::vector<std::unique_ptr<platform::FileSystem>> replaced;  // the rig's
-            replaced.push_back(std::move(real));
-            return drive;
+            return std::make_unique<SmallDisk>(std::move(real), 100);
         };
+        options.reserve = {};
+        if (reserve) {  // a gigabyte kept free, and 100 bytes to spare above it
+            options.reserve.keepFreeBytes = qint64(1) << 30;
+            options.reserve.freeBytes = [](const QString&) { return (qint64(1) << 30) + 100; };
+        }
         Remake();
         rig->WriteDriveFile("c:\\fileftp\\fotos\\a.jpg", "old a");
         statusLines.clear();
