@@ -113,8 +113,7 @@ void Form1::PlaceFilm(const presentation::TailScan& tail) {
 }
 
 void Form1::ShowPhoto(const QString& args) {
-    // Any failure from here on takes the photo recovery.
-    const auto recover = [this](const QString& why) { PhotoFailed(why); };
+    // Any failure from here on takes the photo recovery (PhotoFailed).
     ShockwaveFlash1.SetVariable(kFoto, kBegin);
 
     QString name;
@@ -128,7 +127,7 @@ void Form1::ShowPhoto(const QString& args) {
         const double rounded = std::nearbyint(ms);  // halves to the even neighbour
         if (!std::isfinite(ms) || rounded < 0 ||
             rounded > static_cast<double>(std::numeric_limits<int>::max())) {
-            recover(QStringLiteral("duration out of range in ") + args);
+            PhotoFailed(QStringLiteral("duration out of range in ") + args);
             return;
         }
         Timer1.SetInterval(static_cast<int>(rounded));
@@ -138,28 +137,29 @@ void Form1::ShowPhoto(const QString& args) {
     }
     QString path;
     if (!ContentFileFromCommand(name, "foto", &path)) {
-        recover(QStringLiteral("no such file: ") + path);
+        PhotoFailed(QStringLiteral("no such file: ") + path);
         return;
     }
     const auto host = platform_.files->HostPath(path);
     if (!host) {
-        recover(path + QStringLiteral(": not on the drive"));
+        PhotoFailed(path + QStringLiteral(": not on the drive"));
         return;
     }
     // The picture is read off the window's thread; the photo goes up when it is read,
     // unless a later command, a skip or the photo's own time came first.
-    const quint64 number = ++photoReads_;
-    photoBeingRead_ = number;
+    // The photo is known by the number of its command.
+    const quint64 command = commandsSeen_;
+    photoBeingRead_ = command;
     const QSize screenSize = screen() ? screen()->size() * screen()->devicePixelRatio() : QSize();
-    platform_.pictures->LoadPicture(*host, screenSize.expandedTo(size()),
-                                    [this, number, commands = commandsSeen_, name, path](
-                                        std::optional<QImage> picture, const QString& error) {
-                                        if (closing_ || photoBeingRead_ != number) {
-                                            return;
-                                        }
-                                        photoBeingRead_ = 0;
-                                        PutUpPhoto(name, path, std::move(picture), error, commands);
-                                    });
+    platform_.pictures->LoadPicture(
+        *host, screenSize.expandedTo(size()),
+        [this, command, name, path](std::optional<QImage> picture, const QString& error) {
+            if (closing_ || photoBeingRead_ != command) {
+                return;
+            }
+            photoBeingRead_ = 0;
+            PutUpPhoto(name, path, std::move(picture), error, command);
+        });
 }
 
 void Form1::PhotoFailed(const QString& why) {
@@ -171,11 +171,11 @@ void Form1::PhotoFailed(const QString& why) {
 }
 
 void Form1::PutUpPhoto(const QString& name, const QString& path, std::optional<QImage> picture,
-                       const QString& error, quint64 commands) {
+                       const QString& error, quint64 command) {
     // A later command (a film, say) that took the screen while the photo was read or put
     // up wins: the photo stays away, and answers when its time is up.
     const auto overtaken = [&] {
-        if (commandsSeen_ == commands) {
+        if (commandsSeen_ == command) {
             return false;
         }
         qCInfo(lcPresentation).noquote() << "photo not shown, a later command came first:" << name;

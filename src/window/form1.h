@@ -162,9 +162,9 @@ class Form1 : public QWidget {
     void PlaceFilm(const presentation::TailScan& tail);
     void ShowPhoto(const QString& args);
     void PhotoFailed(const QString& why);
-    // Puts up a photo that was read, unless a command after `commands` took the screen.
+    // Puts up a photo that was read, unless a command after `command` took the screen.
     void PutUpPhoto(const QString& name, const QString& path, std::optional<QImage> picture,
-                    const QString& error, quint64 commands);
+                    const QString& error, quint64 command);
     void EndInsertedMovie();
     // Loads a movie into the main player; the "Status" text is then sent afresh.
     void SetMainMovie(const QString& path);
@@ -193,8 +193,7 @@ class Form1 : public QWidget {
     QString receiveError_;  // why the receive file could not be opened
     qint64 receivedBytes_ = 0;
     quint64 commandsSeen_ = 0;    // the movie's commands so far
-    quint64 photoReads_ = 0;      // photos read so far
-    quint64 photoBeingRead_ = 0;  // the number of the photo being read; 0 when none is
+    quint64 photoBeingRead_ = 0;  // commandsSeen_ of the "foto" being read; 0 when none is
     QList<std::pair<QString, QString>> importQueue_;  // (source, name) still to copy in
     QString importFailed_;                            // the last name that could not be
     bool receiving_ = false;
