@@ -310,17 +310,16 @@ void VlcMediaPlayer::Handle(quint64 generation, Event event) {
                 lastFailedUrl_ = url_;
                 lastFailure_.start();
             }
-            EndOfMedia(generation);
+            EndOfMedia();
             break;
         case Event::kEnded:
         case Event::kStopped:
-            EndOfMedia(generation);
+            EndOfMedia();
             break;
     }
 }
 
-void VlcMediaPlayer::EndOfMedia(quint64 generation) {
-    (void)generation;
+void VlcMediaPlayer::EndOfMedia() {
     // A playlist (".asx") ends at once with its entries as sub-items: play the first.
     if (media_ && !followedPlaylist_) {
         libvlc_media_list_t* items = libvlc_media_subitems(media_);

@@ -66,7 +66,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     static void OnVlcEvent(const libvlc_event_t* event, void* engine);
     void Handle(quint64 generation, Event event);
     void Report(int state);
-    void EndOfMedia(quint64 generation);
+    void EndOfMedia();
     void ReleaseMedia();
     void PlayMedia();
     void ApplyVideoSettings();
