@@ -133,7 +133,7 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     connect(&pageTimeout_, &QTimer::timeout, this, [this] {
         qCWarning(lcPlatform).noquote() << "flash engine: the page is not ready after"
                                         << options_.pageTimeoutMs << "ms; loading it again";
-        if (!movie_.isEmpty() && total_ == 0 && !failed_) {
+        if (AwaitingFirstFrame()) {
             OnFailed(kAnyMovie, QStringLiteral("the engine's page did not load"));
         }
         LoadPage();
@@ -176,7 +176,7 @@ void RuffleFlashPlayer::OnPageReady() {
     pageTimeout_.stop();
     // The time a movie has to show its first frame counts from here: a page that loads
     // slowly (a busy machine) does not fail the movie waiting for it.
-    if (!movie_.isEmpty() && total_ == 0 && !failed_) {
+    if (AwaitingFirstFrame()) {
         loadTimeout_.start(options_.loadTimeoutMs);
     }
     if (wantVisible_ && !Visible()) {

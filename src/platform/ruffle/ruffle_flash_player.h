@@ -66,6 +66,8 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     // current one.
     static constexpr int kAnyMovie = -1;
     void OnPageReady();
+    // A movie has been given and has neither shown a frame nor failed yet.
+    bool AwaitingFirstFrame() const { return !movie_.isEmpty() && total_ == 0 && !failed_; }
     void OnFrame(int movie, const QString& report);
     void OnFsCommand(const QString& command, const QString& args);
     void OnFailed(int movie, const QString& reason);
