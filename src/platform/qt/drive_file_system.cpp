@@ -76,9 +76,11 @@ class QtFileWriter : public FileWriter {
     }
     QString ErrorText() const override { return error_; }
     bool Fits(qint64 size) override {
-        spare_ = 0;  // a fresh look at the file system
-        if (WithinReserve(size)) {
-            spare_ += size;  // counted when written
+        if (reserve_.keepFreeBytes <= 0) {
+            return true;
+        }
+        spare_ = SpareNow();
+        if (size <= spare_) {
             return true;
         }
         error_ = kDiskFull;
@@ -86,6 +88,13 @@ class QtFileWriter : public FileWriter {
     }
 
   private:
+    // What the file system has free beyond the reserve.
+    qint64 SpareNow() const {
+        const QString folder = QFileInfo(file_.fileName()).absolutePath();
+        const qint64 free =
+            reserve_.freeBytes ? reserve_.freeBytes(folder) : QStorageInfo(folder).bytesAvailable();
+        return free - reserve_.keepFreeBytes;
+    }
     // Whether `size` more bytes leave the reserve free. The file system is asked only
     // when what it had to spare at the last look has been written.
     bool WithinReserve(qint64 size) {
@@ -93,10 +102,7 @@ class QtFileWriter : public FileWriter {
             return true;
         }
         if (size > spare_) {
-            const QString folder = QFileInfo(file_.fileName()).absolutePath();
-            const qint64 free = reserve_.freeBytes ? reserve_.freeBytes(folder)
-                                                   : QStorageInfo(folder).bytesAvailable();
-            spare_ = free - reserve_.keepFreeBytes;
+            spare_ = SpareNow();
             if (size > spare_) {
                 return false;
             }
