@@ -24,7 +24,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QLineEdit>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -293,15 +292,14 @@ int main(int argc, char** argv) {
     if (wanted("movie")) {
         Drive drive;
         QDir().mkpath(drive.Host("fileftp"));
-        QFile first(drive.Host("fileftp/first.swf"));
-        first.open(QIODevice::WriteOnly);
-        first.write(bench::BarMovie(12, 12, true));
-        first.close();
-        QFile movie(drive.Host("fileftp/large.swf"));
-        movie.open(QIODevice::WriteOnly);
         const int movieMib = static_cast<int>(bench::IntArg(args, "--movie-mib", 50));
-        movie.write(LargeCompressedMovie(movieMib));
-        movie.close();
+        for (const auto& [name, bytes] :
+             {std::pair<QString, QByteArray>{"first.swf", bench::BarMovie(12, 12, true)},
+              {"large.swf", LargeCompressedMovie(movieMib)}}) {
+            QFile file(drive.Host("fileftp/" + name));
+            file.open(QIODevice::WriteOnly);
+            file.write(bytes);
+        }
         platform::Platform p =
             bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0);
         platform::FileSystem* files = p.files.get();
@@ -315,17 +313,17 @@ int main(int argc, char** argv) {
         form.show();
         auto* player = dynamic_cast<platform::RuffleFlashPlayer*>(&form.ShockwaveFlash1);
         platform::WaitUntil([&] { return player->PageReady(); }, nullptr, 60000);
+        const auto play = [&](const QString& movie) {
+            form.ShockwaveFlash1.SetMovie(movie);
+            platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); },
+                                nullptr, 60000);
+            Pump(1000);
+        };
         // The first movie the page shows costs the web view a one-off start; what is
         // measured is a movie that replaces another, as the channel's movies do.
-        form.ShockwaveFlash1.SetMovie("c:\\fileftp\\first.swf");
-        platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); }, nullptr,
-                            60000);
-        Pump(1000);
+        play("c:\\fileftp\\first.swf");
         meter.Start();
-        form.ShockwaveFlash1.SetMovie("c:\\fileftp\\large.swf");
-        platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); }, nullptr,
-                            60000);
-        Pump(1000);
+        play("c:\\fileftp\\large.swf");
         allMet &=
             meter.Stop(qPrintable(QString("Movie := a %1 MiB compressed movie").arg(movieMib)));
     }
