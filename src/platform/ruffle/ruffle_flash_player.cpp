@@ -123,6 +123,9 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     loadTimeout_.setSingleShot(true);
     connect(&loadTimeout_, &QTimer::timeout, this, [this] {
         if (total_ == 0) {
+            view_->page()->runJavaScript(QStringLiteral("dvState();"), [](const QVariant& state) {
+                qCWarning(lcPlatform).noquote() << "flash page state:" << state.toString();
+            });
             OnFailed(kAnyMovie,
                      QStringLiteral("no frame shown within %1 ms").arg(options_.loadTimeoutMs));
             // The engine may be stuck: the next movie gets a fresh page.
