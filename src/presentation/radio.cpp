@@ -42,6 +42,15 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
     RadioaanTimer.SetEnabled(true);
 }
 
+void Form1::MediaPlayer1_NowPlaying(const QString& address) {
+    if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
+        if (address != radioSource_) {
+            radioSource_ = address;  // a station's other server: say which one plays
+            SetStatus(QStringLiteral("Radio: ") + address);
+        }
+    }
+}
+
 void Form1::RadioaanTimer_Timer() {
     RadioaanTimer.SetEnabled(false);
     StartRadio();

@@ -116,6 +116,8 @@ class Form1 : public QWidget {
     void StartRadio();
     void StopRadio();
     void MediaPlayer1_PlayStateChange(int NewState);
+    // The stream the radio's address led to has started playing.
+    void MediaPlayer1_NowPlaying(const QString& address);
     void RadioaanTimer_Timer();
     // ---- Content update ----
     void UpdateContent();
@@ -179,7 +181,8 @@ class Form1 : public QWidget {
 
     bool closing_ = false;
     int exitStatus_ = 0;
-    int radioDrops_ = 0;  // stops of the radio stream since the radio was last stopped
+    int radioDrops_ = 0;   // stops of the radio stream since the radio was last stopped
+    QString radioSource_;  // the stream the radio played last, as shown on the status line
     // The running fetch: the body goes to a temporary file until it is complete.
     std::unique_ptr<platform::FileWriter> downloadFile_;
     qint64 downloadSize_ = 0;

@@ -135,7 +135,8 @@ class VlcMediaPlayer::Engine {
     std::thread thread_;
 };
 
-VlcMediaPlayer::VlcMediaPlayer(Options options) : options_(std::move(options)) {
+VlcMediaPlayer::VlcMediaPlayer(Options options)
+    : options_(std::move(options)), chooser_(options_.streams) {
     surface_.setAttribute(Qt::WA_TransparentForMouseEvents);
     surface_.setAttribute(Qt::WA_NoSystemBackground);
     video_.setParent(&surface_);
@@ -176,6 +177,15 @@ VlcMediaPlayer::VlcMediaPlayer(Options options) : options_(std::move(options)) {
         return;
     }
     engine_ = StartEngine();
+    chooser_.Play = [this](const QString& address) { PlayStream(address); };
+    chooser_.Exhausted = [this](bool played, const QString& reason) {
+        NothingPlays(played, reason);
+    };
+    openTimeout_.setSingleShot(true);
+    connect(&openTimeout_, &QTimer::timeout, this, [this] {
+        ++generation_;  // what the address still reports is no longer heard
+        chooser_.Failed(QStringLiteral("not playing after %1 ms").arg(options_.openTimeoutMs));
+    });
     if (embedVideo_) {
         video_.setAttribute(Qt::WA_NativeWindow);
         video_.setAttribute(Qt::WA_DontCreateNativeAncestors);
@@ -291,6 +301,16 @@ void VlcMediaPlayer::Handle(quint64 generation, Event event) {
             break;
         case Event::kPlaying:
             Report(kPlaying);
+            if (chooser_.Active() && !streamPlaying_) {
+                streamPlaying_ = true;
+                openTimeout_.stop();
+                qCInfo(lcPlatform).noquote()
+                    << "media plays"
+                    << (streamAddress_ == url_ ? url_ : streamAddress_ + " for " + url_);
+                if (NowPlaying) {
+                    NowPlaying(streamAddress_);
+                }
+            }
             break;
         case Event::kPaused:
             Report(kPaused);
@@ -301,17 +321,14 @@ void VlcMediaPlayer::Handle(quint64 generation, Event event) {
         case Event::kNoVideo:
             video_.hide();
             break;
-        case Event::kError:
-            // The same address failing again and again (a radio that stays away) is
-            // reported every ten minutes.
-            if (url_ != lastFailedUrl_ || !lastFailure_.isValid() ||
-                lastFailure_.hasExpired(10 * 60 * 1000)) {
-                qCWarning(lcPlatform).noquote() << "media cannot be played:" << url_;
-                lastFailedUrl_ = url_;
-                lastFailure_.start();
+        case Event::kError: {
+            const QString address = chooser_.Active() ? streamAddress_ : url_;
+            if (LogFailure(address)) {
+                qCWarning(lcPlatform).noquote() << "media cannot be played:" << address;
             }
             EndOfMedia();
             break;
+        }
         case Event::kEnded:
         case Event::kStopped:
             EndOfMedia();
@@ -342,8 +359,56 @@ void VlcMediaPlayer::EndOfMedia() {
             return;
         }
     }
+    if (chooser_.Active()) {
+        // The address chosen has ended: the chooser says what comes next. What it still
+        // reports is no second end.
+        ++generation_;
+        openTimeout_.stop();
+        if (streamPlaying_) {
+            chooser_.Ended();
+        } else {
+            chooser_.Failed(QStringLiteral("does not play"));
+        }
+        return;
+    }
     video_.hide();
     Report(kStopped);
+}
+
+void VlcMediaPlayer::PlayStream(const QString& address) {
+    ReleaseMedia();  // the address tried before
+    streamAddress_ = address;
+    streamPlaying_ = false;
+    media_ = libvlc_media_new_location(instance_, address.toUtf8().constData());
+    if (!media_) {
+        chooser_.Failed(QStringLiteral("cannot be opened"));
+        return;
+    }
+    ApplyVideoSettings();
+    PlayMedia();
+    openTimeout_.start(options_.openTimeoutMs);
+}
+
+void VlcMediaPlayer::NothingPlays(bool played, const QString& reason) {
+    ReleaseMedia();
+    openTimeout_.stop();
+    if (!played && LogFailure(QStringLiteral("all of ") + url_)) {
+        qCWarning(lcPlatform).noquote() << "media" << url_ << "does not play:" << reason;
+    }
+    Report(kStopped);
+}
+
+bool VlcMediaPlayer::LogFailure(const QString& address) {
+    constexpr qint64 kQuietMs = 10 * 60 * 1000;
+    if (failuresLogged_.size() > 100) {
+        failuresLogged_.clear();  // hostile playlists name many addresses
+    }
+    QElapsedTimer& last = failuresLogged_[address];
+    if (last.isValid() && !last.hasExpired(kQuietMs)) {
+        return false;
+    }
+    last.start();
+    return true;
 }
 
 void VlcMediaPlayer::Report(int state) {
@@ -407,12 +472,18 @@ void VlcMediaPlayer::PlayMedia() {
 
 void VlcMediaPlayer::SetURL(const QString& url) {
     ReleaseMedia();
+    chooser_.Cancel();
+    openTimeout_.stop();
     url_ = url;
     if (url.isEmpty()) {
         return;
     }
     if (!engine_) {
         Report(kStopped);
+        return;
+    }
+    if (playlist::IsStreamAddress(QUrl(url))) {
+        chooser_.Start(url);  // PlayStream follows, once it is known what to play
         return;
     }
     if (IsAddress(url) && !url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {

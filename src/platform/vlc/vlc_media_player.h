@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/media_player.h"
+#include "platform/vlc/stream_chooser.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -19,8 +21,10 @@ struct libvlc_event_t;
 
 namespace platform {
 
-// The media player on libVLC: the radio (an ".asx" playlist address), films in the
-// placed rectangle and sound files. Its widget is transparent; a native video window
+// The media player on libVLC: the radio (a playlist or stream address), films in the
+// placed rectangle and sound files. A network address goes through a StreamChooser,
+// which follows playlists and tries their alternatives; an address that does not start
+// playing within `openTimeoutMs` counts as failed. Its widget is transparent; a native video window
 // inside it is shown only while a video plays. VLC's events are copied and queued to
 // the event loop, and each media reports "stopped" once, when it ends, fails or drops;
 // letting go of a media ("" or another address) reports nothing.
@@ -36,6 +40,8 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
         QString audioOutput;  // VLC's audio output module; empty for its own choice
         QStringList extraArguments;
         int stuckAfterMs = 10000;
+        int openTimeoutMs = 10000;
+        StreamChooser::Options streams;
         // Runs on the player's thread before each stop; tests hold it there to stand for a
         // stream that does not let go.
         std::function<void()> beforeStop;
@@ -67,6 +73,10 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     void Handle(quint64 generation, Event event);
     void Report(int state);
     void EndOfMedia();
+    void PlayStream(const QString& address);
+    void NothingPlays(bool played, const QString& reason);
+    // Whether a failure of `address` is to be logged: once in ten minutes.
+    bool LogFailure(const QString& address);
     void ReleaseMedia();
     void PlayMedia();
     void ApplyVideoSettings();
@@ -78,13 +88,16 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     QWidget surface_;
     QWidget video_;
     QTimer stuckCheck_;
+    QTimer openTimeout_;
+    StreamChooser chooser_;
     libvlc_instance_t* instance_ = nullptr;
     std::shared_ptr<Engine> engine_;
     libvlc_media_t* media_ = nullptr;
     QString url_;
     QRegion keepClear_;
-    QString lastFailedUrl_;
-    QElapsedTimer lastFailure_;
+    QString streamAddress_;  // what the chooser gave the player last
+    bool streamPlaying_ = false;
+    QHash<QString, QElapsedTimer> failuresLogged_;
     bool stretch_ = true;
     bool embedVideo_ = false;
     bool followedPlaylist_ = false;
