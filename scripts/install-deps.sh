@@ -16,6 +16,7 @@ test_packages=(
     python3-dbusmock
     xvfb xauth
     pulseaudio pulseaudio-utils
+    icecast2 ffmpeg
 )
 
 # The benchmarks' web server and the tool they measure against.

@@ -1,82 +1,33 @@
-// The sound the program plays reaches a sound server: a PulseAudio server of the test's
-// own with a null sink, whose monitor the test records.
+// The sound the program plays reaches a sound server (see SoundSink).
 #include "platform/vlc/vlc_media_player.h"
 #include "support/media_files.h"
+#include "support/sound_sink.h"
 #include "support/test_rig.h"
 
-#include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace {
 
-class SoundSink : public ::testing::Test {
+class SoundPath : public ::testing::Test {
   protected:
     void SetUp() override {
-        const QString run = folder.path() + "/run";
-        QDir().mkpath(run);
-        const QString socket = run + "/native";
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", folder.path());
-        env.insert("PULSE_RUNTIME_PATH", run);
-        env.insert("PULSE_STATE_PATH", folder.path() + "/state");
-        server.setProcessEnvironment(env);
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1",
-                                    "--use-pid-file=no", "--disable-shm", "--log-level=error", "-L",
-                                    "module-native-protocol-unix auth-anonymous=1 socket=" + socket,
-                                    "-L", "module-null-sink sink_name=out rate=8000 channels=1"});
-        ASSERT_TRUE(server.waitForStarted(5000)) << "pulseaudio is not installed";
-        qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
-        ASSERT_TRUE(PumpUntil([&] { return QFile::exists(socket); }, 10000));
-        recorder.start("parec", {"-d", "out.monitor", "--raw", "--format=s16le", "--channels=1",
-                                 "--rate=8000", "--latency-msec=20"});
-        ASSERT_TRUE(recorder.waitForStarted(5000));
-        PumpUntil([] { return false; }, 300);
+        const QString failed = sink.Start();
+        ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
     }
-    void TearDown() override {
-        recorder.kill();
-        recorder.waitForFinished();
-        server.kill();
-        server.waitForFinished();
-        qunsetenv("PULSE_SERVER");
-    }
-
-    // The root mean square of what reached the sink over the next `ms` (full scale 32768).
-    double Rms(int ms) {
-        recorder.readAll();
-        QByteArray sound;
-        PumpUntil(
-            [&] {
-                sound += recorder.readAll();
-                return false;
-            },
-            ms);
-        double sum = 0;
-        const qsizetype samples = sound.size() / 2;
-        for (qsizetype i = 0; i < samples; ++i) {
-            const double value = qFromLittleEndian<qint16>(sound.constData() + 2 * i);
-            sum += value * value;
-        }
-        return samples > 0 ? std::sqrt(sum / static_cast<double>(samples)) : -1;
-    }
+    double Rms(int ms) { return sink.Rms(ms); }
 
     QTemporaryDir folder;
-    QProcess server;
-    QProcess recorder;
+    SoundSink sink;
 };
+
+constexpr double kHeard = SoundSink::kHeard;
+constexpr double kSilent = SoundSink::kSilent;
 
 }  // namespace
 
-TEST_F(SoundSink, RadioFilmAndSoundFileAreHeardAndStopMeansSilence) {
-    // The tone is 8000 of 32768 at full volume; the player plays at half volume.
-    constexpr double kHeard = 1000;
-    constexpr double kSilent = 50;
+TEST_F(SoundPath, RadioFilmAndSoundFileAreHeardAndStopMeansSilence) {
     TestRig::Options options;
     QString radio;
     options.customize = [&](platform::Platform& p) {

@@ -188,3 +188,68 @@ TEST_F(VlcPlayer, RadioComesBackThroughTheWindowAfterAFilm) {
     // The radio's own stop before the film did not arm a second restart.
     EXPECT_EQ(rig.flash1->setVariables, QStringList({"film=begin", "film=klaar"}));
 }
+
+TEST_F(VlcPlayer, PlaylistAlternativesAreTriedUntilOnePlays) {
+    platform::VlcMediaPlayer::Options options;
+    options.streams.fetchTimeoutMs = 1500;
+    player.reset();
+    Start(options);
+    QStringList playing;
+    player->NowPlaying = [&](const QString& address) { playing << address; };
+    QProcess server;
+    const QString www = temp.path() + "/www";
+    QDir().mkpath(www);
+    ASSERT_TRUE(media_files::WriteWav(www + "/live.wav", 30000));
+    QFile faults(temp.path() + "/faults");
+    ASSERT_TRUE(faults.open(QIODevice::WriteOnly));
+    faults.write("/hang.asx hang\n/flood.m3u flood\n");
+    faults.close();
+    server.start("python3", {DRAVONELLE_CONTENT_SITE, www});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const QString site = "http://127.0.0.1:" + QString::fromUtf8(server.readLine().trimmed());
+    struct Case {
+        const char* name;
+        QString text;
+        bool plays;
+    };
+    const QList<Case> cases = {
+        {"fallback.asx",
+         "<ASX VERSION=\"3.0\"><TITLE>Radio</TITLE><ENTRY>\n"
+         "<REF HREF=\"http://127.0.0.1:1/stream.mp3\" />\n<REF HREF=\"%1/hang.asx\" />\n"
+         "<REF HREF=\"%1/live.wav\" />\n</ENTRY></ASX>",
+         true},
+        {"dead-first.pls", "[playlist]\nFile1=%1/gone.mp3\nFile2=%1/flood.m3u\nFile3=%1/live.wav\n",
+         true},
+        {"nested.asx", "<asx><entryref href=\"dead-first.pls\"/></asx>", true},
+        {"loop.asx",
+         "<asx><entryref href=\"loop.asx\"/><entry><ref href=\"loop.asx\"/></entry></asx>", false},
+        {"all-down.m3u", "#EXTM3U\nhttp://127.0.0.1:1/a\n%1/gone.ogg\n", false},
+    };
+    for (const Case& c : cases) {
+        QFile list(www + "/" + c.name);
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write(QString(c.text).replace("%1", site).toUtf8());
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        states.clear();
+        playing.clear();
+        QElapsedTimer clock;
+        clock.start();
+        player->SetURL(site + "/" + c.name);
+        player->Play();
+        if (c.plays) {
+            ASSERT_TRUE(PumpUntil([&] { return !playing.isEmpty(); }, 8000));
+            EXPECT_EQ(playing, QStringList{site + "/live.wav"});
+            EXPECT_EQ(Stops(), 0);
+        } else {
+            EXPECT_TRUE(WaitForStop(8000));
+            EXPECT_EQ(Stops(), 1);
+            EXPECT_TRUE(playing.isEmpty());
+        }
+        std::printf("%s: %lld ms\n", c.name, static_cast<long long>(clock.elapsed()));
+    }
+    player->SetURL("");
+    server.kill();
+    server.waitForFinished();
+}
