@@ -215,6 +215,7 @@ TEST_F(VlcPlayer, PlaylistAlternativesAreTriedUntilOnePlays) {
     const QList<Case> cases = {
         {"fallback.asx",
          "<ASX VERSION=\"3.0\"><TITLE>Radio</TITLE><ENTRY>\n"
+         "<REF HREF=\"mms://127.0.0.1:1/live\" />\n"
          "<REF HREF=\"http://127.0.0.1:1/stream.mp3\" />\n<REF HREF=\"%1/hang.asx\" />\n"
          "<REF HREF=\"%1/live.wav\" />\n</ENTRY></ASX>",
          true},
