@@ -1,6 +1,7 @@
 #include "platform/ruffle/ruffle_flash_player.h"
 
 #include "platform/log.h"
+#include "platform/ruffle/movie_reach.h"
 #include "platform/ruffle/movies.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 namespace platform {
@@ -54,6 +56,44 @@ class Page : public QWebEnginePage {
     RuffleFlashPlayer* player_;
 };
 
+// Holds every request of the page to what a movie may reach.
+class ReachGuard : public QWebEngineUrlRequestInterceptor {
+  public:
+    using Seen = std::function<void(const QUrl& url, bool allowed)>;
+    ReachGuard(MovieReach::Options options, Seen seen, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent),
+          reach_(std::move(options)),
+          seen_(std::move(seen)) {}
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+        const auto decision = reach_.Decide(info.requestUrl());
+        if (seen_) {
+            seen_(info.requestUrl(), decision.verdict != MovieReach::Verdict::kBlock);
+        }
+        switch (decision.verdict) {
+            case MovieReach::Verdict::kAllow:
+                return;
+            case MovieReach::Verdict::kRedirect:
+                info.redirect(decision.to);
+                return;
+            case MovieReach::Verdict::kBlock:
+                info.block(true);
+                // A movie that keeps asking is logged now and then, not every time.
+                if (++blocked_ <= 20 || blocked_ % 1000 == 0) {
+                    qCWarning(lcPlatform).noquote()
+                        << "flash: a movie may not reach" << info.requestUrl().toString()
+                        << QStringLiteral("(%1 refused)").arg(blocked_);
+                }
+                return;
+        }
+    }
+
+  private:
+    MovieReach reach_;
+    Seen seen_;
+    qint64 blocked_ = 0;
+};
+
 }  // namespace
 
 // What the page may call. Each call is queued to the event loop and handled there, never
@@ -90,7 +130,14 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     page->setParent(view_);
     page->setBackgroundColor(Qt::black);
     QWebEngineSettings* settings = page->settings();
+    // Movies read their files and reach the network; ReachGuard confines the files.
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    page->setUrlRequestInterceptor(
+        new ReachGuard(MovieReach::Options{{options_.programFolder, options_.engineFolder},
+                                           options_.contentFolders,
+                                           options_.hostPath},
+                       options_.requestSeen, page));
     settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     settings->setAttribute(QWebEngineSettings::WebGLEnabled, false);

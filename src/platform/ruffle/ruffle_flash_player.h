@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -30,6 +31,10 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     struct Options {
         QString engineFolder;   // holds ruffle.js and player.html
         QString programFolder;  // where relative movie names resolve
+        // The drive folders whose files movies may read (besides the program's own).
+        QStringList contentFolders = {QStringLiteral("c:\\fileftp")};
+        // Told of every address the page asks for, and whether it may have it.
+        std::function<void(const QUrl& url, bool allowed)> requestSeen;
         std::function<std::optional<QString>(const QString&)> hostPath;
         // A movie that shows no frame this long after the page is ready counts as ended.
         int loadTimeoutMs = 10000;

@@ -255,10 +255,10 @@ Actions& Actions::WithU16(quint8 code, quint16 value) {
     return *this;
 }
 
-Actions& Actions::GetUrl2(bool loadTarget) {
+Actions& Actions::GetUrl2(bool loadTarget, bool loadVariables) {
     Op(0x9A);
     PutU16(bytes_, 1);
-    bytes_.append(static_cast<char>(loadTarget ? 0x40 : 0x00));
+    bytes_.append(static_cast<char>((loadVariables ? 0x80 : 0x00) | (loadTarget ? 0x40 : 0x00)));
     return *this;
 }
 

@@ -55,8 +55,9 @@ class Actions {
     Actions& Not() { return Op(0x12); }
     Actions& Play() { return Op(0x06); }
     Actions& Stop() { return Op(0x07); }
-    // getURL2 with the URL and the target on the stack (method 0).
-    Actions& GetUrl2(bool loadTarget = false);
+    // getURL2 with the URL and the target on the stack (method 0); with `loadVariables`,
+    // loadVariables into the target.
+    Actions& GetUrl2(bool loadTarget = false, bool loadVariables = false);
     // A function with named parameters; as an expression when `name` is empty.
     Actions& DefineFunction(const QString& name, const QStringList& params, const Actions& body);
     // Skips the next `bytes` bytes when the value on the stack is true.
