@@ -2,8 +2,11 @@
 #include "platform/ruffle/movies.h"
 #include "support/test_rig.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -41,6 +44,27 @@ QByteArray PingMovie() {
     return w.Finish();
 }
 
+// loadVariablesNum(url, 0) of each of `urls`, then at every frame fscommand(name, value)
+// of each variable in `names`; 60 frames at 30 per second, then it stops.
+QByteArray LoadVariablesMovie(const QStringList& urls, const QStringList& names) {
+    swf::Writer w(8, QSize(200, 150), 30);
+    Actions load;
+    for (const QString& url : urls) {
+        load.PushString(url).PushString("_level0").GetUrl2(false, true);
+    }
+    w.AddActions(load);
+    w.ShowFrame();
+    for (int frame = 0; frame < 60; ++frame) {
+        Actions report;
+        for (const QString& name : names) {
+            report.PushString("FSCommand:" + name).PushString(name).GetVariable().GetUrl2();
+        }
+        w.AddActions(frame == 59 ? report.Stop() : report);
+        w.ShowFrame();
+    }
+    return w.Finish();
+}
+
 QByteArray FramesMovie(int frames, double fps, bool stopAtEnd, bool compress = false) {
     swf::Writer w(8, QSize(200, 150), fps);
     w.SetBackground(QColor(0, 0, 255));
@@ -60,9 +84,8 @@ class RufflePlayer : public ::testing::Test {
         platform::RuffleFlashPlayer::Options options;
         options.engineFolder = DRAVONELLE_ENGINE_DIR;
         options.programFolder = temp.path();
-        options.hostPath = [this](const QString& path) -> std::optional<QString> {
-            return temp.path() + "/" + QString(path).remove("c:\\");
-        };
+        options.hostPath = [this](const QString& path) { return files.HostPath(path); };
+        options.contentFolders = {"c:\\"};
         player = std::make_unique<platform::RuffleFlashPlayer>(options);
         player->FSCommand = [this](const QString& c, const QString& a) { commands << c + "|" + a; };
         player->Widget()->resize(400, 300);
@@ -79,6 +102,7 @@ class RufflePlayer : public ::testing::Test {
                !player->Failed();
     }
     QTemporaryDir temp;
+    platform::DriveFileSystem files{temp.path()};  // the drive: the temporary folder
     std::unique_ptr<platform::RuffleFlashPlayer> player;
     QStringList commands;
 };
@@ -190,6 +214,11 @@ struct EngineRig {
             flash.programFolder = DRAVONELLE_ENGINE_DIR "/..";
             flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
             flash.recycleAfterLoads = recycleAfterLoads;
+            flash.requestSeen = [this](const QUrl& url, bool allowed) {
+                if (url.isLocalFile()) {
+                    (allowed ? read : refused) << url.fileName();
+                }
+            };
             if (realMain) {
                 p.flash1 = std::make_unique<platform::RuffleFlashPlayer>(flash);
                 main = static_cast<platform::RuffleFlashPlayer*>(p.flash1.get());
@@ -224,6 +253,7 @@ struct EngineRig {
         return rig->flash1->setVariables.count(answer);
     }
     std::unique_ptr<TestRig> rig;
+    QStringList read, refused;  // the files that the pages asked for
     platform::RuffleFlashPlayer* main = nullptr;
     platform::RuffleFlashPlayer* second = nullptr;
 };
@@ -271,18 +301,49 @@ TEST(RuffleWindow, EveryMainMovieReplacementPlays) {
     EXPECT_EQ(main->PageLoads(), 3);
 }
 
-// Movies made with Flash's own tools: one plays sounds, one loads another movie from
-// beside itself. Each plays both times it is inserted.
-TEST(RuffleWindow, RealMoviesInsertedTwicePlayBothTimes) {
-    EngineRig engine(false, true);
-    for (const char* name : {"sound.swf", "loadclip.swf", "target.swf"}) {
-        QFile real(QString(DRAVONELLE_TEST_DATA "/data/realmovies/") + name);
-        ASSERT_TRUE(real.open(QIODevice::ReadOnly)) << name;
-        engine.rig->WriteDriveFile(QString("c:\\fileftp\\") + name, real.readAll());
+// Movies made with Flash's own tools: sounds, a movie loaded from beside it, variables
+// from a text file beside it, a video through NetStream. Each plays as the main movie,
+// and plays to its end both times it is inserted; what it loads comes from the content
+// folder.
+// loadclip.swf also asks for a file that does not exist, as the engine's own test does.
+::testing::AssertionResult NothingButTheMissingFile(const QStringList& refused) {
+    if (QStringList(refused).filter(QRegularExpression("^(?!invalid\\.txt$)")).isEmpty()) {
+        return ::testing::AssertionSuccess();
     }
+    return ::testing::AssertionFailure() << "refused: " << refused.join(' ').toStdString();
+}
+
+TEST(RuffleWindow, RealMoviesPlayAsMainAndInsertedMovies) {
+    const QStringList movies = {"sound.swf", "loadclip.swf", "loadvariables.swf", "flv.swf"};
+    const auto copy = [&](EngineRig& engine) {
+        for (const QString& name :
+             movies + QStringList{"target.swf", "testvars.txt", "test_video.flv"}) {
+            QFile real(QString(DRAVONELLE_TEST_DATA "/data/realmovies/") + name);
+            ASSERT_TRUE(real.open(QIODevice::ReadOnly)) << name.toStdString();
+            engine.rig->WriteDriveFile("c:\\fileftp\\" + name, real.readAll());
+        }
+    };
+    const QStringList loaded = {"target.swf", "testvars.txt", "test_video.flv"};
+    {
+        EngineRig engine(true, false);
+        copy(engine);
+        for (const QString& name : movies) {
+            engine.rig->form->ShockwaveFlash1_FSCommand("flashmovie", name);
+            EXPECT_TRUE(PumpUntil(
+                [&] { return engine.main->ShowingFrames() || engine.main->Failed(); }, 20000));
+            EXPECT_FALSE(engine.main->Failed()) << name.toStdString();
+            PumpUntil([] { return false; }, 1000);  // time for what it loads
+        }
+        for (const QString& name : loaded) {
+            EXPECT_TRUE(engine.read.contains(name)) << name.toStdString();
+        }
+        EXPECT_TRUE(NothingButTheMissingFile(engine.refused));
+    }
+    EngineRig engine(false, true);
+    copy(engine);
     int inserted = 0;
     for (int round = 0; round < 2; ++round) {
-        for (const QString name : {"sound.swf", "loadclip.swf"}) {
+        for (const QString& name : movies) {
             engine.Insert(name);
             ++inserted;
             EXPECT_TRUE(engine.second->ShowingFrames()) << name.toStdString() << " " << round;
@@ -290,6 +351,17 @@ TEST(RuffleWindow, RealMoviesInsertedTwicePlayBothTimes) {
             EXPECT_EQ(engine.Answers("film=klaar"), inserted);
         }
     }
+    // A movie of one frame ends before what it loads has come; it comes all the same.
+    PumpUntil(
+        [&] {
+            return std::all_of(loaded.cbegin(), loaded.cend(),
+                               [&](const QString& name) { return engine.read.count(name) >= 2; });
+        },
+        5000);
+    for (const QString& name : loaded) {
+        EXPECT_GE(engine.read.count(name), 2) << name.toStdString();
+    }
+    EXPECT_TRUE(NothingButTheMissingFile(engine.refused));
 }
 
 // A frame report still on its way when the movie is replaced belongs to the old movie.
@@ -387,4 +459,43 @@ TEST_F(RufflePlayer, EngineProcessThatDiesIsStartedAgainWithItsMovie) {
     EXPECT_EQ(player->PendingScripts(), 4);  // "Status", "film", the movie, play
     EXPECT_TRUE(PumpUntil([&] { return player->PageReady() && player->ShowingFrames(); }, 30000));
     EXPECT_EQ(player->TotalFrames(), 30);
+}
+
+// Movies read their own files in any letter case and reach the network; a file outside
+// their folders stays out of reach by every address form.
+TEST_F(RufflePlayer, MovieReachesItsFilesAndTheNetworkButNothingElse) {
+    QTemporaryDir outside;
+    const auto write = [](const QString& path, const QByteArray& text) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    };
+    write(temp.path() + "/flash.txt", "a=found");
+    QDir().mkpath(outside.path() + "/www");
+    write(outside.path() + "/www/vars.txt", "b=network");
+    write(outside.path() + "/secret.txt", "c=secret");
+    write(outside.path() + "/climb.txt", "d=secret");
+    write(outside.path() + "/linked.txt", "e=secret");
+    ASSERT_TRUE(QFile::link(outside.path() + "/linked.txt", temp.path() + "/link.txt"));
+    QProcess site;
+    site.start("python3", {DRAVONELLE_CONTENT_SITE, outside.path() + "/www"});
+    ASSERT_TRUE(site.waitForReadyRead(10000));
+    const QString port = QString::fromUtf8(site.readLine().trimmed());
+    Write("reach.swf",
+          LoadVariablesMovie(
+              {"FLASH.TXT", "http://127.0.0.1:" + port + "/vars.txt",
+               QUrl::fromLocalFile(outside.path() + "/secret.txt").toString(),
+               "../" + QFileInfo(outside.path()).fileName() + "/climb.txt", "link.txt"},
+              {"a", "b", "c", "d", "e"}));
+    player->SetMovie("c:\\reach.swf");
+    ASSERT_TRUE(Running());
+    EXPECT_TRUE(PumpUntil(
+        [&] { return commands.contains("a|found") && commands.contains("b|network"); }, 10000))
+        << commands.mid(0, 10).join(' ').toStdString();
+    PumpUntil([] { return false; }, 1000);
+    for (const char* name : {"c", "d", "e"}) {
+        EXPECT_FALSE(commands.contains(QString(name) + "|secret")) << name;
+    }
+    site.kill();
+    site.waitForFinished();
 }
