@@ -5,10 +5,12 @@
 //   flash_bench [--seconds N]
 #include "bench_support.h"
 #include "platform/event_loop.h"
+#include "platform/qt/drive_file_system.h"
 #include "platform/real_platform.h"
 #include "platform/ruffle/ruffle_flash_player.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -28,7 +30,8 @@ int main(int argc, char** argv) {
     const int seconds = static_cast<int>(bench::IntArg(app.arguments(), "--seconds", 10));
 
     QTemporaryDir temp;
-    QFile movie(temp.path() + "/movie.swf");
+    QDir().mkpath(temp.path() + "/fileftp");
+    QFile movie(temp.path() + "/fileftp/movie.swf");
     movie.open(QIODevice::WriteOnly);
     movie.write(bench::BarMovie(24, 12));
     movie.close();
@@ -38,9 +41,8 @@ int main(int argc, char** argv) {
     platform::RuffleFlashPlayer::Options options;
     options.engineFolder = BENCH_ENGINE_DIR;
     options.programFolder = temp.path();
-    options.hostPath = [&](const QString& path) -> std::optional<QString> {
-        return temp.path() + "/" + QString(path).remove("c:\\");
-    };
+    platform::DriveFileSystem files(temp.path());
+    options.hostPath = [&](const QString& path) { return files.HostPath(path); };
     platform::RuffleFlashPlayer main(options), second(options);
     for (platform::RuffleFlashPlayer* player : {&main, &second}) {
         player->Widget()->setParent(&window);
@@ -48,10 +50,10 @@ int main(int argc, char** argv) {
     }
     second.SetVisible(false);
     window.show();
-    main.SetMovie("c:\\movie.swf");
+    main.SetMovie("c:\\fileftp\\movie.swf");
     platform::WaitUntil([&] { return main.ShowingFrames(); }, nullptr, 60000);
     const double firstFrame = bench::Now() - kStart;
-    second.SetMovie("c:\\movie.swf");
+    second.SetMovie("c:\\fileftp\\movie.swf");
     second.SetVisible(true);  // as the "flash" command shows the second player
     platform::WaitUntil([&] { return second.ShowingFrames(); }, nullptr, 60000);
     platform::WaitUntil([] { return false; }, nullptr, 2000);

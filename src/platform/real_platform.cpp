@@ -44,10 +44,14 @@ void PrepareWebEngine() {
     // Movies reach the network as Flash let them, without the web's cross-origin rules
     // (their page is a local file, which no server names in its answers). What they reach
     // on this machine is held by the players' request guard instead.
-    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (!flags.contains("--disable-web-security")) {
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + " --disable-web-security");
+    // Both players' pages (one profile, one origin) share one renderer process.
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    for (const QByteArray flag : {"--disable-web-security", "--process-per-site"}) {
+        if (!flags.contains(flag)) {
+            flags += ' ' + flag;
+        }
     }
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
