@@ -1,23 +1,37 @@
-// dravonelle-push: pushes files to a display over its push port (1001).
+// dravonelle-push: pushes files to a display over its push port (1001), or to many.
 //
 //   dravonelle-push [--port N] [--chunk BYTES] [--timeout SECONDS] HOST FILE[=NAME]...
+//   dravonelle-push [options] (--host HOST[:PORT])... [--hosts FILE] [--parallel N]
+//                   FILE[=NAME]...
 //
 // Each FILE goes to the display's content folder under NAME (default: its own name).
+// With --host or --hosts the same files go to every display named, to at most N at a time
+// (default 4), each on its own connection with its own time-outs; the run ends with a
+// table of the displays. A hosts file has one HOST[:PORT] a line; "#" starts a comment.
 // Exit status: 0 all sent; 2 usage; 3 no connection; 4 the display did not answer as
-// the protocol says; 5 a local file could not be read.
+// the protocol says; 5 a local file could not be read; 6 (many displays) not every
+// display has the files.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
+
+#include <deque>
 
 #include <unistd.h>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
-enum Exit { kOk = 0, kUsage = 2, kNoConnection = 3, kProtocol = 4, kLocalFile = 5 };
+enum Exit { kOk = 0, kUsage = 2, kNoConnection = 3, kProtocol = 4, kLocalFile = 5, kNotAll = 6 };
+
+bool report = false;  // pushing for a run over many displays: progress as lines
 
 const QByteArray kDst = "Msg_Dst_";
 const QByteArray kEof = "Msg_Eof_";
@@ -102,6 +116,12 @@ class Session {
 };
 
 void Progress(const QString& name, qint64 done, qint64 total) {
+    if (report) {
+        std::printf("progress %lld %lld\n", static_cast<long long>(done),
+                    static_cast<long long>(total));
+        std::fflush(stdout);
+        return;
+    }
     if (!isatty(STDERR_FILENO)) {
         return;
     }
@@ -130,6 +150,197 @@ qsizetype SafeChunkLength(const QByteArray& rest, qsizetype wanted) {
     return length;
 }
 
+// ---- Many displays: one run of this program per display, a few at a time ----
+
+struct Display {
+    QString host;
+    quint16 port = 0;
+    QString Name() const {
+        return (host.contains(':') ? '[' + host + ']' : host) + ':' + QString::number(port);
+    }
+    QProcess* process = nullptr;
+    QElapsedTimer clock;
+    qint64 sent = 0, total = 0;  // of the file under way
+    int files = 0;
+    qint64 bytes = 0;
+    double seconds = 0;
+    QString result;  // empty while under way or waiting
+    QString reason;  // the last word of its run
+};
+
+// HOST, HOST:PORT or [IPv6]:PORT.
+std::optional<Display> ParseDisplay(QString text, quint16 defaultPort) {
+    text = text.trimmed();
+    Display display;
+    display.port = defaultPort;
+    QString portText;
+    if (text.startsWith('[')) {
+        const qsizetype close = text.indexOf(']');
+        if (close < 0) {
+            return std::nullopt;
+        }
+        display.host = text.mid(1, close - 1);
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':') {
+                return std::nullopt;
+            }
+            portText = text.mid(close + 2);
+        }
+    } else if (text.count(':') == 1) {
+        display.host = text.section(':', 0, 0);
+        portText = text.section(':', 1);
+    } else {
+        display.host = text;
+    }
+    if (!portText.isNull()) {
+        bool ok = false;
+        const int port = portText.toInt(&ok);
+        if (!ok || port <= 0 || port > 65535) {
+            return std::nullopt;
+        }
+        display.port = static_cast<quint16>(port);
+    }
+    if (display.host.isEmpty() || display.host.contains(QRegularExpression("\\s"))) {
+        return std::nullopt;
+    }
+    return display;
+}
+
+class ManyDisplays {
+  public:
+    // Pushes `files` with the options `childArgs` to each display.
+    ManyDisplays(QList<Display> displays, QStringList childArgs, QStringList files, int parallel)
+        : files_(std::move(files)),
+          displays_(std::move(displays)),
+          childArgs_(std::move(childArgs)),
+          parallel_(parallel),
+          terminal_(isatty(STDERR_FILENO)) {}
+
+    int Run() {
+        for (qsizetype i = 0; i < displays_.size(); ++i) {
+            waiting_.push_back(i);
+        }
+        StartMore();
+        Draw();
+        loop_.exec();
+        Draw();
+        return Table();
+    }
+
+  private:
+    void StartMore() {
+        while (running_ < parallel_ && !waiting_.empty()) {
+            Display& display = displays_[waiting_.front()];
+            waiting_.pop_front();
+            ++running_;
+            display.process = new QProcess(&loop_);
+            display.clock.start();
+            QProcess* process = display.process;
+            QObject::connect(process, &QProcess::readyReadStandardOutput, &loop_,
+                             [this, &display] { Read(display); });
+            QObject::connect(process, &QProcess::finished, &loop_,
+                             [this, &display](int code, QProcess::ExitStatus status) {
+                                 Finished(display, status == QProcess::NormalExit ? code : -1);
+                             });
+            process->start(QCoreApplication::applicationFilePath(),
+                           QStringList{"--report", "--port", QString::number(display.port)} +
+                               childArgs_ + QStringList{display.host} + files_);
+        }
+        if (running_ == 0 && waiting_.empty()) {
+            loop_.quit();
+        }
+    }
+
+    void Read(Display& display) {
+        while (display.process->canReadLine()) {
+            const QString line = QString::fromUtf8(display.process->readLine()).trimmed();
+            const QStringList words = line.split(' ');
+            if (words.size() == 3 && words[0] == "progress") {
+                display.sent = words[1].toLongLong();
+                display.total = words[2].toLongLong();
+            } else if (line.startsWith("sent ")) {
+                ++display.files;
+                display.bytes += display.total;
+            }
+        }
+        Draw();
+    }
+
+    void Finished(Display& display, int code) {
+        Read(display);
+        display.seconds = display.clock.elapsed() / 1000.0;
+        const QStringList errors = QString::fromUtf8(display.process->readAllStandardError())
+                                       .split('\n', Qt::SkipEmptyParts);
+        display.reason =
+            errors.isEmpty() ? QString() : QString(errors.last()).remove("dravonelle-push: ");
+        display.result = code == kOk
+                             ? QStringLiteral("ok")
+                             : (display.reason.isEmpty() ? QStringLiteral("ended with %1").arg(code)
+                                                         : display.reason);
+        if (!terminal_) {
+            std::printf("%s: %s, %d files, %lld bytes, %.1f s\n", qPrintable(display.Name()),
+                        qPrintable(display.result), display.files,
+                        static_cast<long long>(display.bytes), display.seconds);
+            std::fflush(stdout);
+        }
+        display.process->deleteLater();
+        display.process = nullptr;
+        --running_;
+        StartMore();
+    }
+
+    // On a terminal, a line per display, drawn again in place.
+    void Draw() {
+        if (!terminal_) {
+            return;
+        }
+        if (drawn_) {
+            std::fprintf(stderr, "\033[%lldA", static_cast<long long>(displays_.size()));
+        }
+        drawn_ = true;
+        for (const Display& display : displays_) {
+            QString state;
+            if (!display.result.isEmpty()) {
+                state = display.result;
+            } else if (!display.process) {
+                state = "waiting";
+            } else if (display.total == 0) {
+                state = QStringLiteral("connecting (%1 sent)").arg(display.files);
+            } else {
+                const int percent = static_cast<int>(display.sent * 100 / display.total);
+                state = QStringLiteral("file %1: [%2%3] %4%")
+                            .arg(display.files + 1)
+                            .arg(QString(percent / 5, '#'), QString(20 - percent / 5, '.'))
+                            .arg(percent);
+            }
+            std::fprintf(stderr, "\r\033[K%-26s %s\n", qPrintable(display.Name()),
+                         qPrintable(state.left(100)));
+        }
+    }
+
+    int Table() {
+        bool all = true;
+        std::printf("%-26s %5s %12s %9s  %s\n", "display", "files", "bytes", "time", "result");
+        for (const Display& display : displays_) {
+            all = all && display.result == "ok";
+            std::printf("%-26s %5d %12lld %7.1f s  %s\n", qPrintable(display.Name()), display.files,
+                        static_cast<long long>(display.bytes), display.seconds,
+                        qPrintable(display.result));
+        }
+        return all ? kOk : kNotAll;
+    }
+
+    QStringList files_;
+    QList<Display> displays_;
+    QStringList childArgs_;
+    int parallel_;
+    bool terminal_;
+    bool drawn_ = false;
+    int running_ = 0;
+    std::deque<qsizetype> waiting_;
+    QEventLoop loop_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,18 +352,66 @@ int main(int argc, char** argv) {
     parser.addOption({"port", "The display's push port.", "N", "1001"});
     parser.addOption({"chunk", "Bytes per data message.", "BYTES", "65536"});
     parser.addOption({"timeout", "Seconds to wait for each reply.", "SECONDS", "30"});
-    parser.addPositionalArgument("host", "The display.");
+    parser.addOption({"host", "A display, HOST[:PORT]; the option may repeat.", "HOST"});
+    parser.addOption({"hosts", "A file of displays, one HOST[:PORT] a line.", "FILE"});
+    parser.addOption({"parallel", "Displays served at once.", "N", "4"});
+    QCommandLineOption reportOption("report");
+    reportOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(reportOption);
+    parser.addPositionalArgument("host", "The display (without --host or --hosts).");
     parser.addPositionalArgument("files", "FILE or FILE=NAME on the display.", "FILE[=NAME]...");
     parser.process(app);
-    const QStringList args = parser.positionalArguments();
-    bool portOk = false, chunkOk = false, timeoutOk = false;
+    report = parser.isSet(reportOption);
+    const bool many = parser.isSet("host") || parser.isSet("hosts");
+    QStringList args = parser.positionalArguments();
+    bool portOk = false, chunkOk = false, timeoutOk = false, parallelOk = false;
     const int port = parser.value("port").toInt(&portOk);
     const qint64 chunk = parser.value("chunk").toLongLong(&chunkOk);
     const int timeout = parser.value("timeout").toInt(&timeoutOk);
-    if (args.size() < 2 || !portOk || port <= 0 || port > 65535 || !chunkOk || chunk <= 0 ||
-        !timeoutOk || timeout <= 0) {
+    const int parallel = parser.value("parallel").toInt(&parallelOk);
+    if (args.size() < (many ? 1 : 2) || !portOk || port <= 0 || port > 65535 || !chunkOk ||
+        chunk <= 0 || !timeoutOk || timeout <= 0 || !parallelOk || parallel <= 0) {
         std::fputs(qPrintable(parser.helpText()), stderr);
         return kUsage;
+    }
+    if (many) {
+        QStringList names = parser.values("host");
+        if (parser.isSet("hosts")) {
+            QFile list(parser.value("hosts"));
+            if (!list.open(QIODevice::ReadOnly | QIODevice::Text)) {
+                Fail(kLocalFile, "cannot read " + list.fileName() + ": " + list.errorString());
+            }
+            for (const QString& line : QString::fromUtf8(list.readAll()).split('\n')) {
+                const QString entry = line.section('#', 0, 0).trimmed();
+                if (!entry.isEmpty()) {
+                    names << entry;
+                }
+            }
+        }
+        QList<Display> displays;
+        for (const QString& name : names) {
+            const auto display = ParseDisplay(name, static_cast<quint16>(port));
+            if (!display) {
+                std::fprintf(stderr, "dravonelle-push: not a display: %s\n", qPrintable(name));
+                return kUsage;
+            }
+            displays << *display;
+        }
+        if (displays.isEmpty()) {
+            std::fputs("dravonelle-push: no display named\n", stderr);
+            return kUsage;
+        }
+        for (const QString& arg : args) {
+            const QString path = arg.section('=', 0, 0);
+            if (!QFileInfo(path).isFile()) {
+                Fail(kLocalFile, "not a file: " + path);
+            }
+        }
+        return ManyDisplays(
+                   displays,
+                   {"--chunk", QString::number(chunk), "--timeout", QString::number(timeout)}, args,
+                   parallel)
+            .Run();
     }
 
     struct Item {

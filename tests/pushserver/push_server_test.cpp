@@ -3,10 +3,12 @@
 #include "support/test_rig.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -332,6 +334,73 @@ TEST(PushClient, ReportsAMissingDisplayAndMissingFiles) {
     client.start(DRAVONELLE_PUSH_CLIENT, {"127.0.0.1", "/no/such/file"});
     ASSERT_TRUE(client.waitForFinished(10000));
     EXPECT_EQ(client.exitCode(), 5);
+}
+
+// The same files to several displays at once: two that take them, one that is off and one
+// that cuts the connection; neither of the last two holds up the others.
+TEST(PushClient, SameFilesGoToEveryDisplayAndTheTableSaysWhichGotThem) {
+    std::vector<std::unique_ptr<TestRig>> displays;
+    QStringList names;
+    for (int i = 0; i < 2; ++i) {
+        displays.push_back(std::make_unique<TestRig>());
+        displays.back()->Load();
+        displays.back()->form->Form_Activate();
+        names << "127.0.0.1:" + QString::number(displays.back()->sockets->LocalPort(0));
+    }
+    QTcpServer cutter;  // takes the first message, then hangs up
+    ASSERT_TRUE(cutter.listen(QHostAddress::LocalHost));
+    QObject::connect(&cutter, &QTcpServer::newConnection, [&] {
+        QTcpSocket* peer = cutter.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] { peer->abort(); });
+    });
+    QTcpServer probe;  // a port that nobody listens on
+    probe.listen(QHostAddress::LocalHost);
+    const QString off = "127.0.0.1:" + QString::number(probe.serverPort());
+    probe.close();
+    const QString cut = "127.0.0.1:" + QString::number(cutter.serverPort());
+
+    QTemporaryDir local;
+    QFile list(local.path() + "/displays");
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write(("# the hall\n" + names[0] + "  # by the door\n\n" + names[1] + "\n").toUtf8());
+    list.close();
+    QStringList files;
+    for (const QString name : {"a.txt", "b.swf"}) {
+        QFile file(local.path() + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(100000, name[0].toLatin1()));
+        files << file.fileName();
+    }
+    QProcess client;
+    QElapsedTimer clock;
+    clock.start();
+    client.start(DRAVONELLE_PUSH_CLIENT,
+                 QStringList{"--timeout", "3", "--parallel", "3", "--hosts", list.fileName(),
+                             "--host", off, "--host", cut} +
+                     files);
+    ASSERT_TRUE(PumpUntil([&] { return client.state() == QProcess::NotRunning; }, 30000));
+    const QString output = client.readAllStandardOutput();
+    EXPECT_EQ(client.exitCode(), 6) << output.toStdString();
+    EXPECT_LT(clock.elapsed(), 15000);
+    for (const auto& display : displays) {
+        for (const char* name : {"a.txt", "b.swf"}) {
+            EXPECT_EQ(display->ReadDriveFile(QString("c:\\fileftp\\") + name).size(), 100000);
+        }
+    }
+    const QStringList lines = output.split('\n');
+    const auto row = [&](const QString& display) {
+        const QStringList found =
+            lines.filter(QRegularExpression("^" + QRegularExpression::escape(display) + " +\\d"));
+        return found.isEmpty() ? QString() : found.last().simplified();
+    };
+    for (const QString& name : names) {
+        EXPECT_TRUE(row(name).startsWith(name + " 2 200000 ")) << row(name).toStdString();
+        EXPECT_TRUE(row(name).endsWith(" s ok")) << row(name).toStdString();
+    }
+    EXPECT_TRUE(row(off).contains("cannot connect")) << output.toStdString();
+    EXPECT_TRUE(row(cut).contains("closed the connection")) << output.toStdString();
+    // Off a terminal, a line per display as it ends, besides the table.
+    EXPECT_EQ(lines.filter(QRegularExpression(": ok, 2 files, 200000 bytes")).size(), 2);
 }
 
 // ---- The operator's import ----
