@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing dravonelle need,
-# those that are missing only. Usage: scripts/install-deps.sh [run|test|bench]
+# those that are missing only. Usage: scripts/install-deps.sh [run|test|package|bench]
 set -euo pipefail
 
 run_packages=(
@@ -19,6 +19,11 @@ test_packages=(
     icecast2 ffmpeg
 )
 
+# What builds and checks the Debian package (scripts/package.sh).
+package_packages=(
+    dpkg-dev file fakeroot lintian debootstrap
+)
+
 # The benchmarks' web server and the tool they measure against.
 bench_packages=(
     nginx-light curl
@@ -27,7 +32,8 @@ bench_packages=(
 
 wanted=("${run_packages[@]}")
 case "${1:-test}" in
-    test) wanted+=("${test_packages[@]}") ;;
+    test) wanted+=("${test_packages[@]}" "${package_packages[@]}") ;;
+    package) wanted+=("${package_packages[@]}") ;;
     bench) wanted+=("${bench_packages[@]}") ;;
 esac
 
