@@ -488,3 +488,32 @@ TEST(ListingTool, ListsPlainFilesWithAStampThatFollowsTheContent) {
     EXPECT_EQ(second[1], first[1]);
     EXPECT_NE(second[4], first[4]);
 }
+
+TEST(ListingTool, WatchWritesTheListingAgainWhenTheFolderChanges) {
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/fotos");
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.path() + "/fotos/" + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    };
+    const auto listing = [&] {
+        QFile out(dir.path() + "/dir.php");
+        out.open(QIODevice::ReadOnly);
+        return update::SplitListing(QString::fromUtf8(out.readAll()));
+    };
+    write("a.png", "a");
+    QProcess tool;
+    tool.start(DRAVONELLE_LISTING_TOOL,
+               {"--watch", dir.path() + "/fotos", dir.path() + "/dir.php"});
+    ASSERT_TRUE(PumpUntil([&] { return listing().size() == 3; }, 10000));
+    write("b.jpg", "bbb");  // a new file
+    ASSERT_TRUE(PumpUntil([&] { return listing().size() == 6; }, 10000));
+    const QString stamp = listing()[4];
+    write("b.jpg", "bbc");  // the same file, changed in place
+    EXPECT_TRUE(PumpUntil([&] { return listing().size() == 6 && listing()[4] != stamp; }, 10000));
+    QFile::remove(dir.path() + "/fotos/a.png");
+    EXPECT_TRUE(PumpUntil([&] { return listing().size() == 3; }, 10000));
+    tool.terminate();
+    tool.waitForFinished(5000);
+}
