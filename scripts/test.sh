@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds dravonelle with warnings as errors and with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+# AddressSanitizer and UndefinedBehaviorSanitizer, runs every test, then builds and checks
+# the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,5 +15,6 @@ cmake --build "$build" -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 300
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+
+scripts/package.sh
