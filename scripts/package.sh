@@ -3,7 +3,8 @@
 # fail, warnings are listed). Usage: scripts/package.sh [--chroot]
 #
 # --chroot also installs the package with apt in a fresh Debian 12 chroot made by
-# debootstrap (needs root and the Debian mirror) and runs dravonelle-push --help there.
+# debootstrap (needs root and the Debian mirror; skipped, with a word, where no chroot
+# can be made) and runs dravonelle-push --help there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh" package
@@ -57,7 +58,11 @@ grep '^W:' "$build/lintian.txt" | sed 's/^/  /' || echo "  none"
 if [ "${1:-}" = "--chroot" ]; then
     chroot_dir="$(mktemp -d)"
     trap 'umount "$chroot_dir/proc" 2>/dev/null || true; rm -rf "$chroot_dir"' EXIT
-    debootstrap --variant=minbase bookworm "$chroot_dir" http://deb.debian.org/debian >/dev/null
+    if ! debootstrap --variant=minbase bookworm "$chroot_dir" http://deb.debian.org/debian \
+        >"$build/debootstrap.log" 2>&1; then
+        echo "chroot: no Debian 12 chroot can be made here (see $build/debootstrap.log); the install check is skipped"
+        exit $failed
+    fi
     cp "$deb" "$chroot_dir/tmp/"
     mount -t proc proc "$chroot_dir/proc"
     chroot "$chroot_dir" env DEBIAN_FRONTEND=noninteractive apt-get update -qq

@@ -17,4 +17,9 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
 
-scripts/package.sh
+# As root, the package is also installed in a fresh Debian 12 chroot.
+if [ "$(id -u)" -eq 0 ]; then
+    scripts/package.sh --chroot
+else
+    scripts/package.sh
+fi
