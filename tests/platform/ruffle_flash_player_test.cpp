@@ -384,6 +384,7 @@ TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
     options.engineFolder = DRAVONELLE_ENGINE_DIR;
     options.programFolder = temp.path();
     options.loadTimeoutMs = 1;
+    options.loadTimeoutMaxMs = 1;
     player = std::make_unique<platform::RuffleFlashPlayer>(options);
     ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
     Write("frames.swf", FramesMovie(30, 30, false));
@@ -393,6 +394,24 @@ TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
     EXPECT_EQ(player->PageLoads(), 1);
     player->SetMovie("frames.swf");
     EXPECT_EQ(player->PageLoads(), 2);
+}
+
+// An engine still at work on a movie (loading it, running its animation frames) is not
+// failed by the first bound, as on a machine busy with other work.
+TEST_F(RufflePlayer, MovieOfAnEngineStillAtWorkIsGivenMoreTime) {
+    platform::RuffleFlashPlayer::Options options;
+    options.engineFolder = DRAVONELLE_ENGINE_DIR;
+    options.programFolder = temp.path();
+    options.loadTimeoutMs = 1;  // far less than any first frame takes
+    options.loadTimeoutMaxMs = 20000;
+    player = std::make_unique<platform::RuffleFlashPlayer>(options);
+    player->Widget()->resize(400, 300);
+    player->Widget()->show();
+    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    Write("frames.swf", FramesMovie(30, 30, false));
+    player->SetMovie("frames.swf");
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(player->TotalFrames(), 30);
 }
 
 // The time to the first frame counts from when the page is ready: a page that loads

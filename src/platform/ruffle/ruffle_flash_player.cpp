@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
+#include <QPointer>
 #include <QUrl>
 #include <QWebChannel>
 #include <QWebEnginePage>
@@ -168,17 +170,7 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
             });
 
     loadTimeout_.setSingleShot(true);
-    connect(&loadTimeout_, &QTimer::timeout, this, [this] {
-        if (total_ == 0) {
-            view_->page()->runJavaScript(QStringLiteral("dvState();"), [](const QVariant& state) {
-                qCWarning(lcPlatform).noquote() << "flash page state:" << state.toString();
-            });
-            OnFailed(kAnyMovie,
-                     QStringLiteral("no frame shown within %1 ms").arg(options_.loadTimeoutMs));
-            // The engine may be stuck: the next movie gets a fresh page.
-            loadsOnPage_ = options_.recycleAfterLoads;
-        }
-    });
+    connect(&loadTimeout_, &QTimer::timeout, this, [this] { CheckFirstFrame(); });
     pageTimeout_.setSingleShot(true);
     connect(&pageTimeout_, &QTimer::timeout, this, [this] {
         qCWarning(lcPlatform).noquote() << "flash engine: the page is not ready after"
@@ -221,13 +213,49 @@ void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
     pending_.append({key, script});
 }
 
+void RuffleFlashPlayer::StartFrameBound() {
+    awaitingSince_.start();
+    lastTicks_ = 0;
+    loadTimeout_.start(options_.loadTimeoutMs);
+}
+
+// The bound has passed without a frame. An engine that is still loading or still running
+// animation frames for the movie (a machine busy with other work) gets more time, up to
+// loadTimeoutMaxMs; one that has stopped moving has failed the movie.
+void RuffleFlashPlayer::CheckFirstFrame() {
+    if (!AwaitingFirstFrame()) {
+        return;
+    }
+    view_->page()->runJavaScript(
+        QStringLiteral("dvState();"),
+        [this, guard = QPointer<RuffleFlashPlayer>(this), movie = movieId_](const QVariant& v) {
+            if (!guard || movie != movieId_ || !AwaitingFirstFrame()) {
+                return;
+            }
+            const QJsonObject state = QJsonDocument::fromJson(v.toString().toUtf8()).object();
+            const int ticks = state.value(QStringLiteral("ticks")).toInt();
+            const bool moving =
+                state.value(QStringLiteral("loading")).toBool() || ticks > lastTicks_;
+            lastTicks_ = ticks;
+            if (moving && !awaitingSince_.hasExpired(options_.loadTimeoutMaxMs)) {
+                loadTimeout_.start(std::clamp(options_.loadTimeoutMs / 2, 100, 2000));
+                return;
+            }
+            qCWarning(lcPlatform).noquote() << "flash page state:" << v.toString();
+            OnFailed(kAnyMovie,
+                     QStringLiteral("no frame shown within %1 ms").arg(awaitingSince_.elapsed()));
+            // The engine may be stuck: the next movie gets a fresh page.
+            loadsOnPage_ = options_.recycleAfterLoads;
+        });
+}
+
 void RuffleFlashPlayer::OnPageReady() {
     pageReady_ = true;
     pageTimeout_.stop();
     // The time a movie has to show its first frame counts from here: a page that loads
     // slowly (a busy machine) does not fail the movie waiting for it.
     if (AwaitingFirstFrame()) {
-        loadTimeout_.start(options_.loadTimeoutMs);
+        StartFrameBound();
     }
     if (wantVisible_ && !Visible()) {
         RunHidden();
@@ -278,7 +306,7 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
     if (!header) {
         OnFailed(kAnyMovie, QStringLiteral("not a Flash movie"));
     } else if (pageReady_) {
-        loadTimeout_.start(options_.loadTimeoutMs);
+        StartFrameBound();
     } else {
         loadTimeout_.stop();  // started when the page is ready
     }

@@ -36,8 +36,11 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
         // Told of every address the page asks for, and whether it may have it.
         std::function<void(const QUrl& url, bool allowed)> requestSeen;
         std::function<std::optional<QString>(const QString&)> hostPath;
-        // A movie that shows no frame this long after the page is ready counts as ended.
+        // A movie that shows no frame this long after the page is ready counts as ended,
+        // unless the engine is still visibly at work on it; then it has up to
+        // loadTimeoutMaxMs.
         int loadTimeoutMs = 10000;
+        int loadTimeoutMaxMs = 30000;
         // A page not ready by then is loaded again, and the movie waiting for it ends.
         int pageTimeoutMs = 60000;
         int recycleAfterLoads = 50;
@@ -79,6 +82,8 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
 
   private:
     void LoadPage();
+    void StartFrameBound();
+    void CheckFirstFrame();
     // Runs a script on the page, or keeps it until the page is ready under `key`: a later
     // script with the same key takes the place of the earlier one.
     void Run(const QString& script, const QString& key);
@@ -103,6 +108,8 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool failed_ = false;
     QElapsedTimer sinceMovie_;
     QTimer loadTimeout_;
+    QElapsedTimer awaitingSince_;  // of the movie's first frame, from the page being ready
+    int lastTicks_ = 0;            // the engine's animation frames at the last check
     QTimer pageTimeout_;
     QTimer showTimeout_;
 };
