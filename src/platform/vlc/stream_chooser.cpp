@@ -20,7 +20,6 @@ StreamChooser::~StreamChooser() {
 
 void StreamChooser::Start(const QString& address) {
     Cancel();
-    address_ = address;
     failures_.clear();
     tries_ = 0;
     frames_.append(Frame{{QStringList{address}}});

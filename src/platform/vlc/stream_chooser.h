@@ -62,7 +62,6 @@ class StreamChooser : public QObject {
     QPointer<QNetworkReply> reply_;
     QByteArray body_;  // of the look under way
     QList<Frame> frames_;
-    QString address_;  // as given to Start
     QStringList failures_;
     int tries_ = 0;
     quint64 generation_ = 0;
