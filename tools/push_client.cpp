@@ -11,6 +11,8 @@
 // Exit status: 0 all sent; 2 usage; 3 no connection; 4 the display did not answer as
 // the protocol says; 5 a local file could not be read; 6 (many displays) not every
 // display has the files.
+#include "pushserver/push_protocol.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -33,10 +35,10 @@ enum Exit { kOk = 0, kUsage = 2, kNoConnection = 3, kProtocol = 4, kLocalFile = 
 
 bool report = false;  // pushing for a run over many displays: progress as lines
 
-const QByteArray kDst = "Msg_Dst_";
-const QByteArray kEof = "Msg_Eof_";
-const QByteArray kOkS = "Msg_OkS";
-const QByteArray kRec = "Msg_Rec";
+using push_protocol::kDst;
+using push_protocol::kEof;
+using push_protocol::kOkS;
+using push_protocol::kRec;
 constexpr int kQuietMs = 100;  // the display takes each message as one read: keep them apart
 
 [[noreturn]] void Fail(Exit code, const QString& message) {
@@ -444,7 +446,8 @@ int main(int argc, char** argv) {
             Fail(kLocalFile, "cannot read " + item.path + ": " + file.errorString());
         }
         const qint64 total = file.size();
-        session.SendAlone(kDst + "000" + item.name.toUtf8());
+        session.SendAlone(kDst + QByteArray(push_protocol::kSkipAfterDst, '0') +
+                          item.name.toUtf8());
         session.Expect(kOkS);
         qint64 sent = 0;
         QByteArray rest;

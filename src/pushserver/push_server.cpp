@@ -1,17 +1,10 @@
 // The file push server on TCP port 1001.
 #include "platform/log.h"
 #include "pushserver/push_names.h"
+#include "pushserver/push_protocol.h"
 #include "window/form1.h"
 
-namespace {
-
-const QByteArray kEof = QByteArrayLiteral("Msg_Eof_");
-const QByteArray kDst = QByteArrayLiteral("Msg_Dst_");
-const QByteArray kOkS = QByteArrayLiteral("Msg_OkS");
-const QByteArray kRec = QByteArrayLiteral("Msg_Rec");
-constexpr int kSkipAfterDst = 3;
-
-}  // namespace
+using namespace push_protocol;
 
 void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
     const int index = Index + 1;

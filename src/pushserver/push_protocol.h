@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+
+// The words of the push protocol on port 1001, shared by the push server and
+// dravonelle-push. A push is: "Msg_Dst_" + three bytes + the file's name, answered with
+// "Msg_OkS"; the file's bytes in messages, each read answered with "Msg_Rec"; then
+// "Msg_Eof_", which has no answer.
+namespace push_protocol {
+
+inline const QByteArray kDst = QByteArrayLiteral("Msg_Dst_");
+inline const QByteArray kEof = QByteArrayLiteral("Msg_Eof_");
+inline const QByteArray kOkS = QByteArrayLiteral("Msg_OkS");
+inline const QByteArray kRec = QByteArrayLiteral("Msg_Rec");
+constexpr int kSkipAfterDst = 3;  // the bytes between "Msg_Dst_" and the name
+
+}  // namespace push_protocol
