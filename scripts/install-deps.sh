@@ -17,6 +17,7 @@ test_packages=(
     xvfb xauth
     pulseaudio pulseaudio-utils
     icecast2 ffmpeg
+    clang-format git
 )
 
 # What builds and checks the Debian package (scripts/package.sh).

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds dravonelle with warnings as errors and with
-# AddressSanitizer and UndefinedBehaviorSanitizer, runs every test, then builds and checks
-# the Debian package.
+# Installs what is missing, checks the format of the sources, builds dravonelle with
+# warnings as errors and with AddressSanitizer and UndefinedBehaviorSanitizer, runs every
+# test, then builds and checks the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
+
+# The C++ sources keep the project's format (.clang-format).
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 build=build-ci
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug \
