@@ -216,37 +216,50 @@ void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
 void RuffleFlashPlayer::StartFrameBound() {
     awaitingSince_.start();
     lastTicks_ = 0;
+    stateAsked_ = false;
     loadTimeout_.start(options_.loadTimeoutMs);
 }
 
 // The bound has passed without a frame. An engine that is still loading or still running
 // animation frames for the movie (a machine busy with other work) gets more time, up to
-// loadTimeoutMaxMs; one that has stopped moving has failed the movie.
+// loadTimeoutMaxMs; one that has stopped moving, or whose page does not answer before the
+// next look, has failed the movie.
 void RuffleFlashPlayer::CheckFirstFrame() {
     if (!AwaitingFirstFrame()) {
         return;
     }
+    if (stateAsked_ || awaitingSince_.hasExpired(options_.loadTimeoutMaxMs)) {
+        FirstFrameMissed(stateAsked_ ? QStringLiteral("(no answer)")
+                                     : QStringLiteral("(not asked: the longest wait has passed)"));
+        return;
+    }
+    stateAsked_ = true;
+    loadTimeout_.start(std::clamp(options_.loadTimeoutMs / 2, 1000, 2000));
     view_->page()->runJavaScript(
         QStringLiteral("dvState();"),
         [this, guard = QPointer<RuffleFlashPlayer>(this), movie = movieId_](const QVariant& v) {
             if (!guard || movie != movieId_ || !AwaitingFirstFrame()) {
                 return;
             }
+            stateAsked_ = false;
             const QJsonObject state = QJsonDocument::fromJson(v.toString().toUtf8()).object();
             const int ticks = state.value(QStringLiteral("ticks")).toInt();
             const bool moving =
                 state.value(QStringLiteral("loading")).toBool() || ticks > lastTicks_;
             lastTicks_ = ticks;
-            if (moving && !awaitingSince_.hasExpired(options_.loadTimeoutMaxMs)) {
-                loadTimeout_.start(std::clamp(options_.loadTimeoutMs / 2, 100, 2000));
-                return;
+            if (!moving) {
+                FirstFrameMissed(v.toString());
             }
-            qCWarning(lcPlatform).noquote() << "flash page state:" << v.toString();
-            OnFailed(kAnyMovie,
-                     QStringLiteral("no frame shown within %1 ms").arg(awaitingSince_.elapsed()));
-            // The engine may be stuck: the next movie gets a fresh page.
-            loadsOnPage_ = options_.recycleAfterLoads;
         });
+}
+
+void RuffleFlashPlayer::FirstFrameMissed(const QString& pageState) {
+    loadTimeout_.stop();
+    qCWarning(lcPlatform).noquote() << "flash page state:" << pageState;
+    OnFailed(kAnyMovie,
+             QStringLiteral("no frame shown within %1 ms").arg(awaitingSince_.elapsed()));
+    // The engine may be stuck: the next movie gets a fresh page.
+    loadsOnPage_ = options_.recycleAfterLoads;
 }
 
 void RuffleFlashPlayer::OnPageReady() {

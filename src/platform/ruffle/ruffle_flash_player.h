@@ -84,6 +84,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     void LoadPage();
     void StartFrameBound();
     void CheckFirstFrame();
+    void FirstFrameMissed(const QString& pageState);
     // Runs a script on the page, or keeps it until the page is ready under `key`: a later
     // script with the same key takes the place of the earlier one.
     void Run(const QString& script, const QString& key);
@@ -110,6 +111,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     QTimer loadTimeout_;
     QElapsedTimer awaitingSince_;  // of the movie's first frame, from the page being ready
     int lastTicks_ = 0;            // the engine's animation frames at the last check
+    bool stateAsked_ = false;      // the page has not yet answered the last check
     QTimer pageTimeout_;
     QTimer showTimeout_;
 };
