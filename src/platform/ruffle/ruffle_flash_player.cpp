@@ -221,20 +221,23 @@ void RuffleFlashPlayer::StartFrameBound() {
 }
 
 // The bound has passed without a frame. An engine that is still loading or still running
-// animation frames for the movie (a machine busy with other work) gets more time, up to
-// loadTimeoutMaxMs; one that has stopped moving, or whose page does not answer before the
-// next look, has failed the movie.
+// animation frames for the movie (a machine busy with other work), or whose page is too
+// busy to answer at once, gets more time, up to loadTimeoutMaxMs; one that has stopped
+// moving has failed the movie.
 void RuffleFlashPlayer::CheckFirstFrame() {
     if (!AwaitingFirstFrame()) {
         return;
     }
-    if (stateAsked_ || awaitingSince_.hasExpired(options_.loadTimeoutMaxMs)) {
+    if (awaitingSince_.hasExpired(options_.loadTimeoutMaxMs)) {
         FirstFrameMissed(stateAsked_ ? QStringLiteral("(no answer)")
-                                     : QStringLiteral("(not asked: the longest wait has passed)"));
+                                     : QStringLiteral("(the longest wait has passed)"));
         return;
     }
-    stateAsked_ = true;
     loadTimeout_.start(std::clamp(options_.loadTimeoutMs / 2, 1000, 2000));
+    if (stateAsked_) {
+        return;  // the page is busy with the movie: look again later
+    }
+    stateAsked_ = true;
     view_->page()->runJavaScript(
         QStringLiteral("dvState();"),
         [this, guard = QPointer<RuffleFlashPlayer>(this), movie = movieId_](const QVariant& v) {
