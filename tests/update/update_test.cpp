@@ -458,62 +458,58 @@ TEST_F(UpdateCycle, LargeBodyArrivesWhole) {
     EXPECT_FALSE(rig->flash1->calls.contains("Status=Downloading: 100 %"));
 }
 
-TEST(ListingTool, ListsPlainFilesWithAStampThatFollowsTheContent) {
-    QTemporaryDir dir;
-    QDir().mkpath(dir.path() + "/fotos/sub");
-    const auto write = [&](const QString& name, const QByteArray& bytes) {
+// A site folder with its "fotos" folder, and the listing the tool writes beside it.
+class ListingTool : public ::testing::Test {
+  protected:
+    void SetUp() override { QDir().mkpath(dir.path() + "/fotos/sub"); }
+    void Write(const QString& name, const QByteArray& bytes) {
         QFile file(dir.path() + "/fotos/" + name);
         file.open(QIODevice::WriteOnly);
         file.write(bytes);
-    };
-    write("b.jpg", "bbb");
-    write("a.png", "a");
-    write("bad,name.jpg", "x");
+    }
+    QStringList Listing() {
+        QFile out(dir.path() + "/dir.php");
+        out.open(QIODevice::ReadOnly);
+        return update::SplitListing(QString::fromUtf8(out.readAll()));
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(ListingTool, ListsPlainFilesWithAStampThatFollowsTheContent) {
+    Write("b.jpg", "bbb");
+    Write("a.png", "a");
+    Write("bad,name.jpg", "x");
     const auto run = [&] {
         QProcess tool;
         tool.start(DRAVONELLE_LISTING_TOOL, {dir.path() + "/fotos", dir.path() + "/dir.php"});
         tool.waitForFinished(10000);
-        QFile out(dir.path() + "/dir.php");
-        out.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(out.readAll());
+        return Listing();
     };
-    const QStringList first = update::SplitListing(run());
+    const QStringList first = run();
     ASSERT_EQ(first.size(), 6);
     EXPECT_EQ(first[0], "a.png");
     EXPECT_EQ(first[2], "1");
     EXPECT_EQ(first[3], "b.jpg");
     EXPECT_EQ(first[5], "3");
-    write("b.jpg", "bbc");
-    const QStringList second = update::SplitListing(run());
+    Write("b.jpg", "bbc");
+    const QStringList second = run();
     EXPECT_EQ(second[1], first[1]);
     EXPECT_NE(second[4], first[4]);
 }
 
-TEST(ListingTool, WatchWritesTheListingAgainWhenTheFolderChanges) {
-    QTemporaryDir dir;
-    QDir().mkpath(dir.path() + "/fotos");
-    const auto write = [&](const QString& name, const QByteArray& bytes) {
-        QFile file(dir.path() + "/fotos/" + name);
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-    };
-    const auto listing = [&] {
-        QFile out(dir.path() + "/dir.php");
-        out.open(QIODevice::ReadOnly);
-        return update::SplitListing(QString::fromUtf8(out.readAll()));
-    };
-    write("a.png", "a");
+TEST_F(ListingTool, WatchWritesTheListingAgainWhenTheFolderChanges) {
+    Write("a.png", "a");
     QProcess tool;
     tool.start(DRAVONELLE_LISTING_TOOL,
                {"--watch", dir.path() + "/fotos", dir.path() + "/dir.php"});
-    ASSERT_TRUE(PumpUntil([&] { return listing().size() == 3; }, 10000));
-    write("b.jpg", "bbb");  // a new file
-    ASSERT_TRUE(PumpUntil([&] { return listing().size() == 6; }, 10000));
-    const QString stamp = listing()[4];
-    write("b.jpg", "bbc");  // the same file, changed in place
-    EXPECT_TRUE(PumpUntil([&] { return listing().size() == 6 && listing()[4] != stamp; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return Listing().size() == 3; }, 10000));
+    Write("b.jpg", "bbb");  // a new file
+    ASSERT_TRUE(PumpUntil([&] { return Listing().size() == 6; }, 10000));
+    const QString stamp = Listing()[4];
+    Write("b.jpg", "bbc");  // the same file, changed in place
+    EXPECT_TRUE(PumpUntil([&] { return Listing().size() == 6 && Listing()[4] != stamp; }, 10000));
     QFile::remove(dir.path() + "/fotos/a.png");
-    EXPECT_TRUE(PumpUntil([&] { return listing().size() == 3; }, 10000));
+    EXPECT_TRUE(PumpUntil([&] { return Listing().size() == 3; }, 10000));
     tool.terminate();
     tool.waitForFinished(5000);
 }

@@ -257,7 +257,6 @@ void RuffleFlashPlayer::CheckFirstFrame() {
 }
 
 void RuffleFlashPlayer::FirstFrameMissed(const QString& pageState) {
-    loadTimeout_.stop();
     qCWarning(lcPlatform).noquote() << "flash page state:" << pageState;
     OnFailed(kAnyMovie,
              QStringLiteral("no frame shown within %1 ms").arg(awaitingSince_.elapsed()));
