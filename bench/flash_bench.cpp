@@ -2,7 +2,7 @@
 // resident memory of the whole process tree (the program and the engine's processes)
 // with both players, and the CPU of that tree while a 12 fps movie plays at 1920 x 1080.
 //
-//   flash_bench [--seconds N]
+//   flash_bench [--seconds N] [--renderer auto|webgl|canvas]
 #include "bench_support.h"
 #include "platform/event_loop.h"
 #include "platform/qt/drive_file_system.h"
@@ -43,6 +43,10 @@ int main(int argc, char** argv) {
     options.programFolder = temp.path();
     platform::DriveFileSystem files(temp.path());
     options.hostPath = [&](const QString& path) { return files.HostPath(path); };
+    if (const qsizetype at = app.arguments().indexOf("--renderer");
+        at >= 0 && at + 1 < app.arguments().size()) {
+        options.renderer = app.arguments()[at + 1];
+    }
     platform::RuffleFlashPlayer main(options), second(options);
     for (platform::RuffleFlashPlayer* player : {&main, &second}) {
         player->Widget()->setParent(&window);
@@ -67,9 +71,22 @@ int main(int argc, char** argv) {
         (bench::Now() - wall);
     std::printf("Flash engine (Ruffle %s in Qt WebEngine), platform %s\n", "0.6.0",
                 qPrintable(QGuiApplication::platformName()));
+    std::printf("  drawn with %s\n", qPrintable(main.Renderer()));
     std::printf("  start to first movie frame: %.2f s\n", firstFrame);
     std::printf("  process tree (%lld processes) with both players: %.0f MiB PSS\n",
                 static_cast<long long>(tree.size()), pss);
+    for (const int pid : tree) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        cmdline.open(QIODevice::ReadOnly);
+        const QList<QByteArray> argv = cmdline.readAll().split('\0');
+        QByteArray kind = pid == static_cast<int>(getpid()) ? "program" : "engine";
+        for (const QByteArray& arg : argv) {
+            if (arg.startsWith("--type=") || arg.startsWith("--utility-sub-type=")) {
+                kind += ' ' + arg.mid(arg.indexOf('=') + 1);
+            }
+        }
+        std::printf("    %-40s %6.1f MiB\n", kind.constData(), bench::PssMiB({pid}));
+    }
     std::printf("  12 fps movie at 1920 x 1080 for %d s: %.0f %% of a core\n", seconds, 100 * busy);
     return 0;
 }

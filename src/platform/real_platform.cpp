@@ -13,6 +13,7 @@
 #include "platform/vlc/vlc_media_player.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QSettings>
 
 #include <malloc.h>
@@ -37,9 +38,15 @@ void PrepareAllocator() {
 void PrepareWebEngine() {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) {
+        // The engine's GPU process is started only on a machine with a graphics card (a
+        // render node): elsewhere it would draw GL in software, slower than without it.
+        const bool card = !QDir(QStringLiteral("/dev/dri"))
+                               .entryList({QStringLiteral("renderD*")}, QDir::System | QDir::Files)
+                               .isEmpty();
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-                "--disable-gpu --no-first-run --disable-background-networking "
-                "--disable-component-update --disable-sync --disable-features=Translate");
+                QByteArray(card ? "" : "--disable-gpu ") +
+                    "--no-first-run --disable-background-networking "
+                    "--disable-component-update --disable-sync --disable-features=Translate");
     }
     // Movies reach the network as Flash let them, without the web's cross-origin rules
     // (their page is a local file, which no server names in its answers). What they reach
@@ -64,6 +71,7 @@ Platform MakeRealPlatform(const Places& places) {
     QtInet::Limits inetLimits;
     DiskReserve reserve;
     reserve.keepFreeBytes = qint64(256) << 20;
+    RuffleFlashPlayer::Options flash;
     {
         QSettings settings(store->FilePath(QStringLiteral("dravonelle")), QSettings::IniFormat);
         bool ok = false;
@@ -90,6 +98,14 @@ Platform MakeRealPlatform(const Places& places) {
             positive("fetch_max_bytes", inetLimits.maxUnannouncedBytes);
         p.pushMaxBytes = positive("push_max_bytes", p.pushMaxBytes);
         reserve.keepFreeBytes = positive("min_free_mb", reserve.keepFreeBytes >> 20) << 20;
+        const QString renderer =
+            settings.value(QStringLiteral("system/flash_renderer"), flash.renderer).toString();
+        if (QStringList{"auto", "webgl", "canvas"}.contains(renderer)) {
+            flash.renderer = renderer;
+        } else {
+            qCWarning(lcApp).noquote() << "[system] flash_renderer is not auto, webgl or canvas;"
+                                       << "kept at" << flash.renderer;
+        }
         QStringList malformed;
         p.pushAllow = SubnetFilter::FromSetting(settings.value(QStringLiteral("system/push_allow")),
                                                 &malformed);
@@ -103,7 +119,6 @@ Platform MakeRealPlatform(const Places& places) {
     p.settings = std::move(store);
     p.files = std::make_unique<DriveFileSystem>(places.driveFolder, reserve);
     platform::FileSystem* files = p.files.get();
-    RuffleFlashPlayer::Options flash;
     flash.engineFolder = places.programFolder + QStringLiteral("/ruffle");
     flash.programFolder = places.programFolder;
     flash.hostPath = [files](const QString& path) { return files->HostPath(path); };

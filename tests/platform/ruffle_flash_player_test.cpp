@@ -196,6 +196,43 @@ TEST_F(RufflePlayer, PictureShowsTheMovieStretchedToThePlayer) {
     EXPECT_TRUE(near(image.pixelColor(380, 280), Qt::blue));
 }
 
+// Each renderer draws the picture; "auto" takes WebGL only where the GL is not drawn in
+// software, and an engine that cannot get WebGL draws with the canvas all the same.
+TEST_F(RufflePlayer, EachRendererDrawsTheMovie) {
+    const QRegularExpression software("swiftshader|llvmpipe|softpipe|lavapipe|software|no WebGL",
+                                      QRegularExpression::CaseInsensitiveOption);
+    Write("shape.swf", FramesMovie(1, 12, true));
+    for (const QString renderer : {"canvas", "webgl", "auto"}) {
+        SCOPED_TRACE(renderer.toStdString());
+        platform::RuffleFlashPlayer::Options options;
+        options.engineFolder = DRAVONELLE_ENGINE_DIR;
+        options.programFolder = temp.path();
+        options.renderer = renderer;
+        player = std::make_unique<platform::RuffleFlashPlayer>(options);
+        player->Widget()->resize(400, 300);
+        player->Widget()->show();
+        player->SetMovie("shape.swf");
+        ASSERT_TRUE(Running());
+        const QString chosen =
+            renderer == "auto"
+                ? (software.match(player->Graphics()).hasMatch() ? "canvas" : "webgl")
+                : renderer;
+        EXPECT_EQ(player->Renderer(), chosen) << player->Graphics().toStdString();
+        QString drawnWith;
+        static_cast<QWebEngineView*>(player->Widget())
+            ->page()
+            ->runJavaScript("dvDrawnWith()", [&](const QVariant& v) { drawnWith = v.toString(); });
+        ASSERT_TRUE(PumpUntil([&] { return !drawnWith.isEmpty(); }, 5000));
+        if (chosen == "canvas") {
+            EXPECT_EQ(drawnWith, "canvas");
+        }
+        PumpUntil([] { return false; }, 500);
+        const QImage image = player->Widget()->grab().toImage();
+        EXPECT_GT(image.pixelColor(200, 150).red(), 200) << drawnWith.toStdString();
+        EXPECT_GT(image.pixelColor(20, 20).blue(), 200) << drawnWith.toStdString();
+    }
+}
+
 TEST_F(RufflePlayer, MissingMovieEndsAtOnce) {
     player->SetMovie("c:\\missing.swf");
     EXPECT_TRUE(player->Failed());

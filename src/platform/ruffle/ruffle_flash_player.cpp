@@ -105,8 +105,8 @@ class RuffleBridge : public QObject {
     Q_OBJECT
   public:
     explicit RuffleBridge(RuffleFlashPlayer* player) : player_(player) {}
-    Q_INVOKABLE void pageReady() {
-        Queue([player = player_] { player->OnPageReady(); });
+    Q_INVOKABLE void pageReady(const QString& renderer, const QString& graphics) {
+        Queue([player = player_, renderer, graphics] { player->OnPageReady(renderer, graphics); });
     }
     Q_INVOKABLE void frameReport(int movie, const QString& report) {
         Queue([player = player_, movie, report] { player->OnFrame(movie, report); });
@@ -142,7 +142,8 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
                        options_.requestSeen, page));
     settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
-    settings->setAttribute(QWebEngineSettings::WebGLEnabled, false);
+    settings->setAttribute(QWebEngineSettings::WebGLEnabled,
+                           options_.renderer != QStringLiteral("canvas"));
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     view_->setPage(page);
     view_->setContextMenuPolicy(Qt::NoContextMenu);
@@ -198,7 +199,9 @@ void RuffleFlashPlayer::LoadPage() {
     loadsOnPage_ = 0;
     ++pageLoads_;
     pageTimeout_.start(options_.pageTimeoutMs);
-    view_->load(QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html")));
+    QUrl page = QUrl::fromLocalFile(options_.engineFolder + QStringLiteral("/player.html"));
+    page.setQuery(QStringLiteral("renderer=") + options_.renderer);
+    view_->load(page);
 }
 
 void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
@@ -264,8 +267,15 @@ void RuffleFlashPlayer::FirstFrameMissed(const QString& pageState) {
     loadsOnPage_ = options_.recycleAfterLoads;
 }
 
-void RuffleFlashPlayer::OnPageReady() {
+void RuffleFlashPlayer::OnPageReady(const QString& renderer, const QString& graphics) {
     pageReady_ = true;
+    if (renderer != renderer_ || graphics != graphics_) {
+        renderer_ = renderer;
+        graphics_ = graphics;
+        qCInfo(lcPlatform).noquote()
+            << "flash engine draws with" << renderer
+            << (graphics.isEmpty() ? QString() : "(graphics: " + graphics + ")");
+    }
     pageTimeout_.stop();
     // The time a movie has to show its first frame counts from here: a page that loads
     // slowly (a busy machine) does not fail the movie waiting for it.

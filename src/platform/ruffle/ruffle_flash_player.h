@@ -44,6 +44,9 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
         // A page not ready by then is loaded again, and the movie waiting for it ends.
         int pageTimeoutMs = 60000;
         int recycleAfterLoads = 50;
+        // How the engine draws: "auto" is WebGL on a graphics card and the canvas where
+        // GL would be drawn in software; "webgl" or "canvas" asks for one.
+        QString renderer = QStringLiteral("auto");
     };
     explicit RuffleFlashPlayer(Options options);
     ~RuffleFlashPlayer() override;
@@ -65,6 +68,10 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool Failed() const { return failed_; }
     // How many times the page has been loaded, the first time included.
     int PageLoads() const { return pageLoads_; }
+    // How the page chose to draw ("webgl" or "canvas"; empty before the page is ready).
+    QString Renderer() const { return renderer_; }
+    // The GL the page found ("no WebGL" without one; empty when a renderer was asked for).
+    QString Graphics() const { return graphics_; }
     // How many scripts wait for the page: the latest movie, the latest value of each
     // variable and the controls given since that movie, whatever was asked meanwhile.
     qsizetype PendingScripts() const { return pending_.size(); }
@@ -73,7 +80,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     // the late report of a movie already replaced is dropped; kAnyMovie stands for the
     // current one.
     static constexpr int kAnyMovie = -1;
-    void OnPageReady();
+    void OnPageReady(const QString& renderer = {}, const QString& graphics = {});
     // A movie has been given and has neither shown a frame nor failed yet.
     bool AwaitingFirstFrame() const { return !movie_.isEmpty() && total_ == 0 && !failed_; }
     void OnFrame(int movie, const QString& report);
@@ -99,6 +106,8 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     int movieId_ = 0;
     int loadsOnPage_ = 0;
     int pageLoads_ = 0;
+    QString renderer_;                            // how the page draws, as it last said
+    QString graphics_;                            // and the GL it found
     QList<std::pair<QString, QString>> pending_;  // (key, script) waiting for the page
     QMap<QString, QString> lastValues_;           // what the movie was last told, for a new engine
     bool pageReady_ = false;
