@@ -1,4 +1,5 @@
 // The main movie's commands.
+#include "module1/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
 #include "presentation/presentation_text.h"
@@ -20,9 +21,10 @@ const QString kKlaar = QStringLiteral("klaar");
 
 bool Form1::ContentFileFromCommand(const QString& name, const char* command, QString* path) {
     *path = ContentPath(name);
-    if (!presentation::StaysInContentFolder(name)) {
+    if (const QString refused = content::RefusalReason(name, content::kCommandName);
+        !refused.isEmpty()) {
         qCWarning(lcPresentation).noquote()
-            << "command" << command << "names a file outside the content folder:" << name;
+            << "command" << command << "refused (" + refused + "):" << name;
         return false;
     }
     return platform_.files->FileExists(*path);
@@ -82,7 +84,7 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
         flash.SetVariable(kFilm, kBegin);
         const auto tail = presentation::ScanTail(args.size() >= 4 ? args.mid(4) : QString());
         StopRadio();
-        if (args.size() < 4 || !presentation::StaysInContentFolder(tail.fileName)) {
+        if (args.size() < 4 || !content::Accepted(tail.fileName, content::kCommandName)) {
             // Nothing that can be played: answer as the player answers a missing file.
             qCWarning(lcPresentation).noquote() << "command mp3 has no usable file:" << args;
             MediaPlayer1_PlayStateChange(platform::kStopped);

@@ -1,7 +1,6 @@
 #include "presentation/presentation_text.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <cmath>
@@ -113,19 +112,6 @@ double LeadingNumber(const QString& text) {
         }
     }
     return std::strtod(number.constData(), nullptr);
-}
-
-bool StaysInContentFolder(const QString& name) {
-    if (name.startsWith('\\') || name.startsWith('/') || name.contains(':')) {
-        return false;
-    }
-    static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
-    for (const QString& part : name.split(separators)) {
-        if (part == QLatin1String("..")) {
-            return false;
-        }
-    }
-    return !name.contains(QChar(0));
 }
 
 }  // namespace presentation

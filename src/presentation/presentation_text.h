@@ -28,8 +28,4 @@ std::optional<std::array<double, 4>> PlacementEdges(const TailScan& tail);
 // point), and text without a leading number reads as 0.
 double LeadingNumber(const QString& text);
 
-// Whether "c:\fileftp\" + name stays in the content folder: no "..", no drive, no leading
-// separator.
-bool StaysInContentFolder(const QString& name);
-
 }  // namespace presentation

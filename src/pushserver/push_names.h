@@ -9,8 +9,4 @@ namespace pushserver {
 // character per byte.
 QString DecodeName(const QByteArray& bytes);
 
-// Why a pushed name is refused, or an empty text when it stays inside the content
-// folder: no empty name, "..", drive, leading separator, wildcard or control character.
-QString RefusalReason(const QString& name);
-
 }  // namespace pushserver

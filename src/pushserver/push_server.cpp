@@ -1,4 +1,5 @@
 // The file push server on TCP port 1001.
+#include "module1/content_names.h"
 #include "platform/log.h"
 #include "pushserver/push_names.h"
 #include "pushserver/push_protocol.h"
@@ -86,7 +87,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
         ReceivePath = ContentPath(name);
         receiving_ = true;
         receivedBytes_ = 0;
-        receiveError_ = pushserver::RefusalReason(name);
+        receiveError_ = content::RefusalReason(name, content::kPushedName);
         if (receiveError_.isEmpty() && !platform_.files->IsDrivePath(ReceivePath)) {
             receiveError_ = QStringLiteral("name that leaves the folder");
         }

@@ -1,7 +1,7 @@
 // The download driver: one address into one file, and the move out of the buffer folder.
+#include "module1/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
-#include "update/listing.h"
 #include "window/form1.h"
 
 #include <cmath>
@@ -22,8 +22,9 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     DownloadTarget = GoesToContentFolder(localName)
                          ? ContentPath(localName)
                          : kContentFolder + QStringLiteral("\\BUFFER\\") + localName;
-    if (!update::IsPlainFileName(localName)) {
-        qCWarning(lcUpdate).noquote() << "not fetched, not a plain file name:" << localName;
+    if (const QString refused = content::RefusalReason(localName, content::kListedName);
+        !refused.isEmpty()) {
+        qCWarning(lcUpdate).noquote() << "not fetched (" + refused + "):" << localName;
         return false;
     }
     platform::PumpEventsOnce();

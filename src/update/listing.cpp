@@ -35,19 +35,6 @@ qint64 SizeField(const QString& field) {
     return ok && size > 0 ? size : 0;
 }
 
-bool IsPlainFileName(const QString& name) {
-    if (name.isEmpty() || name.startsWith('.') || name.contains('/') || name.contains('\\') ||
-        name.contains(':')) {
-        return false;
-    }
-    for (const QChar c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
-            return false;
-        }
-    }
-    return true;
-}
-
 QString AddressSegment(const QString& name) {
     return QString::fromLatin1(QUrl::toPercentEncoding(name));
 }

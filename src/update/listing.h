@@ -27,9 +27,6 @@ qint64 SizeField(const QString& field);
 // start.
 inline const QString kStagingFolder = QStringLiteral("c:\\fileftp\\.download");
 
-// Names that are fetched only as plain file names of one folder.
-bool IsPlainFileName(const QString& name);
-
 // A listed name as one segment of an address path: every byte but letters, digits and
 // "-._~" percent-encoded, non-ASCII as UTF-8, so the site is asked for exactly that name.
 QString AddressSegment(const QString& name);

@@ -1,4 +1,5 @@
 // One update cycle: the content folder brought in step with the content site.
+#include "module1/content_names.h"
 #include "module1/module1.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
@@ -120,9 +121,9 @@ void Form1::UpdateContent() {
         if (previous.Matches(name, fields[i + 1])) {
             continue;
         }
-        if (!update::IsPlainFileName(name)) {
-            qCWarning(lcUpdate).noquote()
-                << "listed name is not a plain file name, skipped:" << name;
+        if (const QString refused = content::RefusalReason(name, content::kListedName);
+            !refused.isEmpty()) {
+            qCWarning(lcUpdate).noquote() << "listed name skipped (" + refused + "):" << name;
             continue;
         }
         SetStatus(QStringLiteral("Download:") + name);

@@ -141,11 +141,11 @@ TEST(DriveFileSystem, HiddenFilesAndFoldersAreNotListed) {
 
 // A full disk is named as such when the bytes are written, and Close reports it too.
 TEST(DriveFileSystem, FullDiskIsReportedAsDiskFull) {
-    Drive d;
-    ASSERT_TRUE(QDir().mkpath(d.Root()));
-    ASSERT_TRUE(QFile::link("/dev/full", d.Root() + "/full.bin"));
+    // The drive is /dev here, so that its file "full" is the device that is always full
+    // (a link to it from another drive would be refused as a link out of that drive).
+    platform::DriveFileSystem fs("/dev");
     QString error;
-    auto writer = d.fs.CreateFile("c:\\full.bin", &error);
+    auto writer = fs.CreateFile("c:\\full", &error);
     ASSERT_TRUE(writer) << error.toStdString();
     EXPECT_FALSE(writer->Write(QByteArray(64 * 1024, 'x')));
     EXPECT_EQ(writer->ErrorText(), platform::kDiskFull);
@@ -212,4 +212,36 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     EXPECT_EQ(*result, platform::kDiskFull);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), "old film");
+}
+
+// A symbolic link out of the drive is refused as ".." is, for every operation; a link
+// within the drive is followed.
+TEST(DriveFileSystem, LinksOutOfTheDriveAreRefused) {
+    Drive d;
+    QTemporaryDir outside;
+    QFile secret(outside.path() + "/secret.txt");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("secret");
+    secret.close();
+    ASSERT_TRUE(d.fs.CreateFolder("c:\\fileftp"));
+    d.Write("c:\\fileftp\\inside.txt", "inside");
+    ASSERT_TRUE(QFile::link(outside.path() + "/secret.txt", d.Root() + "/fileftp/file.txt"));
+    ASSERT_TRUE(QFile::link(outside.path(), d.Root() + "/fileftp/folder"));
+    ASSERT_TRUE(QFile::link(d.Root() + "/fileftp/inside.txt", d.Root() + "/fileftp/alias.txt"));
+
+    for (const QString path : {"c:\\fileftp\\file.txt", "c:\\fileftp\\folder\\secret.txt",
+                               "c:\\fileftp\\FOLDER\\new.txt", "c:\\fileftp\\folder"}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_FALSE(d.fs.HostPath(path));
+        EXPECT_FALSE(d.fs.FileExists(path));
+        EXPECT_FALSE(d.fs.FolderExists(path));
+        EXPECT_FALSE(d.fs.ReadFirstItem(path));
+        QString error;
+        EXPECT_FALSE(d.fs.CreateFile(path, &error));
+        EXPECT_FALSE(d.fs.DeleteFile(path));
+        EXPECT_FALSE(d.Copy(path, "c:\\fileftp\\copy.txt"));
+    }
+    EXPECT_TRUE(d.fs.ListPlainFiles("c:\\fileftp\\folder").isEmpty());
+    EXPECT_TRUE(secret.exists());
+    EXPECT_EQ(d.fs.ReadFirstItem("c:\\fileftp\\alias.txt"), "inside");
 }

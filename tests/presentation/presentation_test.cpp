@@ -355,6 +355,7 @@ TEST_F(Presentation, PhotoRecoveryForMissingFilesPicturesAndDurations) {
 }
 
 TEST_F(Presentation, CommandArrivingDuringThePhotoPumpRunsCompletelyThere) {
+    rig.flash2->totalFrames = 100;  // the insert still plays when the photo is up
     bool nestedDone = false;
     QTimer::singleShot(0, rig.form.get(), [&] {
         Command("flash", "movie:Intro.swf");
@@ -444,7 +445,4 @@ TEST(PresentationText, TailScanAndLeadingNumber) {
     EXPECT_DOUBLE_EQ(presentation::LeadingNumber("-3x"), -3);
     EXPECT_DOUBLE_EQ(presentation::LeadingNumber("1e3"), 1000);
     EXPECT_DOUBLE_EQ(presentation::LeadingNumber("7e"), 7);
-    EXPECT_FALSE(presentation::StaysInContentFolder("..\\x"));
-    EXPECT_FALSE(presentation::StaysInContentFolder("a/../../x"));
-    EXPECT_TRUE(presentation::StaysInContentFolder("sub\\x..y.jpg"));
 }

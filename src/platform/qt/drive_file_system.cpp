@@ -237,6 +237,7 @@ bool FileSystem::IsDrivePath(const QString& path) const {
 DriveFileSystem::DriveFileSystem(QString driveFolder, DiskReserve reserve)
     : drive_(QDir::cleanPath(QDir(driveFolder).absolutePath())), reserve_(std::move(reserve)) {
     QDir().mkpath(drive_);
+    driveReal_ = QFileInfo(drive_).canonicalFilePath();
     copies_.setMaxThreadCount(1);
 }
 
@@ -281,6 +282,16 @@ std::optional<QString> DriveFileSystem::Resolve(const QString& drivePath) const 
             chosen = MatchInFolder(current, part).value_or(part);
         }
         current += '/' + chosen;
+    }
+    // A symbolic link that leads out of the drive is refused as ".." is: what the path
+    // names so far (its longest existing part) must lie on the drive.
+    QString existing = current;
+    while (existing.size() > drive_.size() && !QFileInfo::exists(existing)) {
+        existing.truncate(existing.lastIndexOf('/'));
+    }
+    const QString real = QFileInfo(existing).canonicalFilePath();
+    if (real != driveReal_ && !real.startsWith(driveReal_ + '/')) {
+        return std::nullopt;
     }
     return current;
 }

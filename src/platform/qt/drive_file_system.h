@@ -53,6 +53,7 @@ class DriveFileSystem : public FileSystem {
     }
 
     QString drive_;
+    QString driveReal_;  // drive_ with its symbolic links resolved
     DiskReserve reserve_;
     QObject reports_;  // what the copies report goes through it, and with it
     QThreadPool copies_;
