@@ -9,7 +9,7 @@
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/real_platform.h"
 #include "platform/ruffle/swf.h"
-#include "platform/standin/standin_players.h"
+#include "standin_players.h"
 
 #include <QFile>
 
@@ -130,7 +130,6 @@ platform::Platform RealPlatform(const QString& driveFolder, const platform::Endp
     p.media = std::make_unique<platform::StandInMediaPlayer>();  // no sound in a benchmark
     p.inet = std::make_unique<platform::QtInet>();
     p.sockets = std::make_unique<platform::QtWskServer>();
-    p.messageBox = std::make_unique<platform::QtMessageBox>();
     p.pictures = std::make_unique<platform::QtPictureLoader>();
     p.fileDialog = std::make_unique<platform::QtFileDialog>();
     p.shell = std::make_unique<platform::QtShell>();

@@ -104,8 +104,7 @@ std::unique_ptr<Form1> CycleWindow(const Site& site, const QString& driveFolder)
                      {"127.0.0.1:" + QString::number(site.port),
                       base + "/freedata/meerdaagsebanner.jpg", base + "/radio.asx"},
                      0));
-    QString error;
-    form->Form_Load(&error);
+    (void)form->Form_Load();
     form->Lokatie->setText(base + "/test");
     return form;
 }

@@ -202,8 +202,7 @@ int main(int argc, char** argv) {
             bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0);
         p.fileDialog = std::make_unique<PickFile>(drive.Host("stick/big.mpg"));
         Form1 form(std::move(p));
-        QString error;
-        form.Form_Load(&error);
+        (void)form.Form_Load();
         const QString target = drive.Host("fileftp/big.mpg");
         meter.Start();
         form.FileCopyButton_Click();
@@ -225,8 +224,7 @@ int main(int argc, char** argv) {
         media.hostPath = [files](const QString& path) { return files->HostPath(path); };
         p.media = std::make_unique<platform::VlcMediaPlayer>(media);
         Form1 form(std::move(p));
-        QString error;
-        form.Form_Load(&error);
+        (void)form.Form_Load();
         meter.Start();
         for (int i = 0; i < 20; ++i) {
             form.StartRadio();
@@ -336,8 +334,7 @@ int main(int argc, char** argv) {
         picture.save(drive.Host("fileftp/large.jpg"), "JPG", 95);
         QFile::copy(drive.Host("fileftp/large.jpg"), drive.Host("fileftp/clip.mpg"));
         Form1 form(bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0));
-        QString error;
-        form.Form_Load(&error);
+        (void)form.Form_Load();
         form.resize(1280, 720);
         form.show();
         meter.Start();

@@ -42,8 +42,7 @@ c.close()
 int RunDisplay() {
     QTemporaryDir drive;
     Form1 form(bench::RealPlatform(drive.path() + "/drive_c", platform::Endpoints::Defaults(), 0));
-    QString error;
-    if (!form.Form_Load(&error)) {
+    if (!form.Form_Load()) {
         return 1;
     }
     form.Platform().files->CreateFolder("c:\\fileftp");

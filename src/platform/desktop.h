@@ -8,12 +8,6 @@
 
 namespace platform {
 
-class MessageBox {
-  public:
-    virtual ~MessageBox() = default;
-    virtual void Show(const QString& text) = 0;
-};
-
 // Reads JPEG, GIF, PNG and BMP pictures; nullopt when missing or not a picture.
 class PictureLoader {
   public:
@@ -31,7 +25,6 @@ class PictureLoader {
 class FileDialog {
   public:
     virtual ~FileDialog() = default;
-    int Flags = 0;
     virtual void ShowOpen() = 0;
     QString FileName;
     QString FileTitle;

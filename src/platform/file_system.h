@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -72,7 +74,7 @@ class FileSystem {
     virtual bool FolderExists(const QString& path) const = 0;
     virtual bool DeleteFile(const QString& path) = 0;
     using CopyProgress = std::function<void(int percent)>;
-    using CopyDone = std::function<void(bool ok, const QString& error)>;
+    using CopyDone = std::function<void(const Result<>& copied)>;
     // Copies `source` (a drive or host path) over `target` (a drive path) on a worker,
     // beside the target, put on the disk and then renamed over it, so that a failed copy
     // loses nothing. `progress` (whole percent, as it changes) and `done` arrive through
@@ -90,10 +92,10 @@ class FileSystem {
     // The first item of a text file, read as comma-delimited text: up to the first comma
     // or the end of the first line, surrounding quotes removed. nullopt when unreadable.
     virtual std::optional<QString> ReadFirstItem(const QString& path) const = 0;
-    // Creates or truncates the file; nullptr when it cannot be opened.
-    virtual std::unique_ptr<FileWriter> CreateFile(const QString& path, QString* error) = 0;
+    // Creates or truncates the file.
+    virtual Result<std::unique_ptr<FileWriter>> CreateFile(const QString& path) = 0;
     // Puts `source` in the place of `target` in one step (both on the drive).
-    virtual bool ReplaceFile(const QString& source, const QString& target, QString* error) = 0;
+    virtual Result<> ReplaceFile(const QString& source, const QString& target) = 0;
     virtual qint64 FileSize(const QString& path) const = 0;
 };
 

@@ -26,7 +26,6 @@ class Inet {
     virtual void SetBodyWriter(FileWriter* writer) = 0;
     // Starts the request and returns at once; progress arrives as StateChanged.
     virtual void Execute(const QString& url, const QString& operation) = 0;
-    virtual bool StillExecuting() const = 0;
     // The bytes of the body written so far.
     virtual qint64 BodyBytes() const = 0;
     virtual void Cancel() = 0;

@@ -25,7 +25,6 @@ struct Platform {
     std::unique_ptr<WindowsMediaPlayer> media;
     std::unique_ptr<Inet> inet;
     std::unique_ptr<WskServer> sockets;
-    std::unique_ptr<MessageBox> messageBox;
     std::unique_ptr<PictureLoader> pictures;
     std::unique_ptr<FileDialog> fileDialog;
     std::unique_ptr<Shell> shell;

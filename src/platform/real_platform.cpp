@@ -9,7 +9,6 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/ruffle/ruffle_flash_player.h"
-#include "platform/standin/standin_players.h"
 #include "platform/vlc/vlc_media_player.h"
 
 #include <QCoreApplication>
@@ -129,7 +128,6 @@ Platform MakeRealPlatform(const Places& places) {
     p.media = std::make_unique<VlcMediaPlayer>(media);
     p.inet = std::make_unique<QtInet>(inetLimits);
     p.sockets = std::make_unique<QtWskServer>();
-    p.messageBox = std::make_unique<QtMessageBox>();
     p.pictures = std::make_unique<QtPictureLoader>();
     p.fileDialog = std::make_unique<QtFileDialog>();
     p.shell = std::make_unique<QtShell>();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 #include <optional>
@@ -10,16 +12,12 @@ namespace platform {
 class SettingsStore {
   public:
     virtual ~SettingsStore() = default;
-    // An absent key gives std::nullopt; a store that cannot be read throws StoreError.
-    virtual std::optional<QString> Get(const QString& app, const QString& section,
-                                       const QString& key) = 0;
-    // Creates the key or replaces its value; throws StoreError when it cannot be written.
-    virtual void Set(const QString& app, const QString& section, const QString& key,
-                     const QString& value) = 0;
-};
-
-struct StoreError {
-    QString what;
+    // An absent key gives std::nullopt; a store that cannot be read fails.
+    virtual Result<std::optional<QString>> Get(const QString& app, const QString& section,
+                                               const QString& key) = 0;
+    // Creates the key or replaces its value.
+    virtual Result<> Set(const QString& app, const QString& section, const QString& key,
+                         const QString& value) = 0;
 };
 
 // The addresses of the outside world that the station configures.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -13,7 +15,7 @@ class WskServer {
   public:
     virtual ~WskServer() = default;
     // Makes element `index` listen on `port` (all addresses).
-    virtual bool Listen(int index, quint16 port, QString* error) = 0;
+    virtual Result<> Listen(int index, quint16 port) = 0;
     virtual quint16 LocalPort(int index) const = 0;
     // Creates element `index` if it is missing and lets it carry the pending connection.
     virtual bool Accept(int index, long requestId) = 0;

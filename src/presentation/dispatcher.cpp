@@ -31,7 +31,7 @@ bool Form1::ContentFileFromCommand(const QString& name, const char* command, QSt
 }
 
 void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& args) {
-    ++commandsSeen_;
+    ++presentation_.commandsSeen;
     const QString word = command.toLower();
     auto& flash = ShockwaveFlash1;
     qCDebug(lcPresentation).noquote() << "command" << command << args;
@@ -150,16 +150,16 @@ void Form1::ShowPhoto(const QString& args) {
     // The picture is read off the window's thread; the photo goes up when it is read,
     // unless a later command, a skip or the photo's own time came first.
     // The photo is known by the number of its command.
-    const quint64 command = commandsSeen_;
-    photoBeingRead_ = command;
+    const quint64 command = presentation_.commandsSeen;
+    presentation_.photoBeingRead = command;
     const QSize screenSize = screen() ? screen()->size() * screen()->devicePixelRatio() : QSize();
     platform_.pictures->LoadPicture(
         *host, screenSize.expandedTo(size()),
         [this, command, name, path](std::optional<QImage> picture, const QString& error) {
-            if (closing_ || photoBeingRead_ != command) {
+            if (closing_ || presentation_.photoBeingRead != command) {
                 return;
             }
-            photoBeingRead_ = 0;
+            presentation_.photoBeingRead = 0;
             PutUpPhoto(name, path, std::move(picture), error, command);
         });
 }
@@ -177,7 +177,7 @@ void Form1::PutUpPhoto(const QString& name, const QString& path, std::optional<Q
     // A later command (a film, say) that took the screen while the photo was read or put
     // up wins: the photo stays away, and answers when its time is up.
     const auto overtaken = [&] {
-        if (commandsSeen_ == command) {
+        if (presentation_.commandsSeen == command) {
             return false;
         }
         qCInfo(lcPresentation).noquote() << "photo not shown, a later command came first:" << name;

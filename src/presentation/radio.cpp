@@ -14,7 +14,7 @@ void Form1::StartRadio() {
 
 void Form1::StopRadio() {
     RadioaanTimer.SetEnabled(false);
-    radioDrops_ = 0;
+    presentation_.radioDrops = 0;
     if (RadioPlaying) {
         RadioPlaying = false;
         qCInfo(lcPresentation) << "radio off";
@@ -29,10 +29,10 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
     if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
         // The stream itself stopped (unreachable, or dropped): let the restart bring it
         // back. A stream that stays away is reported once a minute, not every two seconds.
-        ++radioDrops_;
-        if (radioDrops_ == 1 || radioDrops_ % 30 == 0) {
-            qCWarning(lcPresentation)
-                << "radio stream stopped" << radioDrops_ << "times in a row; trying again in 2 s";
+        ++presentation_.radioDrops;
+        if (presentation_.radioDrops == 1 || presentation_.radioDrops % 30 == 0) {
+            qCWarning(lcPresentation) << "radio stream stopped" << presentation_.radioDrops
+                                      << "times in a row; trying again in 2 s";
         }
         RadioPlaying = false;
     }
@@ -44,8 +44,8 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
 
 void Form1::MediaPlayer1_NowPlaying(const QString& address) {
     if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
-        if (address != radioSource_) {
-            radioSource_ = address;  // a station's other server: say which one plays
+        if (address != presentation_.radioSource) {
+            presentation_.radioSource = address;  // a station's other server: say which one plays
             SetStatus(QStringLiteral("Radio: ") + address);
         }
     }

@@ -21,7 +21,7 @@ void Form1::EndInsertedMovie() {
 }
 
 void Form1::Timer1_Timer() {
-    photoBeingRead_ = 0;  // a photo whose time is up before it is read stays away
+    presentation_.photoBeingRead = 0;  // a photo whose time is up before it is read stays away
     Timer1.SetEnabled(false);
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);

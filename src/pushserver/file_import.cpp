@@ -4,7 +4,7 @@
 #include "window/form1.h"
 
 void Form1::FileCopyButton_Click() {
-    if (!importQueue_.isEmpty()) {
+    if (!push_.importQueue.isEmpty()) {
         qCInfo(lcPush) << "an import is still under way; a new one waits until it is done";
         return;
     }
@@ -12,41 +12,41 @@ void Form1::FileCopyButton_Click() {
     const QString title = CommonDialog1.FileTitle;
     const QString fileName = CommonDialog1.FileName;
     if (!title.isEmpty()) {
-        importQueue_.append({fileName, title});
+        push_.importQueue.append({fileName, title});
     } else if (!fileName.isEmpty()) {
         const QStringList parts = fileName.split(QChar(0));
         for (qsizetype i = 1; i < parts.size(); ++i) {
-            importQueue_.append({parts[0] + '\\' + parts[i], parts[i]});
+            push_.importQueue.append({parts[0] + '\\' + parts[i], parts[i]});
         }
     }
-    importFailed_.clear();
+    push_.importFailed.clear();
     ImportNext();
 }
 
 void Form1::ImportNext() {
-    if (importQueue_.isEmpty()) {
-        if (!importFailed_.isEmpty()) {
-            SetStatus(QStringLiteral("Copy failed: ") + importFailed_);  // the last word
+    if (push_.importQueue.isEmpty()) {
+        if (!push_.importFailed.isEmpty()) {
+            SetStatus(QStringLiteral("Copy failed: ") + push_.importFailed);  // the last word
         }
         return;
     }
-    const auto [source, name] = importQueue_.first();
+    const auto [source, name] = push_.importQueue.first();
     const QString target = ContentPath(name).toLower();
     platform_.files->CopyFile(
         source, target,
         [this, name](int percent) {
             SetStatus(QStringLiteral("Copy: %1 %2 %").arg(name).arg(percent));
         },
-        [this, source, target, name](bool ok, const QString& error) {
-            if (ok) {
+        [this, source, target, name](const platform::Result<>& copied) {
+            if (copied) {
                 qCInfo(lcPush).noquote() << "copied in" << source << "as" << target;
             } else {
                 qCWarning(lcPush).noquote()
-                    << "cannot copy" << source << "to" << target << ":" << error;
-                SetStatus(QStringLiteral("Copy failed: ") + name);
-                importFailed_ = name;
+                    << "cannot copy" << source << "to" << target << ":" << copied.reason();
+                push_.importFailed = name + QStringLiteral(" (") + copied.reason() + ')';
+                SetStatus(QStringLiteral("Copy failed: ") + push_.importFailed);
             }
-            importQueue_.removeFirst();
+            push_.importQueue.removeFirst();
             ImportNext();
         });
 }

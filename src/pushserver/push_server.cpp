@@ -35,41 +35,42 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
         qCWarning(lcPush) << "connection request could not be accepted";
         return;
     }
-    pushIndex_ = index;
+    push_.index = index;
     RestartPushIdleTimer();
     SetStatus(QStringLiteral("Connection Estabilished..."));
 }
 
 void Form1::WskServer_DataArrival(int Index, qint64) {
     const QByteArray s = WskServer.GetData(Index);
-    if (Index == pushIndex_) {
+    if (Index == push_.index) {
         RestartPushIdleTimer();
     }
     const QByteArray head = s.left(8);
     if (head == kEof) {
-        if (receiving_ && !receiveError_.isEmpty()) {
+        if (push_.receiving && !push_.error.isEmpty()) {
             FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
-                                          QStringLiteral(": ") + receiveError_);
+                                          QStringLiteral(": ") + push_.error);
             return;
         }
-        if (receiving_) {
-            receiving_ = false;
+        if (push_.receiving) {
+            push_.receiving = false;
             QString error;
-            const bool closed = receiveFile_->Close();
+            const bool closed = push_.file->Close();
             if (!closed) {
-                error = receiveFile_->ErrorText();
+                error = push_.file->ErrorText();
             }
-            receiveFile_.reset();
+            push_.file.reset();
             if (!closed) {
-                platform_.files->DeleteFile(receiveTemp_);
+                platform_.files->DeleteFile(push_.temp);
                 FailPushConnection(Index,
-                                   platform::WriteFailure(ReceivePath, error, receivedBytes_));
+                                   platform::WriteFailure(ReceivePath, error, push_.receivedBytes));
                 return;
             }
-            if (!platform_.files->ReplaceFile(receiveTemp_, ReceivePath, &error)) {
-                platform_.files->DeleteFile(receiveTemp_);
+            if (const auto stored = platform_.files->ReplaceFile(push_.temp, ReceivePath);
+                !stored) {
+                platform_.files->DeleteFile(push_.temp);
                 FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
-                                              QStringLiteral(": ") + error);
+                                              QStringLiteral(": ") + stored.reason());
                 return;
             }
             qCInfo(lcPush).noquote() << "received" << ReceivePath;
@@ -85,46 +86,46 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
         DropPushReceive();
         const QString name = pushserver::DecodeName(s.mid(8 + kSkipAfterDst));
         ReceivePath = ContentPath(name);
-        receiving_ = true;
-        receivedBytes_ = 0;
-        receiveError_ = content::RefusalReason(name, content::kPushedName);
-        if (receiveError_.isEmpty() && !platform_.files->IsDrivePath(ReceivePath)) {
-            receiveError_ = QStringLiteral("name that leaves the folder");
+        push_.receiving = true;
+        push_.receivedBytes = 0;
+        push_.error = content::RefusalReason(name, content::kPushedName);
+        if (push_.error.isEmpty() && !platform_.files->IsDrivePath(ReceivePath)) {
+            push_.error = QStringLiteral("name that leaves the folder");
         }
-        if (receiveError_.isEmpty()) {
-            receiveTemp_ = platform::TemporaryBeside(ReceivePath);  // in place once complete
-            receiveFile_ = platform_.files->CreateFile(receiveTemp_, &receiveError_);
-            if (receiveFile_) {
-                receiveError_.clear();
-            } else if (receiveError_.isEmpty()) {
-                receiveError_ = QStringLiteral("cannot open");
+        if (push_.error.isEmpty()) {
+            push_.temp = platform::TemporaryBeside(ReceivePath);  // in place once complete
+            auto created = platform_.files->CreateFile(push_.temp);
+            if (created) {
+                push_.file = std::move(*created);
+            } else {
+                push_.error = created.reason();
             }
         }
-        if (!receiveError_.isEmpty()) {
-            qCWarning(lcPush).noquote() << "destination refused:" << name << "-" << receiveError_;
+        if (!push_.error.isEmpty()) {
+            qCWarning(lcPush).noquote() << "destination refused:" << name << "-" << push_.error;
         }
         WskServer.SendData(Index, kOkS);
         return;
     }
-    if (!receiving_) {
+    if (!push_.receiving) {
         FailPushConnection(Index, QStringLiteral("data before any destination"));
         return;
     }
-    if (!receiveFile_) {
+    if (!push_.file) {
         FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
-                                      QStringLiteral(": ") + receiveError_);
+                                      QStringLiteral(": ") + push_.error);
         return;
     }
-    receivedBytes_ += s.size();
-    if (receivedBytes_ > platform_.pushMaxBytes) {
+    push_.receivedBytes += s.size();
+    if (push_.receivedBytes > platform_.pushMaxBytes) {
         FailPushConnection(Index, QStringLiteral("push larger than %1 bytes: %2 dropped")
                                       .arg(platform_.pushMaxBytes)
                                       .arg(ReceivePath));
         return;
     }
-    if (!receiveFile_->Write(s)) {
-        FailPushConnection(
-            Index, platform::WriteFailure(ReceivePath, receiveFile_->ErrorText(), receivedBytes_));
+    if (!push_.file->Write(s)) {
+        FailPushConnection(Index, platform::WriteFailure(ReceivePath, push_.file->ErrorText(),
+                                                         push_.receivedBytes));
         return;
     }
     WskServer.SendData(Index, kRec);
@@ -132,7 +133,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
 
 void Form1::WskServer_Close(int Index) {
     SetStatus(QStringLiteral("Connection Closed..."));
-    if (Index == pushIndex_) {
+    if (Index == push_.index) {
         DropPushReceive();
         pushIdle_.SetEnabled(false);
     }
@@ -147,21 +148,21 @@ void Form1::WskServer_Error(int Index, int Number, const QString& Description) {
     qCWarning(lcPush).noquote() << "socket error" << Number << "on element" << Index << ":"
                                 << Description;
     SetStatus(QString::number(Number));
-    if (Index == pushIndex_ && !WskServer.IsConnected(Index)) {
+    if (Index == push_.index && !WskServer.IsConnected(Index)) {
         DropPushReceive();
     }
 }
 
 void Form1::DropPushReceive() {
-    if (!receiving_) {
+    if (!push_.receiving) {
         return;
     }
-    receiving_ = false;
-    receiveError_.clear();
-    if (receiveFile_) {
-        receiveFile_->Close();
-        receiveFile_.reset();
-        platform_.files->DeleteFile(receiveTemp_);
+    push_.receiving = false;
+    push_.error.clear();
+    if (push_.file) {
+        push_.file->Close();
+        push_.file.reset();
+        platform_.files->DeleteFile(push_.temp);
         qCInfo(lcPush).noquote() << "incomplete file dropped, previous kept:" << ReceivePath;
     }
 }
@@ -171,7 +172,7 @@ void Form1::FailPushConnection(int index, const QString& description) {
     SetStatus(description);
     DropPushReceive();
     WskServer.Close(index);
-    if (index == pushIndex_) {
+    if (index == push_.index) {
         pushIdle_.SetEnabled(false);
     }
 }
@@ -180,10 +181,10 @@ void Form1::RestartPushIdleTimer() {
     if (!pushIdle_.Tick) {
         pushIdle_.Tick = [this] {
             pushIdle_.SetEnabled(false);
-            if (WskServer.IsConnected(pushIndex_)) {
+            if (WskServer.IsConnected(push_.index)) {
                 qCWarning(lcPush) << "push connection silent too long";
                 DropPushReceive();
-                WskServer.Close(pushIndex_);
+                WskServer.Close(push_.index);
                 SetStatus(QStringLiteral("Connection Closed..."));
             }
         };

@@ -31,20 +31,20 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     if (closing_) {
         return false;
     }
-    QString error;
     // The body is collected beside its target and put in place only when it is complete.
-    downloadFile_ = files.CreateFile(platform::TemporaryBeside(DownloadTarget), &error);
-    if (!downloadFile_) {
-        qCWarning(lcUpdate).noquote() << "cannot fetch" << localName << ":" << error;
+    auto created = files.CreateFile(platform::TemporaryBeside(DownloadTarget));
+    if (!created) {
+        qCWarning(lcUpdate).noquote() << "cannot fetch" << localName << ":" << created.reason();
         return false;
     }
-    downloadSize_ = 0;
-    shownPercent_ = -1;
-    downloadOk_ = false;
-    downloadError_.clear();
+    download_.file = std::move(*created);
+    download_.size = 0;
+    download_.shownPercent = -1;
+    download_.ok = false;
+    download_.error.clear();
     qCDebug(lcUpdate).noquote() << "GET" << address;
     DownloadBusy = true;
-    Inet1.SetBodyWriter(downloadFile_.get());  // the body streams into it as it arrives
+    Inet1.SetBodyWriter(download_.file.get());  // the body streams into it as it arrives
     Inet1.Execute(address, QStringLiteral("GET"));
     // The transfer reports an end or a failure within its time-out; a close ends the wait.
     platform::WaitUntil([this] { return !DownloadBusy; }, [this] { return closing_; }, -1);
@@ -52,11 +52,11 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
         Inet1.Cancel();
         EndDownload(false, QStringLiteral("the window is closing"));
     }
-    if (!downloadOk_) {
+    if (!download_.ok) {
         qCWarning(lcUpdate).noquote()
-            << "fetch of" << address << "failed, previous file kept:" << downloadError_;
+            << "fetch of" << address << "failed, previous file kept:" << download_.error;
     }
-    return downloadOk_;
+    return download_.ok;
 }
 
 void Form1::Inet1_StateChanged(int State) {
@@ -68,7 +68,7 @@ void Form1::Inet1_StateChanged(int State) {
         CountReceivedPieces();
     } else if (State == platform::kInetError) {
         // A write that failed is told as such; the transfer only knows it stopped.
-        const QString written = downloadFile_ ? downloadFile_->ErrorText() : QString();
+        const QString written = download_.file ? download_.file->ErrorText() : QString();
         EndDownload(false, written == platform::kDiskFull
                                ? platform::WriteFailure(
                                      DownloadTarget, written,
@@ -81,9 +81,9 @@ void Form1::Inet1_StateChanged(int State) {
         QString failure;
         if (code < 200 || code > 299) {
             failure = QStringLiteral("HTTP status %1").arg(code);
-        } else if (announced >= 0 && downloadSize_ != announced) {
+        } else if (announced >= 0 && download_.size != announced) {
             failure =
-                QStringLiteral("body of %1 bytes, %2 announced").arg(downloadSize_).arg(announced);
+                QStringLiteral("body of %1 bytes, %2 announced").arg(download_.size).arg(announced);
         }
         EndDownload(failure.isEmpty(), failure);
     }
@@ -94,36 +94,40 @@ void Form1::Inet1_StateChanged(int State) {
 // complete; the last, shorter piece counts for nothing.
 void Form1::CountReceivedPieces() {
     const qint64 received = Inet1.BodyBytes();
-    for (qint64 piece = downloadSize_ / kChunk; piece < received / kChunk; ++piece) {
+    for (qint64 piece = download_.size / kChunk; piece < received / kChunk; ++piece) {
         DownloadedBytes += kChunk;
         const double percent = std::floor(static_cast<double>(DownloadedBytes) /
                                           (static_cast<double>(ExpectedBytes) + 0.1) * 100.0);
         const qint64 shown = static_cast<qint64>(std::min(percent, 100.0));
-        if (shown != shownPercent_) {  // a text only when it changes: a film has millions
-            shownPercent_ = shown;
+        if (shown != download_.shownPercent) {  // a text only when it changes: a film has millions
+            download_.shownPercent = shown;
             SetStatusVariable(QStringLiteral("Downloading: ") + QString::number(shown) +
                               QStringLiteral(" %"));
         }
     }
-    downloadSize_ = received;
+    download_.size = received;
 }
 
 void Form1::EndDownload(bool complete, const QString& failure) {
     auto& files = *platform_.files;
     QString error = failure;
     Inet1.SetBodyWriter(nullptr);
-    if (downloadFile_) {
-        if (!downloadFile_->Close() && complete) {
+    if (download_.file) {
+        if (!download_.file->Close() && complete) {
             complete = false;
             error =
-                platform::WriteFailure(DownloadTarget, downloadFile_->ErrorText(), downloadSize_);
+                platform::WriteFailure(DownloadTarget, download_.file->ErrorText(), download_.size);
         }
-        downloadFile_.reset();
+        download_.file.reset();
     }
-    if (complete &&
-        !files.ReplaceFile(platform::TemporaryBeside(DownloadTarget), DownloadTarget, &error)) {
-        complete = false;
-        error = QStringLiteral("cannot replace ") + DownloadTarget + QStringLiteral(": ") + error;
+    if (complete) {
+        if (const auto replaced =
+                files.ReplaceFile(platform::TemporaryBeside(DownloadTarget), DownloadTarget);
+            !replaced) {
+            complete = false;
+            error = QStringLiteral("cannot replace ") + DownloadTarget + QStringLiteral(": ") +
+                    replaced.reason();
+        }
     }
     if (!complete) {
         files.DeleteFile(platform::TemporaryBeside(DownloadTarget));
@@ -131,21 +135,21 @@ void Form1::EndDownload(bool complete, const QString& failure) {
     if (error.startsWith(platform::kDiskFull)) {
         SetStatus(error);  // the operator must make room: say so where they look
     }
-    downloadOk_ = complete;
-    downloadError_ = error;
+    download_.ok = complete;
+    download_.error = error;
     DownloadBusy = false;
     platform::WakeWaiters();
 }
 
 qint64 Form1::DownloadBufferUBound() const {
-    return downloadFile_ ? downloadSize_ - 1 : -1;
+    return download_.file ? download_.size - 1 : -1;
 }
 
 void Form1::SetStatusVariable(const QString& text) {
-    if (lastStatusVariable_ == text) {
+    if (download_.lastStatusVariable == text) {
         return;
     }
-    lastStatusVariable_ = text;
+    download_.lastStatusVariable = text;
     ShockwaveFlash1.SetVariable(QStringLiteral("Status"), text);
 }
 
@@ -154,10 +158,9 @@ void Form1::MoveBufferedFiles() {
     const QString buffer = kContentFolder + QStringLiteral("\\BUFFER\\");
     const QString photos = kContentFolder + QStringLiteral("\\fotos\\");
     for (const QString& name : files.ListPlainFiles(buffer)) {
-        QString error;
-        if (!files.ReplaceFile(buffer + name, photos + name, &error)) {
+        if (const auto moved = files.ReplaceFile(buffer + name, photos + name); !moved) {
             qCWarning(lcUpdate).noquote()
-                << "cannot move" << name << "to the photo folder:" << error;
+                << "cannot move" << name << "to the photo folder:" << moved.reason();
         }
     }
 }

@@ -18,7 +18,7 @@ const QString kFlashText = QStringLiteral("flash.txt");
 
 void Form1::SetMainMovie(const QString& path) {
     ShockwaveFlash1.SetMovie(path);
-    lastStatusVariable_.reset();
+    download_.lastStatusVariable.reset();
 }
 
 QString Form1::DownloadMoviePath() const {
@@ -184,12 +184,17 @@ void Form1::ForgetFailedEntries(const QStringList& failed) {
         kept << fields[i];
     }
     const QString temp = platform::TemporaryBeside(listingPath);
-    QString error;
-    auto writer = files.CreateFile(temp, &error);
-    const bool written = writer && writer->Write(kept.join(';').toUtf8()) && writer->Close();
-    if (!written || !files.ReplaceFile(temp, listingPath, &error)) {
+    auto writer = files.CreateFile(temp);
+    platform::Result<> written = writer ? platform::Result<>() : platform::Fail(writer.reason());
+    if (written && !((*writer)->Write(kept.join(';').toUtf8()) && (*writer)->Close())) {
+        written = platform::Fail((*writer)->ErrorText());
+    }
+    if (written) {
+        written = files.ReplaceFile(temp, listingPath);
+    }
+    if (!written) {
         files.DeleteFile(temp);
-        qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << error;
+        qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << written.reason();
         return;
     }
     qCWarning(lcUpdate).noquote() << "will fetch again at the next cycle:" << failed.join(", ");

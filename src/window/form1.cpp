@@ -166,39 +166,36 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-bool Form1::Form_Load(QString* error) {
-    CommonDialog1.Flags = kDialogFlags;
+platform::Result<> Form1::Form_Load() {
     // Without the push server's port the display is not what the station expects: stop.
-    QString reason;
-    if (!WskServer.Listen(0, platform_.pushPort, &reason)) {
-        if (error) {
-            *error = QStringLiteral("cannot listen on TCP port %1: %2")
-                         .arg(platform_.pushPort)
-                         .arg(reason);
-        }
-        return false;
+    if (const auto listening = WskServer.Listen(0, platform_.pushPort); !listening) {
+        return platform::Fail(QStringLiteral("cannot listen on TCP port %1: %2")
+                                  .arg(platform_.pushPort)
+                                  .arg(listening.reason()));
     }
     qCInfo(lcApp) << "push server listening on port" << WskServer.LocalPort(0);
 
     // From here on a step that fails is skipped.
     auto& store = *platform_.settings;
-    try {
-        Lokatie->setText(store.Get(kApp, kSection, "lokatie").value_or(QString()));
-    } catch (const platform::StoreError& e) {
-        qCWarning(lcSettings) << "site location not read:" << e.what;
+    if (const auto stored = store.Get(kApp, kSection, "lokatie")) {
+        Lokatie->setText(stored->value_or(QString()));
+    } else {
+        qCWarning(lcSettings) << "site location not read:" << stored.reason();
     }
     if (Lokatie->text().isEmpty()) {
         Lokatie->setText(QStringLiteral("http://") + platform_.endpoints.siteHost +
                          QStringLiteral("/test"));
         Lokatie_LostFocus();
     }
-    try {
-        TxttijdUit->setText(store.Get(kApp, kSection, "compuit").value_or(QString()));
-    } catch (const platform::StoreError& e) {
-        qCWarning(lcSettings) << "power-off time not read:" << e.what;
+    if (const auto stored = store.Get(kApp, kSection, "compuit")) {
+        TxttijdUit->setText(stored->value_or(QString()));
+    } else {
+        qCWarning(lcSettings) << "power-off time not read:" << stored.reason();
     }
-    try {
-        const auto value = store.Get(kApp, kSection, "update");
+    if (const auto read = store.Get(kApp, kSection, "update"); !read) {
+        qCWarning(lcSettings) << "no-update switch not read:" << read.reason();
+    } else {
+        const std::optional<QString>& value = *read;
         const QString stored = value.value_or(QString());
         // A 16-bit whole number, rounded as the conversion rounds; the box takes 0, 1 or 2.
         bool ok = false;
@@ -211,10 +208,8 @@ bool Form1::Form_Load(QString* error) {
         } else {
             SetNoUpdateValue(static_cast<int>(rounded));
         }
-    } catch (const platform::StoreError& e) {
-        qCWarning(lcSettings) << "no-update switch not read:" << e.what;
     }
-    return true;
+    return {};
 }
 
 void Form1::showEvent(QShowEvent* event) {

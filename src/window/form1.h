@@ -1,7 +1,10 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "presentation/presentation_state.h"
 #include "presentation/presentation_text.h"
+#include "pushserver/push_state.h"
+#include "update/update_state.h"
 #include "window/photo_area.h"
 #include "window/vb_timer.h"
 
@@ -17,8 +20,13 @@
 #include <optional>
 
 // The program's only window. It owns every control, every routine and all window state;
-// the routines of each subsystem are written in that subsystem's folder.
-class Form1 : public QWidget {
+// the routines of each subsystem are written in that subsystem's folder, and the state
+// they share is grouped by subsystem in the bases below (each field says who writes and
+// reads it).
+class Form1 : public QWidget,
+              public UpdateState,
+              public PushReceiveState,
+              public PresentationState {
     // Declared first: the controls below refer to the components it holds.
     platform::Platform platform_;
 
@@ -29,7 +37,6 @@ class Form1 : public QWidget {
     // The content folder; no setting changes it.
     static inline const QString kContentFolder = QStringLiteral("c:\\fileftp");
     static inline const QString kMainMovie = QStringLiteral("dravonelle.swf");
-    static constexpr int kDialogFlags = 524800;  // explorer style, multiple selection
 
     // ---- Controls, in the order in which the window holds them ----
     QPushButton* CmdShowinstelling;
@@ -53,32 +60,17 @@ class Form1 : public QWidget {
     platform::WskServer& WskServer;
     platform::Inet& Inet1;
     platform::FileDialog& CommonDialog1;
-    VbTimer CheckCompUit{30000, true};
-    VbTimer RadioaanTimer{2000, false};
-    VbTimer flashtimer{10, false};
-    VbTimer Timer1{0, false};
+    VbTimer CheckCompUit{30000, true};   // compares the clock with the power-off time
+    VbTimer RadioaanTimer{2000, false};  // starts the radio again after its stream stopped
+    VbTimer flashtimer{10, false};       // watches the inserted movie for its last frame
+    VbTimer Timer1{0, false};            // ends a photo when its time is up
     // Compares the program's memory with its ceiling: once a minute, and once a second
     // while it waits for a quiet moment to end.
     VbTimer MemoryCeilingTimer{60000, true};
 
-    // ---- Window-level state ----
-    bool RadioPlaying = false;
-    QString SiteLocation;
-    QString CurrentFile;
-    bool BufferPending = false;
-    bool MainMovieChanged = false;
-    bool DownloadScreenShown = false;
-    bool Updating = false;
-    qint64 ExpectedBytes = 0;
-    bool InStateChanged = false;
-    bool DownloadBusy = false;
-    qint64 DownloadedBytes = 0;
-    QString DownloadTarget;
-    QString ReceivePath;
-
     // ---- Window (start-up and close) ----
-    // Returns false when the push server cannot listen; `error` then says why.
-    bool Form_Load(QString* error);
+    // Fails when the push server cannot listen.
+    platform::Result<> Form_Load();
     void Form_Activate();
     // Removes the temporaries that a crash or a power cut left in the content folders.
     void SweepTemporaries();
@@ -109,7 +101,7 @@ class Form1 : public QWidget {
     // ---- Presentation ----
     void ShockwaveFlash1_FSCommand(const QString& command, const QString& args);
     // Whether a photo that a "foto" command named is still being read from its file.
-    bool PhotoBeingRead() const { return photoBeingRead_ != 0; }
+    bool PhotoBeingRead() const { return presentation_.photoBeingRead != 0; }
     void flashtimer_Timer();
     void Timer1_Timer();
     void FotoOverslaan_Click();
@@ -123,7 +115,8 @@ class Form1 : public QWidget {
     void UpdateContent();
     void ShowDownloadScreen();
     void cmdupdate_Click();
-    // Returns whether the file was fetched whole; the old file stays when it was not.
+    // Returns whether the file was fetched whole; the old file stays when it was not, and
+    // the log says why.
     bool DownloadFile(const QString& address, const QString& localName);
     void Inet1_StateChanged(int State);
     qint64 DownloadBufferUBound() const;
@@ -179,27 +172,10 @@ class Form1 : public QWidget {
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
 
-    bool closing_ = false;
+    bool closing_ = false;  // a close was accepted: waits end, cycles stop
     int exitStatus_ = 0;
-    int radioDrops_ = 0;   // stops of the radio stream since the radio was last stopped
-    QString radioSource_;  // the stream the radio played last, as shown on the status line
-    // The running fetch: the body goes to a temporary file until it is complete.
-    std::unique_ptr<platform::FileWriter> downloadFile_;
-    qint64 downloadSize_ = 0;
-    qint64 shownPercent_ = -1;  // of this download's progress text
-    bool downloadOk_ = false;
-    QString downloadError_;
-    std::optional<QString> lastStatusVariable_;
-    // The push server's receive file, written beside its target until "Msg_Eof_".
-    std::unique_ptr<platform::FileWriter> receiveFile_;
-    QString receiveTemp_;
-    QString receiveError_;  // why the receive file could not be opened
-    qint64 receivedBytes_ = 0;
-    quint64 commandsSeen_ = 0;    // the movie's commands so far
-    quint64 photoBeingRead_ = 0;  // commandsSeen_ of the "foto" being read; 0 when none is
-    QList<std::pair<QString, QString>> importQueue_;  // (source, name) still to copy in
-    QString importFailed_;                            // the last name that could not be
-    bool receiving_ = false;
-    int pushIndex_ = -1;
-    VbTimer pushIdle_;
+    DownloadInProgress download_;
+    PushInProgress push_;
+    PresentationInProgress presentation_;
+    VbTimer pushIdle_;  // closes a push connection that has been silent too long
 };

@@ -54,9 +54,8 @@ int main(int argc, char** argv) {
     qCInfo(lcApp) << "dravonelle starts";
 
     Form1 form(platform::MakeRealPlatform(platform::DefaultPlaces()));
-    QString error;
-    if (!form.Form_Load(&error)) {
-        std::fprintf(stderr, "dravonelle: %s\n", qPrintable(error));
+    if (const auto loaded = form.Form_Load(); !loaded) {
+        std::fprintf(stderr, "dravonelle: %s\n", qPrintable(loaded.reason()));
         return 1;
     }
     CloseOnSignals(form);

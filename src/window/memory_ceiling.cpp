@@ -35,6 +35,6 @@ void Form1::MemoryCeilingTimer_Timer() {
 
 bool Form1::QuietMoment() const {
     const bool filmPlaying = !RadioPlaying && !MediaPlayer1.URL().isEmpty();
-    return !Updating && !receiving_ && !filmPlaying && !flashtimer.Enabled() && !Timer1.Enabled() &&
-           !PhotoBeingRead();
+    return !Updating && !push_.receiving && !filmPlaying && !flashtimer.Enabled() &&
+           !Timer1.Enabled() && !PhotoBeingRead();
 }

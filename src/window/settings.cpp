@@ -5,12 +5,11 @@
 namespace {
 
 void Store(platform::SettingsStore& store, const char* key, const QString& value) {
-    try {
-        store.Set(QStringLiteral("dravonelle"), QStringLiteral("main"), QString::fromUtf8(key),
-                  value);
-    } catch (const platform::StoreError& e) {
+    const auto stored = store.Set(QStringLiteral("dravonelle"), QStringLiteral("main"),
+                                  QString::fromUtf8(key), value);
+    if (!stored) {
         // The setting stays in its control and takes effect; only its storing failed.
-        qCWarning(lcSettings) << "cannot store" << key << ":" << e.what;
+        qCWarning(lcSettings) << "cannot store" << key << ":" << stored.reason();
     }
 }
 

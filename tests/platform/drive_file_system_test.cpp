@@ -9,6 +9,13 @@
 
 namespace {
 
+// The file opened for writing, or nullptr (and a failed expectation) with the reason.
+std::unique_ptr<platform::FileWriter> Open(platform::FileSystem& fs, const QString& path) {
+    auto created = fs.CreateFile(path);
+    EXPECT_TRUE(created) << created.reason().toStdString();
+    return created ? std::move(*created) : nullptr;
+}
+
 struct Drive {
     QTemporaryDir temp;
     platform::DriveFileSystem fs{temp.path() + "/drive_c"};
@@ -18,15 +25,14 @@ struct Drive {
         std::optional<bool> result;
         fs.CopyFile(
             source, target, [shown](int percent) { shown ? shown->append(percent) : void(); },
-            [&](bool ok, const QString&) { result = ok; });
+            [&](const platform::Result<>& copied) { result = copied.ok(); });
         EXPECT_FALSE(result.has_value());  // never inside the call
         PumpUntil([&] { return result.has_value(); }, 10000);
         return result.value_or(false);
     }
     void Write(const QString& drivePath, const QByteArray& bytes) {
-        QString error;
-        auto writer = fs.CreateFile(drivePath, &error);
-        ASSERT_TRUE(writer) << error.toStdString();
+        auto writer = Open(fs, drivePath);
+        ASSERT_TRUE(writer);
         ASSERT_TRUE(writer->Write(bytes));
         ASSERT_TRUE(writer->Close());
     }
@@ -84,8 +90,7 @@ TEST(DriveFileSystem, PathsThatLeaveTheDriveAreRefused) {
     const QString climb = "c:\\fileftp\\..\\..\\..\\..\\..\\..\\..\\..\\" + victim.mid(1);
     EXPECT_FALSE(d.fs.HostPath(climb).has_value());
     EXPECT_FALSE(d.fs.DeleteFile(climb));
-    QString error;
-    EXPECT_EQ(d.fs.CreateFile(climb, &error), nullptr);
+    EXPECT_FALSE(d.fs.CreateFile(climb));
     EXPECT_FALSE(d.fs.HostPath("d:\\x").has_value());
     EXPECT_FALSE(d.fs.HostPath("fileftp\\x").has_value());
     EXPECT_FALSE(d.fs.IsDrivePath("/etc/passwd"));
@@ -123,10 +128,11 @@ TEST(DriveFileSystem, CopyAndReplaceKeepTheOldFileOnFailure) {
     EXPECT_EQ(shown, QList<int>({20, 40, 60, 80, 100}));
     EXPECT_EQ(d.fs.FileSize("c:\\t\\copy"), 5 << 20);
     EXPECT_TRUE(d.fs.DeleteFile("c:\\t\\copy") && d.fs.DeleteFile("c:\\t\\big"));
-    QString error;
-    EXPECT_FALSE(d.fs.ReplaceFile("c:\\t\\missing", "c:\\t\\target", &error));
+    const auto missing = d.fs.ReplaceFile("c:\\t\\missing", "c:\\t\\target");
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(missing.reason().isEmpty());
     EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);
-    EXPECT_TRUE(d.fs.ReplaceFile("c:\\t\\new", "c:\\t\\target", &error));
+    EXPECT_TRUE(d.fs.ReplaceFile("c:\\t\\new", "c:\\t\\target"));
     EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"target"}));
 }
 
@@ -144,9 +150,8 @@ TEST(DriveFileSystem, FullDiskIsReportedAsDiskFull) {
     // The drive is /dev here, so that its file "full" is the device that is always full
     // (a link to it from another drive would be refused as a link out of that drive).
     platform::DriveFileSystem fs("/dev");
-    QString error;
-    auto writer = fs.CreateFile("c:\\full", &error);
-    ASSERT_TRUE(writer) << error.toStdString();
+    auto writer = Open(fs, "c:\\full");
+    ASSERT_TRUE(writer);
     EXPECT_FALSE(writer->Write(QByteArray(64 * 1024, 'x')));
     EXPECT_EQ(writer->ErrorText(), platform::kDiskFull);
     EXPECT_FALSE(writer->Close());
@@ -174,12 +179,11 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
         return free - used;
     };
     platform::DriveFileSystem fs(temp.path() + "/drive_c", reserve);
-    QString error;
     const QByteArray block(64 * 1024, 'x');
 
     free = (qint64(1) << 30);  // ample: asked once for a thousand blocks
-    auto writer = fs.CreateFile("c:\\ample.bin", &error);
-    ASSERT_TRUE(writer) << error.toStdString();
+    auto writer = Open(fs, "c:\\ample.bin");
+    ASSERT_TRUE(writer);
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(writer->Write(block)) << i;
     }
@@ -188,7 +192,7 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     ASSERT_TRUE(fs.DeleteFile("c:\\ample.bin"));
 
     free = reserve.keepFreeBytes + 100 * 1024;  // room for one block, not two
-    writer = fs.CreateFile("c:\\tight.bin", &error);
+    writer = Open(fs, "c:\\tight.bin");
     ASSERT_TRUE(writer);
     EXPECT_TRUE(writer->Write(block));
     EXPECT_FALSE(writer->Write(block));
@@ -207,7 +211,7 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     std::optional<QString> result;
     fs.CopyFile(
         source.fileName(), "c:\\fileftp\\film.mpg", [](int) {},
-        [&](bool ok, const QString& why) { result = ok ? QString() : why; });
+        [&](const platform::Result<>& copied) { result = copied.reason(); });
     ASSERT_TRUE(PumpUntil([&] { return result.has_value(); }, 10000));
     EXPECT_EQ(*result, platform::kDiskFull);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
@@ -236,8 +240,7 @@ TEST(DriveFileSystem, LinksOutOfTheDriveAreRefused) {
         EXPECT_FALSE(d.fs.FileExists(path));
         EXPECT_FALSE(d.fs.FolderExists(path));
         EXPECT_FALSE(d.fs.ReadFirstItem(path));
-        QString error;
-        EXPECT_FALSE(d.fs.CreateFile(path, &error));
+        EXPECT_FALSE(d.fs.CreateFile(path));
         EXPECT_FALSE(d.fs.DeleteFile(path));
         EXPECT_FALSE(d.Copy(path, "c:\\fileftp\\copy.txt"));
     }

@@ -427,7 +427,7 @@ TEST_F(PushServer, ImportCopiesUnderLowerCasedNames) {
     EXPECT_EQ(ContentFiles(), QStringList({"a.swf", "b.txt", "news.jpg", "photo.jpg"}));
     EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\a.swf"), "A.swf");
     EXPECT_EQ(rig.ReadDriveFile("c:\\fileftp\\news.jpg"), "News.Jpg");
-    EXPECT_EQ(rig.form->lblInfo->text(), "Copy failed: Missing.png");
+    EXPECT_EQ(rig.form->lblInfo->text(), "Copy failed: Missing.png (no such file)");
     // A cancelled dialog copies nothing.
     rig.dialog->nextName = "";
     rig.form->FileCopyButton_Click();

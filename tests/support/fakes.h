@@ -84,7 +84,6 @@ class FakeInet : public QObject, public platform::Inet {
     };
     void SetRequestTimeout(int seconds) override { timeout = seconds; }
     void Execute(const QString& url, const QString&) override;
-    bool StillExecuting() const override { return false; }
     void SetBodyWriter(platform::FileWriter* writer) override { writer_ = writer; }
     qint64 BodyBytes() const override { return written_; }
     void Cancel() override {
@@ -193,21 +192,22 @@ class FakeDialUp : public platform::DialUp {
 // A settings store in memory that counts its writes.
 class MemoryStore : public platform::SettingsStore {
   public:
-    std::optional<QString> Get(const QString& app, const QString& section,
-                               const QString& key) override {
+    platform::Result<std::optional<QString>> Get(const QString& app, const QString& section,
+                                                 const QString& key) override {
         if (unreadable) {
-            throw platform::StoreError{"unreadable"};
+            return platform::Fail("unreadable");
         }
         auto it = values.find(app + "/" + section + "/" + key);
         if (it == values.end()) {
-            return std::nullopt;
+            return std::optional<QString>();
         }
-        return it->second;
+        return std::optional<QString>(it->second);
     }
-    void Set(const QString& app, const QString& section, const QString& key,
-             const QString& value) override {
+    platform::Result<> Set(const QString& app, const QString& section, const QString& key,
+                           const QString& value) override {
         values[app + "/" + section + "/" + key] = value;
         writes << key + "=" + value;
+        return {};
     }
     std::map<QString, QString> values;
     QStringList writes;

@@ -25,15 +25,16 @@ class SmallDisk : public platform::FileSystem {
     std::optional<QString> ReadFirstItem(const QString& p) const override {
         return real_->ReadFirstItem(p);
     }
-    std::unique_ptr<platform::FileWriter> CreateFile(const QString& p, QString* e) override {
-        auto inner = real_->CreateFile(p, e);
+    platform::Result<std::unique_ptr<platform::FileWriter>> CreateFile(const QString& p) override {
+        auto inner = real_->CreateFile(p);
         if (!inner) {
-            return nullptr;
+            return inner;
         }
-        return std::make_unique<Writer>(std::move(inner), room_);
+        return std::unique_ptr<platform::FileWriter>(
+            std::make_unique<Writer>(std::move(*inner), room_));
     }
-    bool ReplaceFile(const QString& s, const QString& t, QString* e) override {
-        return real_->ReplaceFile(s, t, e);
+    platform::Result<> ReplaceFile(const QString& s, const QString& t) override {
+        return real_->ReplaceFile(s, t);
     }
     qint64 FileSize(const QString& p) const override { return real_->FileSize(p); }
 

@@ -51,7 +51,6 @@ TestRig::TestRig(Options options) {
     auto s = std::make_unique<platform::QtWskServer>();
     sockets = s.get();
     p.sockets = std::move(s);
-    p.messageBox = std::make_unique<platform::QtMessageBox>();
     p.pictures = std::make_unique<platform::QtPictureLoader>();
     auto d = std::make_unique<FakeDialog>();
     dialog = d.get();
@@ -100,8 +99,8 @@ TestRig::~TestRig() {
 }
 
 void TestRig::Load() {
-    QString error;
-    ASSERT_TRUE(form->Form_Load(&error)) << error.toStdString();
+    const auto loaded = form->Form_Load();
+    ASSERT_TRUE(loaded) << loaded.reason().toStdString();
 }
 
 QString TestRig::Host(const QString& drivePath) const {

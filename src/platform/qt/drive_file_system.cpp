@@ -128,32 +128,29 @@ void SyncFolder(const QString& folder) {
 }
 
 // Renames `from` over `to` and puts the change on the disk.
-bool RenameDurably(const QString& from, const QString& to, QString* error) {
+Result<> RenameDurably(const QString& from, const QString& to) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
-        if (error) {
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        }
-        return false;
+        return Fail(QString::fromLocal8Bit(std::strerror(errno)));
     }
     SyncFolder(QFileInfo(to).absolutePath());
-    return true;
+    return {};
 }
 
 // Copies `from` beside `to` in large blocks, puts it on the disk and renames it over `to`;
 // on any failure (or when asked to stop) the temporary goes and `to` stays as it was.
-bool CopyDurably(const QString& from, const QString& to, const std::function<void(int)>& progress,
-                 const std::atomic<bool>& stop, const DiskReserve& reserve, QString* error) {
+Result<> CopyDurably(const QString& from, const QString& to,
+                     const std::function<void(int)>& progress, const std::atomic<bool>& stop,
+                     const DiskReserve& reserve) {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly)) {
-        *error = source.errorString();
-        return false;
+        return Fail(QStringLiteral("cannot read: ") + source.errorString());
     }
     const QString temp = TemporaryBeside(to);
     QtFileWriter writer(temp, reserve);
     if (!writer.Open()) {
-        *error = writer.ErrorText();
-        return false;
+        return Fail(QStringLiteral("cannot write: ") + writer.ErrorText());
     }
+    QString error;
     const qint64 total = source.size();
     QByteArray block(1 << 20, Qt::Uninitialized);
     qint64 copied = 0;
@@ -162,12 +159,12 @@ bool CopyDurably(const QString& from, const QString& to, const std::function<voi
     while (ok && !stop) {
         const qint64 got = source.read(block.data(), block.size());
         if (got < 0) {
-            *error = source.errorString();
+            error = QStringLiteral("cannot read: ") + source.errorString();
             ok = false;
         } else if (got == 0) {
             break;
         } else if (!writer.Write(block.constData(), got)) {
-            *error = writer.ErrorText();
+            error = writer.ErrorText();
             ok = false;
         } else {
             copied += got;
@@ -179,20 +176,20 @@ bool CopyDurably(const QString& from, const QString& to, const std::function<voi
         }
     }
     if (stop) {
-        *error = QStringLiteral("stopped");
+        error = QStringLiteral("stopped");
         ok = false;
     }
     if (!writer.Close() && ok) {
-        *error = writer.ErrorText();
+        error = writer.ErrorText();
         ok = false;
     }
     QFile::setPermissions(
         temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    if (!ok || !RenameDurably(temp, to, error)) {
+    Result<> renamed = ok ? RenameDurably(temp, to) : Fail(error);
+    if (!renamed) {
         QFile::remove(temp);
-        return false;
     }
-    return true;
+    return renamed;
 }
 
 // The entry of `folder` whose name equals `name` without regard to letter case; the first
@@ -324,17 +321,20 @@ void DriveFileSystem::CopyFile(const QString& source, const QString& target, Cop
                                CopyDone done) {
     const auto from = HostPath(source);
     const auto to = Resolve(target);
-    if (!from || !to || !QFileInfo(*from).isFile()) {
-        Report([done] { done(false, QStringLiteral("no such file")); });
+    if (!from || !QFileInfo(*from).isFile()) {
+        Report([done] { done(Fail(QStringLiteral("no such file"))); });
+        return;
+    }
+    if (!to) {
+        Report([done, target] { done(Fail(QStringLiteral("not on the drive: ") + target)); });
         return;
     }
     copies_.start([this, from = *from, to = *to, progress, done] {
-        QString error;
-        const bool ok = CopyDurably(
+        Result<> copied = CopyDurably(
             from, to,
             [this, progress](int percent) { Report([progress, percent] { progress(percent); }); },
-            stopping_, reserve_, &error);
-        Report([done, ok, error] { done(ok, error); });
+            stopping_, reserve_);
+        Report([done, copied] { done(copied); });
     });
 }
 
@@ -398,34 +398,25 @@ std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const
     return QString::fromUtf8(item);
 }
 
-std::unique_ptr<FileWriter> DriveFileSystem::CreateFile(const QString& path, QString* error) {
+Result<std::unique_ptr<FileWriter>> DriveFileSystem::CreateFile(const QString& path) {
     const auto host = Resolve(path);
     if (!host) {
-        if (error) {
-            *error = QStringLiteral("path leaves the drive: ") + path;
-        }
-        return nullptr;
+        return Fail(QStringLiteral("path leaves the drive: ") + path);
     }
     auto writer = std::make_unique<QtFileWriter>(*host, reserve_);
     if (!writer->Open()) {
-        if (error) {
-            *error = writer->ErrorText();
-        }
-        return nullptr;
+        return Fail(writer->ErrorText());
     }
-    return writer;
+    return std::unique_ptr<FileWriter>(std::move(writer));
 }
 
-bool DriveFileSystem::ReplaceFile(const QString& source, const QString& target, QString* error) {
+Result<> DriveFileSystem::ReplaceFile(const QString& source, const QString& target) {
     const auto from = Resolve(source);
     const auto to = Resolve(target);
     if (!from || !to) {
-        if (error) {
-            *error = QStringLiteral("path leaves the drive");
-        }
-        return false;
+        return Fail(QStringLiteral("path leaves the drive"));
     }
-    return RenameDurably(*from, *to, error);
+    return RenameDurably(*from, *to);
 }
 
 qint64 DriveFileSystem::FileSize(const QString& path) const {

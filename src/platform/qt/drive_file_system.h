@@ -40,8 +40,8 @@ class DriveFileSystem : public FileSystem {
     QStringList ListHiddenFiles(const QString& folder) const override;
     bool RemoveFolder(const QString& path) override;
     std::optional<QString> ReadFirstItem(const QString& path) const override;
-    std::unique_ptr<FileWriter> CreateFile(const QString& path, QString* error) override;
-    bool ReplaceFile(const QString& source, const QString& target, QString* error) override;
+    Result<std::unique_ptr<FileWriter>> CreateFile(const QString& path) override;
+    Result<> ReplaceFile(const QString& source, const QString& target) override;
     qint64 FileSize(const QString& path) const override;
 
   private:

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLocale>
-#include <QMessageBox>
 #include <QScreen>
 #include <QTime>
 #include <QUrl>
@@ -18,10 +17,6 @@
 #include <algorithm>
 
 namespace platform {
-
-void QtMessageBox::Show(const QString& text) {
-    QMessageBox::information(owner_, QStringLiteral("Dravonelle"), text);
-}
 
 QtPictureLoader::QtPictureLoader() {
     pool_.setMaxThreadCount(1);

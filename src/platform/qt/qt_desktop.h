@@ -11,13 +11,6 @@ class QWidget;
 
 namespace platform {
 
-class QtMessageBox : public MessageBox {
-  public:
-    explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
-    void Show(const QString& text) override;
-    QWidget* owner_;
-};
-
 // Reads pictures on a thread of its own, one at a time; it waits for the one under way
 // when it goes.
 class QtPictureLoader : public PictureLoader {

@@ -181,10 +181,6 @@ void QtInet::Report(int state) {
     });
 }
 
-bool QtInet::StillExecuting() const {
-    return reply_ != nullptr;
-}
-
 void QtInet::Cancel() {
     progress_.stop();
     deadline_.stop();

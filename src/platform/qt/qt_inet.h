@@ -27,7 +27,6 @@ class QtInet : public QObject, public Inet {
 
     void SetRequestTimeout(int seconds) override;
     void Execute(const QString& url, const QString& operation) override;
-    bool StillExecuting() const override;
     void SetBodyWriter(FileWriter* writer) override { writer_ = writer; }
     qint64 BodyBytes() const override { return received_; }
     void Cancel() override;

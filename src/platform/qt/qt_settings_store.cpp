@@ -46,34 +46,35 @@ QString QtSettingsStore::FilePath(const QString& app) const {
     return folder_ + '/' + app + '/' + app + QStringLiteral(".conf");
 }
 
-std::optional<QString> QtSettingsStore::Get(const QString& app, const QString& section,
-                                            const QString& key) {
+Result<std::optional<QString>> QtSettingsStore::Get(const QString& app, const QString& section,
+                                                    const QString& key) {
     const QString path = FilePath(app);
     QFileInfo info(path);
     if (info.exists() && !info.isReadable()) {
-        throw StoreError{QStringLiteral("cannot read ") + path};
+        return Fail(QStringLiteral("cannot read ") + path);
     }
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
-        throw StoreError{QStringLiteral("cannot read ") + path};
+        return Fail(QStringLiteral("cannot read ") + path);
     }
     const QString full = section + '/' + key;
     if (!settings.contains(full)) {
-        return std::nullopt;
+        return std::optional<QString>();
     }
-    return settings.value(full).toString();
+    return std::optional<QString>(settings.value(full).toString());
 }
 
-void QtSettingsStore::Set(const QString& app, const QString& section, const QString& key,
-                          const QString& value) {
+Result<> QtSettingsStore::Set(const QString& app, const QString& section, const QString& key,
+                              const QString& value) {
     const QString path = FilePath(app);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(section + '/' + key, value);
     settings.sync();  // the display may lose power at any moment
     if (settings.status() != QSettings::NoError) {
-        throw StoreError{QStringLiteral("cannot write ") + path};
+        return Fail(QStringLiteral("cannot write ") + path);
     }
+    return {};
 }
 
 Endpoints QtSettingsStore::ReadEndpoints(const QString& app) const {

@@ -9,10 +9,10 @@ class QtSettingsStore : public SettingsStore {
   public:
     // `folder` holds "<app>/<app>.conf"; normally $XDG_CONFIG_HOME.
     explicit QtSettingsStore(QString folder);
-    std::optional<QString> Get(const QString& app, const QString& section,
-                               const QString& key) override;
-    void Set(const QString& app, const QString& section, const QString& key,
-             const QString& value) override;
+    Result<std::optional<QString>> Get(const QString& app, const QString& section,
+                                       const QString& key) override;
+    Result<> Set(const QString& app, const QString& section, const QString& key,
+                 const QString& value) override;
 
     QString FilePath(const QString& app) const;
     // The configured endpoints from group "endpoints", defaults where a key is absent.

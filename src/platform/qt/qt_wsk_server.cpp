@@ -46,7 +46,7 @@ QtWskServer::~QtWskServer() {
     }
 }
 
-bool QtWskServer::Listen(int index, quint16 port, QString* error) {
+Result<> QtWskServer::Listen(int index, quint16 port) {
     if (!listener_) {
         listener_ = new QTcpServer(this);
         connect(listener_, &QTcpServer::newConnection, this, &QtWskServer::OnNewConnection);
@@ -54,12 +54,9 @@ bool QtWskServer::Listen(int index, quint16 port, QString* error) {
     listenerIndex_ = index;
     count_ = std::max(count_, index + 1);
     if (!listener_->listen(QHostAddress::Any, port)) {
-        if (error) {
-            *error = listener_->errorString();
-        }
-        return false;
+        return Fail(listener_->errorString());
     }
-    return true;
+    return {};
 }
 
 quint16 QtWskServer::LocalPort(int index) const {

@@ -26,7 +26,7 @@ class QtWskServer : public QObject, public WskServer {
     QtWskServer();
     ~QtWskServer() override;
 
-    bool Listen(int index, quint16 port, QString* error) override;
+    Result<> Listen(int index, quint16 port) override;
     quint16 LocalPort(int index) const override;
     bool Accept(int index, long requestId) override;
     QString PeerAddress(long requestId) const override;

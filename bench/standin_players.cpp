@@ -1,4 +1,4 @@
-#include "platform/standin/standin_players.h"
+#include "standin_players.h"
 
 #include <QPainter>
 

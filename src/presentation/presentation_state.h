@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// The window's state for the display: the radio, and which command holds the screen.
+struct PresentationState {
+    // The radio is meant to play: set by StartRadio, cleared by StopRadio and when the
+    // stream ends; a film or sound file plays when it is false and the player has a URL.
+    bool RadioPlaying = false;
+};
+
+// Seen only by the presentation routines.
+struct PresentationInProgress {
+    int radioDrops = 0;          // stops of the radio stream since the radio was last stopped
+    QString radioSource;         // the stream the radio played last, as shown on the status line
+    quint64 commandsSeen = 0;    // the movie's commands so far
+    quint64 photoBeingRead = 0;  // commandsSeen of the "foto" being read; 0 when none is
+};

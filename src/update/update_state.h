@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The window's state for the update cycle and its download driver. UpdateContent and the
+// routines it calls write it; who else reads a field is said at the field.
+struct UpdateState {
+    // True from the start of UpdateContent to its end; at most one cycle runs. Read by
+    // the "update" command, the update button and the memory ceiling's quiet moment.
+    bool Updating = false;
+    // The site's address for this cycle: Lokatie's text when the cycle began.
+    QString SiteLocation;
+    // The name being fetched, for the status line.
+    QString CurrentFile;
+    // Photos wait in c:\fileftp\BUFFER: set when the listing's files are fetched there,
+    // cleared once MoveBufferedFiles has moved them (next cycle, or the start-up's end).
+    bool BufferPending = false;
+    // The listing named a new main movie: after the move the main movie is loaded anew.
+    bool MainMovieChanged = false;
+    // The download movie stands in for the main movie (the cycle at start-up); the main
+    // movie comes back when the cycle ends.
+    bool DownloadScreenShown = false;
+    // Progress of the cycle: the listed sizes of the files to fetch, and the bytes
+    // fetched so far in whole pieces of 256. "Downloading: N %" is their ratio.
+    qint64 ExpectedBytes = 0;
+    qint64 DownloadedBytes = 0;
+    // True from a fetch's start until EndDownload; DownloadFile waits on it.
+    bool DownloadBusy = false;
+    // Inet1_StateChanged runs; a state change that arrives meanwhile is ignored.
+    bool InStateChanged = false;
+    // The file the running fetch replaces when it is complete.
+    QString DownloadTarget;
+};
+
+// The running fetch, seen only by the download driver.
+struct DownloadInProgress {
+    // The body's temporary file beside DownloadTarget; none between fetches.
+    std::unique_ptr<platform::FileWriter> file;
+    qint64 size = 0;           // body bytes written so far
+    qint64 shownPercent = -1;  // the progress text last sent, so that each is sent once
+    bool ok = false;           // how the last fetch ended, and why not
+    QString error;
+    // The "Status" text the main movie was last given; a text is sent only when it
+    // changes. Reset when the main movie is replaced, so that the new one learns it.
+    std::optional<QString> lastStatusVariable;
+};
