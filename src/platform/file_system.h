@@ -13,7 +13,7 @@
 
 namespace platform {
 
-// What ErrorText says when the disk (or the user's quota) is full.
+// The reason a write gives when the disk (or the user's quota) is full.
 inline const QString kDiskFull = QStringLiteral("disk full");
 
 // Where a file is written before it replaces `target` (a drive path): beside it, under a
@@ -39,20 +39,20 @@ inline QString WriteFailure(const QString& path, const QString& error, qint64 wa
     return QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error;
 }
 
-// A file opened for writing from its start; every call reports success. Close puts the
-// bytes on the disk, so that a file renamed into place after it survives a power cut.
+// A file opened for writing from its start. Close puts the bytes on the disk, so that a
+// file renamed into place after it survives a power cut. A failure (kDiskFull when the
+// disk is full) stays: every later call fails with the same reason.
 class FileWriter {
   public:
     virtual ~FileWriter() = default;
-    virtual bool Write(const char* data, qint64 size) = 0;
-    bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
-    virtual bool Close() = 0;
-    virtual QString ErrorText() const = 0;
-    // Whether `size` bytes still to come would fit; false (with ErrorText) when they
-    // would not, so that a transfer of a known length is not started in vain.
-    virtual bool Fits(qint64 size) {
+    virtual Result<> Write(const char* data, qint64 size) = 0;
+    Result<> Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
+    virtual Result<> Close() = 0;
+    // Whether `size` bytes still to come would fit, so that a transfer of a known length
+    // is not started in vain.
+    virtual Result<> Fits(qint64 size) {
         (void)size;
-        return true;
+        return {};
     }
 };
 

@@ -21,8 +21,8 @@ class Inet {
     virtual ~Inet() = default;
     virtual void SetRequestTimeout(int seconds) = 0;
     // Where the next request writes its body, piece by piece as it arrives; nullptr drops
-    // it. A failed write ends the request with kInetError. The writer must outlive the
-    // request.
+    // it. A failed write ends the request with kInetError, and ErrorText is the write's
+    // reason (kDiskFull for a full disk). The writer must outlive the request.
     virtual void SetBodyWriter(FileWriter* writer) = 0;
     // Starts the request and returns at once; progress arrives as StateChanged.
     virtual void Execute(const QString& url, const QString& operation) = 0;

@@ -54,16 +54,12 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
         }
         if (push_.receiving) {
             push_.receiving = false;
-            QString error;
-            const bool closed = push_.file->Close();
-            if (!closed) {
-                error = push_.file->ErrorText();
-            }
+            const auto closed = push_.file->Close();
             push_.file.reset();
             if (!closed) {
                 platform_.files->DeleteFile(push_.temp);
-                FailPushConnection(Index,
-                                   platform::WriteFailure(ReceivePath, error, push_.receivedBytes));
+                FailPushConnection(Index, platform::WriteFailure(ReceivePath, closed.reason(),
+                                                                 push_.receivedBytes));
                 return;
             }
             if (const auto stored = platform_.files->ReplaceFile(push_.temp, ReceivePath);
@@ -123,9 +119,9 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
                                       .arg(ReceivePath));
         return;
     }
-    if (!push_.file->Write(s)) {
-        FailPushConnection(Index, platform::WriteFailure(ReceivePath, push_.file->ErrorText(),
-                                                         push_.receivedBytes));
+    if (const auto written = push_.file->Write(s); !written) {
+        FailPushConnection(
+            Index, platform::WriteFailure(ReceivePath, written.reason(), push_.receivedBytes));
         return;
     }
     WskServer.SendData(Index, kRec);
@@ -160,7 +156,7 @@ void Form1::DropPushReceive() {
     push_.receiving = false;
     push_.error.clear();
     if (push_.file) {
-        push_.file->Close();
+        (void)push_.file->Close();  // the file goes: how its end went does not matter
         push_.file.reset();
         platform_.files->DeleteFile(push_.temp);
         qCInfo(lcPush).noquote() << "incomplete file dropped, previous kept:" << ReceivePath;

@@ -67,13 +67,13 @@ void Form1::Inet1_StateChanged(int State) {
     if (State == platform::kInetReceivingResponse) {
         CountReceivedPieces();
     } else if (State == platform::kInetError) {
-        // A write that failed is told as such; the transfer only knows it stopped.
-        const QString written = download_.file ? download_.file->ErrorText() : QString();
-        EndDownload(false, written == platform::kDiskFull
+        // A full disk is told with the bytes that were wanted.
+        const QString reason = Inet1.ErrorText();
+        EndDownload(false, reason == platform::kDiskFull
                                ? platform::WriteFailure(
-                                     DownloadTarget, written,
+                                     DownloadTarget, reason,
                                      std::max(Inet1.AnnouncedLength(), Inet1.BodyBytes()))
-                               : Inet1.ErrorText());
+                               : reason);
     } else if (State == platform::kInetResponseReceived) {
         CountReceivedPieces();
         const int code = Inet1.ResponseCode();
@@ -113,10 +113,9 @@ void Form1::EndDownload(bool complete, const QString& failure) {
     QString error = failure;
     Inet1.SetBodyWriter(nullptr);
     if (download_.file) {
-        if (!download_.file->Close() && complete) {
+        if (const auto closed = download_.file->Close(); !closed && complete) {
             complete = false;
-            error =
-                platform::WriteFailure(DownloadTarget, download_.file->ErrorText(), download_.size);
+            error = platform::WriteFailure(DownloadTarget, closed.reason(), download_.size);
         }
         download_.file.reset();
     }

@@ -186,8 +186,11 @@ void Form1::ForgetFailedEntries(const QStringList& failed) {
     const QString temp = platform::TemporaryBeside(listingPath);
     auto writer = files.CreateFile(temp);
     platform::Result<> written = writer ? platform::Result<>() : platform::Fail(writer.reason());
-    if (written && !((*writer)->Write(kept.join(';').toUtf8()) && (*writer)->Close())) {
-        written = platform::Fail((*writer)->ErrorText());
+    if (written) {
+        written = (*writer)->Write(kept.join(';').toUtf8());
+    }
+    if (written) {
+        written = (*writer)->Close();
     }
     if (written) {
         written = files.ReplaceFile(temp, listingPath);

@@ -129,6 +129,8 @@ class Form1 : public QWidget,
     void WskServer_Error(int Index, int Number, const QString& Description);
     void FileCopyButton_Click();
     void ImportNext();  // copies the next file of the import, or ends it
+    // Whether files chosen for an import are still being copied in.
+    bool Importing() const { return !push_.importQueue.isEmpty(); }
 
     // ---- Helpers shared by the subsystems ----
     // Replaces the status line's caption, and logs it.

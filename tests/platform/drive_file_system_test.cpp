@@ -152,10 +152,10 @@ TEST(DriveFileSystem, FullDiskIsReportedAsDiskFull) {
     platform::DriveFileSystem fs("/dev");
     auto writer = Open(fs, "c:\\full");
     ASSERT_TRUE(writer);
-    EXPECT_FALSE(writer->Write(QByteArray(64 * 1024, 'x')));
-    EXPECT_EQ(writer->ErrorText(), platform::kDiskFull);
-    EXPECT_FALSE(writer->Close());
-    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", writer->ErrorText(), 5000),
+    const auto written = writer->Write(QByteArray(64 * 1024, 'x'));
+    EXPECT_EQ(written.reason(), platform::kDiskFull);
+    EXPECT_EQ(writer->Close().reason(), platform::kDiskFull);
+    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", written.reason(), 5000),
               "disk full: 5000 bytes wanted for c:\\x.swf");
     EXPECT_EQ(platform::WriteFailure("c:\\x.swf", "Permission denied", 5000),
               "cannot write c:\\x.swf: Permission denied");
@@ -195,8 +195,7 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     writer = Open(fs, "c:\\tight.bin");
     ASSERT_TRUE(writer);
     EXPECT_TRUE(writer->Write(block));
-    EXPECT_FALSE(writer->Write(block));
-    EXPECT_EQ(writer->ErrorText(), platform::kDiskFull);
+    EXPECT_EQ(writer->Write(block).reason(), platform::kDiskFull);
 
     // An import that does not fit leaves the old file as it was.
     ASSERT_TRUE(fs.CreateFolder("c:\\fileftp"));

@@ -39,8 +39,8 @@ void FakeInet::Deliver(const QByteArray& body, qsizetype from, quint64 generatio
     }
     if (from < body.size()) {
         const QByteArray bytes = body.mid(from, piece);
-        if (writer_ && !writer_->Write(bytes)) {
-            error_ = writer_->ErrorText();
+        if (const auto written = writer_ ? writer_->Write(bytes) : platform::Result<>(); !written) {
+            error_ = written.reason();
             if (StateChanged) {
                 StateChanged(platform::kInetError);
             }

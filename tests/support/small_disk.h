@@ -43,15 +43,14 @@ class SmallDisk : public platform::FileSystem {
       public:
         Writer(std::unique_ptr<platform::FileWriter> inner, qint64 room)
             : inner_(std::move(inner)), room_(room) {}
-        bool Write(const char* data, qint64 size) override {
+        platform::Result<> Write(const char* data, qint64 size) override {
             if (written_ + size > room_) {
-                return false;
+                return platform::Fail(platform::kDiskFull);
             }
             written_ += size;
             return inner_->Write(data, size);
         }
-        bool Close() override { return inner_->Close(); }
-        QString ErrorText() const override { return platform::kDiskFull; }
+        platform::Result<> Close() override { return inner_->Close(); }
 
       private:
         std::unique_ptr<platform::FileWriter> inner_;

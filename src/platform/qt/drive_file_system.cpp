@@ -37,17 +37,18 @@ class QtFileWriter : public FileWriter {
   public:
     QtFileWriter(const QString& path, DiskReserve reserve)
         : file_(path), reserve_(std::move(reserve)) {}
-    bool Open() {
+    Result<> Open() {
         if (file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            return true;
+            return {};
         }
-        error_ = file_.errorString();
-        return false;
+        return Failed(file_.errorString());
     }
-    bool Write(const char* data, qint64 size) override {
+    Result<> Write(const char* data, qint64 size) override {
+        if (!error_.isEmpty()) {
+            return Fail(error_);
+        }
         if (!WithinReserve(size)) {
-            error_ = kDiskFull;
-            return false;
+            return Failed(kDiskFull);
         }
         while (size > 0) {
             const ssize_t written = ::write(file_.handle(), data, static_cast<size_t>(size));
@@ -55,36 +56,34 @@ class QtFileWriter : public FileWriter {
                 continue;
             }
             if (written <= 0) {
-                error_ = WriteError(written < 0 ? errno : ENOSPC);
-                return false;
+                return Failed(WriteError(written < 0 ? errno : ENOSPC));
             }
             data += written;
             size -= written;
         }
-        return true;
+        return {};
     }
-    bool Close() override {
+    Result<> Close() override {
         if (!file_.isOpen()) {
-            return error_.isEmpty();
+            return error_.isEmpty() ? Result<>() : Fail(error_);
         }
         const bool synced = ::fsync(file_.handle()) == 0 || errno == EINVAL;  // EINVAL: a device
-        if (!synced) {
-            error_ = WriteError(errno);
-        }
+        const int why = errno;
         file_.close();
-        return synced && error_.isEmpty();
+        if (!synced) {
+            return Failed(WriteError(why));
+        }
+        return error_.isEmpty() ? Result<>() : Fail(error_);
     }
-    QString ErrorText() const override { return error_; }
-    bool Fits(qint64 size) override {
+    Result<> Fits(qint64 size) override {
         if (reserve_.keepFreeBytes <= 0) {
-            return true;
+            return {};
         }
         spare_ = SpareNow();
         if (size <= spare_) {
-            return true;
+            return {};
         }
-        error_ = kDiskFull;
-        return false;
+        return Failed(kDiskFull);
     }
 
   private:
@@ -109,6 +108,14 @@ class QtFileWriter : public FileWriter {
         }
         spare_ -= size;
         return true;
+    }
+
+    // Keeps the first failure, so that every later call gives it too.
+    Failure Failed(const QString& reason) {
+        if (error_.isEmpty()) {
+            error_ = reason;
+        }
+        return Fail(error_);
     }
 
     QFile file_;
@@ -147,8 +154,8 @@ Result<> CopyDurably(const QString& from, const QString& to,
     }
     const QString temp = TemporaryBeside(to);
     QtFileWriter writer(temp, reserve);
-    if (!writer.Open()) {
-        return Fail(QStringLiteral("cannot write: ") + writer.ErrorText());
+    if (const auto opened = writer.Open(); !opened) {
+        return Fail(QStringLiteral("cannot write: ") + opened.reason());
     }
     QString error;
     const qint64 total = source.size();
@@ -163,8 +170,8 @@ Result<> CopyDurably(const QString& from, const QString& to,
             ok = false;
         } else if (got == 0) {
             break;
-        } else if (!writer.Write(block.constData(), got)) {
-            error = writer.ErrorText();
+        } else if (const auto written = writer.Write(block.constData(), got); !written) {
+            error = written.reason();
             ok = false;
         } else {
             copied += got;
@@ -179,8 +186,8 @@ Result<> CopyDurably(const QString& from, const QString& to,
         error = QStringLiteral("stopped");
         ok = false;
     }
-    if (!writer.Close() && ok) {
-        error = writer.ErrorText();
+    if (const auto closed = writer.Close(); !closed && ok) {
+        error = closed.reason();
         ok = false;
     }
     QFile::setPermissions(
@@ -404,8 +411,8 @@ Result<std::unique_ptr<FileWriter>> DriveFileSystem::CreateFile(const QString& p
         return Fail(QStringLiteral("path leaves the drive: ") + path);
     }
     auto writer = std::make_unique<QtFileWriter>(*host, reserve_);
-    if (!writer->Open()) {
-        return Fail(writer->ErrorText());
+    if (const auto opened = writer->Open(); !opened) {
+        return Fail(opened.reason());
     }
     return std::unique_ptr<FileWriter>(std::move(writer));
 }

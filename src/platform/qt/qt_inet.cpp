@@ -102,9 +102,11 @@ void QtInet::OnReadyRead() {
     const bool first = announced_ < 0 && received_ == 0;
     announced_ = announced ? length.toLongLong() : -1;
     // A body announced larger than the disk may take is not fetched at all.
-    if (first && announced && writer_ && !writer_->Fits(announced_)) {
-        Fail(writer_->ErrorText());
-        return;
+    if (first && announced && writer_) {
+        if (const auto fits = writer_->Fits(announced_); !fits) {
+            Fail(fits.reason());
+            return;
+        }
     }
     const qint64 before = received_;
     if (buffer_.size() < kReadBuffer) {
@@ -115,9 +117,11 @@ void QtInet::OnReadyRead() {
         if (got <= 0) {
             break;
         }
-        if (writer_ && !writer_->Write(buffer_.constData(), got)) {
-            Fail(writer_->ErrorText());
-            return;
+        if (writer_) {
+            if (const auto written = writer_->Write(buffer_.constData(), got); !written) {
+                Fail(written.reason());
+                return;
+            }
         }
         received_ += got;
         if (!announced && received_ > limits_.maxUnannouncedBytes) {
