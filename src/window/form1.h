@@ -94,7 +94,8 @@ class Form1 : public QWidget,
     // The exit status of a program that ended to be started afresh with its memory new.
     static constexpr int kRestartStatus = 75;
     void MemoryCeilingTimer_Timer();
-    // Nothing that an end would cut short: no update, film, inserted movie, photo or push.
+    // Nothing that an end would cut short: no update, film, inserted movie, photo, push or
+    // import.
     bool QuietMoment() const;
     // 0, or kRestartStatus once the window closed for a fresh start.
     int ExitStatus() const { return exitStatus_; }

@@ -36,5 +36,5 @@ void Form1::MemoryCeilingTimer_Timer() {
 bool Form1::QuietMoment() const {
     const bool filmPlaying = !RadioPlaying && !MediaPlayer1.URL().isEmpty();
     return !Updating && !push_.receiving && !filmPlaying && !flashtimer.Enabled() &&
-           !Timer1.Enabled() && !PhotoBeingRead();
+           !Timer1.Enabled() && !PhotoBeingRead() && !Importing();
 }

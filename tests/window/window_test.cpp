@@ -323,6 +323,16 @@ TEST(MemoryCeiling, EndsAtTheFirstQuietMomentWithTheRestartStatus) {
          }},
         {"inserted movie", [&](bool on) { form.flashtimer.SetEnabled(on); }},
         {"photo", [&](bool on) { form.Timer1.SetEnabled(on); }},
+        {"import",
+         [&](bool on) {
+             if (on) {  // under way until the event loop brings the copy's end
+                 rig.dialog->nextName = rig.Host("c:\\fileftp\\dravonelle.swf");
+                 rig.dialog->nextTitle = "copy.swf";
+                 form.FileCopyButton_Click();
+             } else {
+                 ASSERT_TRUE(PumpUntil([&] { return !form.Importing(); }));
+             }
+         }},
     };
     for (const auto& [what, set] : busy) {
         set(true);
