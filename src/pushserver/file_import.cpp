@@ -4,7 +4,7 @@
 #include "window/form1.h"
 
 void Form1::FileCopyButton_Click() {
-    if (!push_.importQueue.isEmpty()) {
+    if (Importing()) {
         qCInfo(lcPush) << "an import is still under way; a new one waits until it is done";
         return;
     }

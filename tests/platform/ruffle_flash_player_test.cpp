@@ -81,16 +81,25 @@ QByteArray FramesMovie(int frames, double fps, bool stopAtEnd, bool compress = f
 class RufflePlayer : public ::testing::Test {
   protected:
     void SetUp() override {
+        platform::RuffleFlashPlayer::Options options = BaseOptions();
+        options.hostPath = [this](const QString& path) { return files.HostPath(path); };
+        options.contentFolders = {"c:\\"};
+        ShowPlayer(options);
+        player->FSCommand = [this](const QString& c, const QString& a) { commands << c + "|" + a; };
+        ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000)) << "page not ready";
+    }
+    // The engine's files, and the temporary folder as the program's own.
+    platform::RuffleFlashPlayer::Options BaseOptions() const {
         platform::RuffleFlashPlayer::Options options;
         options.engineFolder = DRAVONELLE_ENGINE_DIR;
         options.programFolder = temp.path();
-        options.hostPath = [this](const QString& path) { return files.HostPath(path); };
-        options.contentFolders = {"c:\\"};
+        return options;
+    }
+    // A player with `options` in the place of the current one, shown at 400 x 300.
+    void ShowPlayer(const platform::RuffleFlashPlayer::Options& options) {
         player = std::make_unique<platform::RuffleFlashPlayer>(options);
-        player->FSCommand = [this](const QString& c, const QString& a) { commands << c + "|" + a; };
         player->Widget()->resize(400, 300);
         player->Widget()->show();
-        ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000)) << "page not ready";
     }
     void Write(const QString& name, const QByteArray& bytes) {
         QFile file(temp.path() + "/" + name);
@@ -204,13 +213,9 @@ TEST_F(RufflePlayer, EachRendererDrawsTheMovie) {
     Write("shape.swf", FramesMovie(1, 12, true));
     for (const QString renderer : {"canvas", "webgl", "auto"}) {
         SCOPED_TRACE(renderer.toStdString());
-        platform::RuffleFlashPlayer::Options options;
-        options.engineFolder = DRAVONELLE_ENGINE_DIR;
-        options.programFolder = temp.path();
+        platform::RuffleFlashPlayer::Options options = BaseOptions();
         options.renderer = renderer;
-        player = std::make_unique<platform::RuffleFlashPlayer>(options);
-        player->Widget()->resize(400, 300);
-        player->Widget()->show();
+        ShowPlayer(options);
         player->SetMovie("shape.swf");
         ASSERT_TRUE(Running());
         const QString chosen =
@@ -417,9 +422,7 @@ TEST_F(RufflePlayer, LateReportOfAReplacedMovieIsDropped) {
 
 // A movie that shows no frame in time counts as ended, and the next one gets a fresh page.
 TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
-    platform::RuffleFlashPlayer::Options options;
-    options.engineFolder = DRAVONELLE_ENGINE_DIR;
-    options.programFolder = temp.path();
+    platform::RuffleFlashPlayer::Options options = BaseOptions();
     options.loadTimeoutMs = 1;
     options.loadTimeoutMaxMs = 1;
     player = std::make_unique<platform::RuffleFlashPlayer>(options);
@@ -436,14 +439,10 @@ TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
 // An engine still at work on a movie (loading it, running its animation frames) is not
 // failed by the first bound, as on a machine busy with other work.
 TEST_F(RufflePlayer, MovieOfAnEngineStillAtWorkIsGivenMoreTime) {
-    platform::RuffleFlashPlayer::Options options;
-    options.engineFolder = DRAVONELLE_ENGINE_DIR;
-    options.programFolder = temp.path();
+    platform::RuffleFlashPlayer::Options options = BaseOptions();
     options.loadTimeoutMs = 1;  // far less than any first frame takes
     options.loadTimeoutMaxMs = 20000;
-    player = std::make_unique<platform::RuffleFlashPlayer>(options);
-    player->Widget()->resize(400, 300);
-    player->Widget()->show();
+    ShowPlayer(options);
     ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
     Write("frames.swf", FramesMovie(30, 30, false));
     player->SetMovie("frames.swf");
@@ -454,9 +453,7 @@ TEST_F(RufflePlayer, MovieOfAnEngineStillAtWorkIsGivenMoreTime) {
 // The time to the first frame counts from when the page is ready: a page that loads
 // slowly on a busy machine does not fail the movie that waits for it.
 TEST_F(RufflePlayer, MovieWaitingForASlowPageIsNotFailed) {
-    platform::RuffleFlashPlayer::Options options;
-    options.engineFolder = DRAVONELLE_ENGINE_DIR;
-    options.programFolder = temp.path();
+    platform::RuffleFlashPlayer::Options options = BaseOptions();
     options.loadTimeoutMs = 1;  // any page takes longer than this to load
     player = std::make_unique<platform::RuffleFlashPlayer>(options);
     Write("frames.swf", FramesMovie(30, 30, false));

@@ -80,7 +80,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     // the late report of a movie already replaced is dropped; kAnyMovie stands for the
     // current one.
     static constexpr int kAnyMovie = -1;
-    void OnPageReady(const QString& renderer = {}, const QString& graphics = {});
+    void OnPageReady(const QString& renderer, const QString& graphics);
     // A movie has been given and has neither shown a frame nor failed yet.
     bool AwaitingFirstFrame() const { return !movie_.isEmpty() && total_ == 0 && !failed_; }
     void OnFrame(int movie, const QString& report);
