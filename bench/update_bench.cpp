@@ -1,6 +1,7 @@
 // One update cycle fetching 200 listed files (256 MiB in all) from a loopback server,
 // against curl fetching the same addresses from the same server; then the peak memory
-// of one cycle that fetches a single 1 GiB file.
+// of one cycle that fetches a single 1 GiB file. The cycle puts every file on the disk
+// before it replaces the old one; curl does not, so it is also timed followed by sync(1).
 //
 //   update_bench [--files N] [--total-mib M] [--big-mib B]
 #include "bench_support.h"
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <random>
 
+#include <unistd.h>
+
 namespace {
 
 bench::Usage RunCycle(bench::Site& site, qint64* idleRss = nullptr) {
@@ -29,19 +32,30 @@ bench::Usage RunCycle(bench::Site& site, qint64* idleRss = nullptr) {
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
 }
 
-bench::Usage RunCurl(bench::Site& site, const QStringList& paths) {
+// curl fetching every address into a file of its own; with `thenSync`, followed by
+// sync(1) of those files, so that both sides have put the same bytes on the disk.
+bench::Usage RunCurl(bench::Site& site, const QStringList& paths, bool thenSync) {
     QTemporaryDir out;
-    QStringList args = {"-s", "-f"};
+    QStringList args = {"-s", "-f"}, written;
     int i = 0;
     for (const QString& path : paths) {
-        args << "-o" << out.path() + "/" + QString::number(i++)
-             << "http://127.0.0.1:" + QString::number(site.port) + path;
+        written << out.path() + "/" + QString::number(i++);
+        args << "-o" << written.last() << "http://127.0.0.1:" + QString::number(site.port) + path;
     }
-    QProcess curl;
+    QProcess curl, sync;
     const double wall = bench::Now(), cpu = bench::CpuSeconds(RUSAGE_CHILDREN);
     curl.start("curl", args);
     curl.waitForFinished(-1);
+    if (thenSync) {
+        sync.start("sync", written);
+        sync.waitForFinished(-1);
+    }
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_CHILDREN) - cpu};
+}
+
+void PrintAgainst(const char* name, const bench::Usage& baseline, const bench::Usage& cycle) {
+    std::printf("  against %-12s throughput %.2f (target >= 0.9), cpu per MiB %.2f (target <= 2)\n",
+                name, baseline.wall / cycle.wall, cycle.cpu / baseline.cpu);
 }
 
 }  // namespace
@@ -86,18 +100,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "content site did not start\n");
         return 1;
     }
-    const bench::Usage curl = RunCurl(site, paths);
+    // Each run starts with nothing of the one before still to be written.
+    ::sync();
+    const bench::Usage curl = RunCurl(site, paths, false);
+    ::sync();
+    const bench::Usage curlSync = RunCurl(site, paths, true);
+    ::sync();
     const bench::Usage cycle = RunCycle(site);
     const double mib = total / 1048576.0;
     std::printf("update cycle: %d files, %.0f MiB from a loopback server\n", files, mib);
-    std::printf("  curl          wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n",
-                curl.wall, curl.cpu, mib / curl.wall, curl.cpu / mib);
-    std::printf("  dravonelle    wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n",
-                cycle.wall, cycle.cpu, mib / cycle.wall, cycle.cpu / mib);
-    std::printf("  throughput ratio (dravonelle/curl) %.2f  (target >= 0.9)\n",
-                curl.wall / cycle.wall);
-    std::printf("  cpu per MiB ratio (dravonelle/curl) %.2f  (target <= 2)\n",
-                cycle.cpu / curl.cpu);
+    const auto line = [mib](const char* name, const bench::Usage& u) {
+        std::printf("  %-14s wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n", name,
+                    u.wall, u.cpu, mib / u.wall, u.cpu / mib);
+    };
+    line("curl", curl);
+    line("curl + sync", curlSync);
+    line("dravonelle", cycle);  // every file on the disk before it replaces the old one
+    PrintAgainst("curl", curl, cycle);
+    PrintAgainst("curl + sync", curlSync, cycle);
 
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
