@@ -1,7 +1,7 @@
 // Runs under Xvfb (QT_QPA_PLATFORM=xcb): the film's video lands in the rectangle that
 // the movie's placement asks for, in a window that also holds the web engine's view of
-// the main movie, as the program's does. Qt draws that window with OpenGL, and must never
-// try to draw the video's own window that way.
+// the main movie, as the program's does. Where Qt draws that window with OpenGL, it must
+// never try to draw the video's own window that way.
 #include "platform/ruffle/movies.h"
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/vlc/vlc_media_player.h"

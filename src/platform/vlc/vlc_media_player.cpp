@@ -141,8 +141,8 @@ VlcMediaPlayer::VlcMediaPlayer(Options options)
     surface_.setAttribute(Qt::WA_NoSystemBackground);
     video_.setParent(&surface_);
     video_.setAttribute(Qt::WA_TransparentForMouseEvents);
-    // Only VLC draws into the video window. The program's window is drawn with OpenGL
-    // for its web views, and Qt would flush a native child it paints through a context
+    // Only VLC draws into the video window. Where the program's window is drawn with
+    // OpenGL for its web views, Qt would flush a native child it paints through a context
     // the child's window cannot take; under X11 that ends the connection.
     video_.setUpdatesEnabled(false);
     video_.hide();
