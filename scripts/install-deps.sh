@@ -14,7 +14,9 @@ run_packages=(
 test_packages=(
     libgtest-dev googletest
     python3-dbusmock
-    xvfb xauth
+    xvfb xauth x11-utils x11-xserver-utils
+    matchbox-window-manager openbox
+    nginx-light
     pulseaudio pulseaudio-utils
     icecast2 ffmpeg
     clang-format git

@@ -42,6 +42,7 @@ struct Platform {
     qint64 pushMaxBytes = qint64(4) << 30;     // a push past this many bytes is dropped
     // Past this many MiB the program ends at a quiet moment, to be started afresh.
     int memoryCeilingMb = 2048;
+    QString screenName;  // the output the window covers; empty: the primary screen
 };
 
 }  // namespace platform

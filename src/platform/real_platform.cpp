@@ -117,6 +117,7 @@ Platform MakeRealPlatform(const Places& places) {
             qCWarning(lcApp).noquote() << "[system] flash_renderer is not auto, webgl or canvas;"
                                        << "kept at" << flash.renderer;
         }
+        p.screenName = settings.value(QStringLiteral("system/screen")).toString().trimmed();
         QStringList malformed;
         p.pushAllow = SubnetFilter::FromSetting(settings.value(QStringLiteral("system/push_allow")),
                                                 &malformed);

@@ -3,6 +3,7 @@
 #include "platform/real_platform.h"
 #include "platform/systemd/service_watchdog.h"
 #include "window/form1.h"
+#include "window/screen_keeper.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
         form.show();
     } else {
         form.setWindowFlag(Qt::FramelessWindowHint);
-        form.showFullScreen();
+        (new ScreenKeeper(&form, form.Platform().screenName))->Show();
     }
     watchdog.Ready();
     QTimer::singleShot(0, &form, [&form] { form.Form_Activate(); });

@@ -186,10 +186,10 @@ VlcMediaPlayer::VlcMediaPlayer(Options options)
         ++generation_;  // what the address still reports is no longer heard
         chooser_.Failed(QStringLiteral("not playing after %1 ms").arg(options_.openTimeoutMs));
     });
-    if (embedVideo_) {
-        video_.setAttribute(Qt::WA_NativeWindow);
-        video_.setAttribute(Qt::WA_DontCreateNativeAncestors);
-    }
+    // The video window becomes a native one when a medium is first given (winId() in
+    // PlayMedia), after a window manager has taken the program's window: some (matchbox)
+    // map every subwindow of a window they take, and would show this one, hidden or not.
+    video_.setAttribute(Qt::WA_DontCreateNativeAncestors);
     stuckCheck_.setInterval(1000);
     connect(&stuckCheck_, &QTimer::timeout, this, [this] { CheckStuck(); });
     stuckCheck_.start();
