@@ -21,9 +21,11 @@ ScreenKeeper::ScreenKeeper(QWidget* window, QString wantedName)
         return all;
     }();
     if (!wanted_.isEmpty() && !names.contains(wanted_, Qt::CaseInsensitive)) {
-        qCWarning(lcApp).noquote() << "[system] screen: no screen" << wanted_
-                                   << "(screens:" << names.join(QStringLiteral(", "))
-                                   << "); the primary screen is used until it appears";
+        qCWarning(lcApp).noquote()
+            << QStringLiteral(
+                   "[system] screen: no screen %1 (screens: %2); the primary screen "
+                   "is used until it appears")
+                   .arg(wanted_, names.join(QStringLiteral(", ")));
     }
 }
 

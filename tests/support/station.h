@@ -31,6 +31,7 @@ class Station {
     bool Running() const { return process_ && process_->state() != QProcess::NotRunning; }
     // Closes it as the service manager does (SIGTERM), then kills it after 20 s.
     void Stop();
+    qint64 Pid() const { return process_ ? process_->processId() : 0; }
     // "running", or how it ended.
     QString State() const;
     // What it wrote to standard error so far.
