@@ -13,14 +13,11 @@ ScreenKeeper::ScreenKeeper(QWidget* window, QString wantedName)
     connect(app, &QGuiApplication::screenAdded, this, [this] { FitSoon(); });
     connect(app, &QGuiApplication::screenRemoved, this, [this] { FitSoon(); });
     connect(app, &QGuiApplication::primaryScreenChanged, this, [this] { FitSoon(); });
-    const QStringList names = [] {
-        QStringList all;
+    if (!wanted_.isEmpty() && Choose(QGuiApplication::screens(), nullptr, wanted_) == nullptr) {
+        QStringList names;
         for (const QScreen* screen : QGuiApplication::screens()) {
-            all << screen->name();
+            names << screen->name();
         }
-        return all;
-    }();
-    if (!wanted_.isEmpty() && !names.contains(wanted_, Qt::CaseInsensitive)) {
         qCWarning(lcApp).noquote()
             << QStringLiteral(
                    "[system] screen: no screen %1 (screens: %2); the primary screen "

@@ -17,14 +17,11 @@ class ScreenKeeper : public QObject {
 
     // Shows the window over its screen.
     void Show();
-    // The screen the window covers now.
-    QScreen* Screen() const { return screen_; }
 
+  private:
     // The screen named `wanted` among `screens`, matched exactly and then regardless of
     // letter case; else `primary`.
     static QScreen* Choose(const QList<QScreen*>& screens, QScreen* primary, const QString& wanted);
-
-  private:
     // Fits the window after the screens have settled: a mode change reports the size and
     // the place of a screen one after the other.
     void FitSoon();

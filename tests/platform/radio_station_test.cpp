@@ -26,12 +26,6 @@ namespace {
 // The tone, 440 Hz at about the level of the test WAV files.
 const QString kTone = QStringLiteral("sine=frequency=440:sample_rate=44100,volume=1.95");
 
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // An Icecast server on loopback with static files in its web folder, and ffmpeg feeds.
 class Station {
   public:

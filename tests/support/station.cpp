@@ -1,5 +1,7 @@
 #include "support/station.h"
 
+#include "support/test_rig.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +14,9 @@ constexpr int kWaitMs = 20000;
 
 }  // namespace
 
-Station::Station() = default;
+Station::Station() {
+    settings["system/push_port"] = QString::number(FreePort());
+}
 
 Station::~Station() {
     Stop();
@@ -50,6 +54,7 @@ void Station::Start(const QMap<QString, QString>& environment, const QString& pr
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         env.insert(it.key(), it.value());
     }
+    log_.clear();
     process_ = std::make_unique<QProcess>();
     process_->setProcessEnvironment(env);
     process_->setWorkingDirectory(temp_.path());

@@ -17,7 +17,8 @@ class Station {
     Station();
     ~Station();
 
-    // The settings file's keys, "group/key" = value, written before the start.
+    // The settings file's keys, "group/key" = value, written before the start; the push
+    // port is a free one unless set.
     QMap<QString, QString> settings;
     // Writes a file under drive c: ("fileftp/dravonelle.swf").
     void WriteDriveFile(const QString& relative, const QByteArray& bytes) const;
@@ -34,7 +35,7 @@ class Station {
     qint64 Pid() const { return process_ ? process_->processId() : 0; }
     // "running", or how it ended.
     QString State() const;
-    // What it wrote to standard error so far.
+    // What the latest start wrote to standard error so far.
     QString Log();
 
   private:
@@ -55,7 +56,6 @@ class XServer {
     bool StartWindowManager(const QString& name);
     // Sets the screen's size through RandR, as a new monitor or xrandr does.
     bool SetSize(QSize size);
-    QSize Size() const { return size_; }
     // The root window as it is on the screen, or a null image.
     QImage Grab() const;
     // What `xwininfo -root -tree` says, for a failure's message.

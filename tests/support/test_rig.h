@@ -59,3 +59,6 @@ struct TestRig {
 
 // Pumps events until `done` or `ms` have passed.
 bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
+
+// A loopback TCP port that was free a moment ago.
+quint16 FreePort();

@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -76,12 +75,7 @@ TEST(ReadmeSite, OneCycleFetchesEveryListedFile) {
         10000))
         << "the listing tool wrote no listing of the photos at " << listingFile.toStdString();
 
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-    }
+    const quint16 port = FreePort();
     QString block = server;
     block.replace("/srv/site", site)
         .replace("listen 80;", QStringLiteral("listen 127.0.0.1:%1;").arg(port));
@@ -115,11 +109,6 @@ TEST(ReadmeSite, OneCycleFetchesEveryListedFile) {
     station.settings["endpoints/weather_url"] =
         QStringLiteral("http://127.0.0.1:%1/freedata/meerdaagsebanner.jpg").arg(port);
     station.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        station.settings["system/push_port"] = QString::number(probe.serverPort());
-    }
     station.Start({{"QT_QPA_PLATFORM", "offscreen"}});
     const QString content = station.DriveFolder() + "/fileftp/";
     const auto arrived = [&] {

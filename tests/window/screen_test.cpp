@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -24,12 +23,6 @@ const QColor kMarker(250, 220, 60);
 // Markers near the stage's corners, clear of the corner buttons at every scale.
 const QList<QRect> kMarkers = {QRect(40, 40, 10, 10), QRect(750, 40, 10, 10),
                                QRect(40, 550, 10, 10), QRect(750, 550, 10, 10)};
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // The background with its markers; with `filmArgs`, the movie asks for that film after
 // three seconds, then stops.
@@ -160,7 +153,6 @@ class ScreenTest : public ::testing::Test {
         station.settings["endpoints/site_host"] = "127.0.0.1:9";
         station.settings["endpoints/weather_url"] = "http://127.0.0.1:9/weer.jpg";
         station.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
-        station.settings["system/push_port"] = QString::number(FreePort());
         QMap<QString, QString> env = {{"DISPLAY", x.Display()}};
         env.insert(environment);
         station.Start(env, program, arguments);
