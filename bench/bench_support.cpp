@@ -119,6 +119,33 @@ QByteArray BarMovie(int frames, double fps, bool compress) {
     return writer.Finish(compress);
 }
 
+QByteArray BusyMovie(QSize stage, double fps, int frames, int shapes) {
+    swf::Writer writer(8, stage, fps);
+    writer.SetBackground(QColor(20, 40, 90));
+    const int side = stage.height() / 12;
+    for (int i = 0; i < shapes; ++i) {
+        writer.AddRectangle(100 + i, QRect(0, 0, side, side),
+                            QColor::fromHsv((i * 37) % 360, 200, 230), 1 + i);
+    }
+    const int tickerDepth = shapes + 1;
+    writer.AddTextField(10, QRect(0, stage.height() - side, 3 * stage.width(), side), "ticker",
+                        "Dravonelle - het nieuws van vandaag - de markt is open tot vijf uur - "
+                        "morgen zon en twintig graden - ",
+                        Qt::white, side * 2 / 3, tickerDepth);
+    const int w = stage.width() - side, h = stage.height() - 2 * side;
+    for (int frame = 0; frame < frames; ++frame) {
+        for (int i = 0; i < shapes; ++i) {
+            // Each bounces along its own line at its own speed.
+            const int x = (i * 131 + frame * (3 + i % 7)) % (2 * w);
+            const int y = (i * 71 + frame * (2 + i % 5)) % (2 * h);
+            writer.Move(1 + i, QPoint(x < w ? x : 2 * w - x, y < h ? y : 2 * h - y));
+        }
+        writer.Move(tickerDepth, QPoint(-(frame * 8) % stage.width(), 0));
+        writer.ShowFrame();
+    }
+    return writer.Finish(true);
+}
+
 platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,
                                 quint16 pushPort) {
     platform::Platform p;

@@ -43,6 +43,10 @@ void PrepareEngine();
 // 800 x 600 stage.
 QByteArray BarMovie(int frames, double fps, bool compress = false);
 
+// A busy channel page of `frames` frames at `fps` per second on a `stage`: `shapes`
+// rectangles that all move every frame and a line of text that runs across the bottom.
+QByteArray BusyMovie(QSize stage, double fps, int frames, int shapes);
+
 // The program's real components on a drive folder, with stand-in players.
 platform::Platform RealPlatform(const QString& driveFolder, const platform::Endpoints& endpoints,
                                 quint16 pushPort);

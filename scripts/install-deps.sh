@@ -27,10 +27,11 @@ package_packages=(
     dpkg-dev file fakeroot lintian debootstrap
 )
 
-# The benchmarks' web server and the tool they measure against.
+# The benchmarks' web server and the tools they measure against and with.
 bench_packages=(
     nginx-light curl
     xvfb xauth
+    chromium ffmpeg linux-perf
 )
 
 wanted=("${run_packages[@]}")

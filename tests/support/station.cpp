@@ -1,11 +1,10 @@
 #include "support/station.h"
 
-#include "support/test_rig.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTcpServer>
 #include <QThread>
 
 namespace {
@@ -13,6 +12,12 @@ namespace {
 constexpr int kWaitMs = 20000;
 
 }  // namespace
+
+quint16 FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
 
 Station::Station() {
     settings["system/push_port"] = QString::number(FreePort());

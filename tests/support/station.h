@@ -10,6 +10,9 @@
 
 #include <memory>
 
+// A loopback TCP port that was free a moment ago.
+quint16 FreePort();
+
 // The program itself, run as a station runs it: its own settings file and drive in a
 // temporary folder, started as a separate process.
 class Station {

@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -123,10 +122,4 @@ QByteArray TestRig::ReadDriveFile(const QString& drivePath) const {
 
 bool PumpUntil(const std::function<bool()>& done, int ms) {
     return platform::WaitUntil(done, nullptr, ms);
-}
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }

@@ -3,6 +3,7 @@
 #include "platform/qt/drive_file_system.h"
 #include "platform/qt/qt_inet.h"
 #include "support/fakes.h"
+#include "support/station.h"
 #include "window/form1.h"
 
 #include <QTemporaryDir>
@@ -59,6 +60,3 @@ struct TestRig {
 
 // Pumps events until `done` or `ms` have passed.
 bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
-
-// A loopback TCP port that was free a moment ago.
-quint16 FreePort();

@@ -375,6 +375,22 @@ void Writer::Place(int id, int depth) {
     Tag(26, place);
 }
 
+void Writer::Move(int depth, QPoint offset) {
+    QByteArray place;
+    place.append('\x05');  // move, has matrix
+    PutU16(place, static_cast<quint16>(depth));
+    const int x = offset.x() * 20, y = offset.y() * 20;
+    const int bits = std::max(BitsFor(x), BitsFor(y));
+    BitWriter matrix;
+    matrix.Put(0, 1);  // no scale
+    matrix.Put(0, 1);  // no rotation
+    matrix.Put(static_cast<quint32>(bits), 5);
+    matrix.PutSigned(x, bits);
+    matrix.PutSigned(y, bits);
+    place.append(matrix.Take());
+    Tag(26, place);
+}
+
 void Writer::AddTextField(int id, const QRect& rect, const QString& variable, const QString& text,
                           QColor colour, int height, int depth) {
     // A device font without glyphs: the player draws the text with a font of its own.

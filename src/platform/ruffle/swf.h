@@ -91,6 +91,8 @@ class Writer {
     void AddTextField(int id, const QRect& rect, const QString& variable, const QString& text,
                       QColor colour, int height, int depth);
     void AddActions(const Actions& actions);
+    // Moves what is placed at `depth` by `offset` pixels from where it was defined.
+    void Move(int depth, QPoint offset);
     void ShowFrame();
     QByteArray Finish(bool compress = false);
 
