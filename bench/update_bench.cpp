@@ -1,11 +1,13 @@
 // One update cycle fetching 200 listed files (256 MiB in all) from a loopback server,
 // against curl fetching the same addresses from the same server; then the peak memory
 // of one cycle that fetches a single 1 GiB file. The cycle puts every file on the disk
-// before it replaces the old one; curl does not, so it is also timed followed by sync(1).
+// before it replaces the old one; curl does not, so it is also timed followed by sync(1)
+// of what it wrote: the same bytes on the same disk.
 //
 //   update_bench [--files N] [--total-mib M] [--big-mib B]
 #include "bench_support.h"
 #include "content_site.h"
+#include "platform/event_loop.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -29,6 +31,10 @@ bench::Usage RunCycle(bench::Site& site, qint64* idleRss = nullptr) {
     }
     const double wall = bench::Now(), cpu = bench::CpuSeconds(RUSAGE_SELF);
     form->Form_Activate();
+    // Until the disk has every file and the move out of the buffer.
+    bool landed = false;
+    form->Platform().files->AfterCommits([&landed] { landed = true; });
+    platform::WaitUntil([&] { return landed; }, nullptr, -1);
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
 }
 
@@ -53,9 +59,12 @@ bench::Usage RunCurl(bench::Site& site, const QStringList& paths, bool thenSync)
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_CHILDREN) - cpu};
 }
 
-void PrintAgainst(const char* name, const bench::Usage& baseline, const bench::Usage& cycle) {
-    std::printf("  against %-12s throughput %.2f (target >= 0.9), cpu per MiB %.2f (target <= 2)\n",
-                name, baseline.wall / cycle.wall, cycle.cpu / baseline.cpu);
+void PrintAgainst(const char* name, const bench::Usage& baseline, const bench::Usage& cycle,
+                  double throughputTarget) {
+    std::printf(
+        "  against %-12s throughput %.2f (target >= %.1f), cpu per MiB %.2f (target <= "
+        "1.5)\n",
+        name, baseline.wall / cycle.wall, throughputTarget, cycle.cpu / baseline.cpu);
 }
 
 }  // namespace
@@ -116,8 +125,8 @@ int main(int argc, char** argv) {
     line("curl", curl);
     line("curl + sync", curlSync);
     line("dravonelle", cycle);  // every file on the disk before it replaces the old one
-    PrintAgainst("curl", curl, cycle);
-    PrintAgainst("curl + sync", curlSync, cycle);
+    PrintAgainst("curl", curl, cycle, 0.7);             // the network's limit: a goal
+    PrintAgainst("curl + sync", curlSync, cycle, 1.0);  // the same bytes on the same disk
 
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);

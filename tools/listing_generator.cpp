@@ -8,12 +8,13 @@
 // step, so a web server never serves half a listing) or to standard output. A plain
 // static server can serve it as the site's "dir.php". With --watch (OUTPUT required) it
 // keeps running and writes the listing again whenever the folder changes.
+#include "platform/qt/drive_file_system.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -47,9 +48,9 @@ std::optional<QByteArray> Listing(const QDir& folder) {
 }
 
 bool Write(const QString& path, const QByteArray& line) {
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(line) != line.size() || !out.commit()) {
-        std::fprintf(stderr, "dravonelle-listing: cannot write %s\n", qPrintable(path));
+    if (const auto written = platform::WriteFileDurably(path, line); !written) {
+        std::fprintf(stderr, "dravonelle-listing: cannot write %s: %s\n", qPrintable(path),
+                     qPrintable(written.reason()));
         return false;
     }
     return true;

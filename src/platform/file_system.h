@@ -3,6 +3,7 @@
 #include "platform/result.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace platform {
 
@@ -17,10 +19,12 @@ namespace platform {
 inline const QString kDiskFull = QStringLiteral("disk full");
 
 // Where a file is written before it replaces `target` (a drive path): beside it, under a
-// hidden name, so that the rename stays on one file system.
-inline QString TemporaryBeside(const QString& target) {
+// hidden name, so that the rename stays on one file system. Each new version has a
+// `serial` of its own, so that two versions of one name under way never share a file.
+inline QString TemporaryBeside(const QString& target, quint64 serial) {
     const qsizetype cut = std::max(target.lastIndexOf('\\'), target.lastIndexOf('/')) + 1;
-    return target.left(cut) + '.' + target.mid(cut) + QStringLiteral(".dravonelle-part");
+    return target.left(cut) + '.' + target.mid(cut) + '.' + QString::number(serial) +
+           QStringLiteral(".dravonelle-part");
 }
 
 // Whether a bare name is one of the temporaries that the program writes, now or in
@@ -39,21 +43,33 @@ inline QString WriteFailure(const QString& path, const QString& error, qint64 wa
     return QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error;
 }
 
-// A file opened for writing from its start. Close puts the bytes on the disk, so that a
-// file renamed into place after it survives a power cut. A failure (kDiskFull when the
-// disk is full) stays: every later call fails with the same reason.
+// Where bytes are written: a failure (kDiskFull when the disk is full) stays, and every
+// later call fails with the same reason.
 class FileWriter {
   public:
     virtual ~FileWriter() = default;
     virtual Result<> Write(const char* data, qint64 size) = 0;
     Result<> Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
-    virtual Result<> Close() = 0;
     // Whether `size` bytes still to come would fit, so that a transfer of a known length
     // is not started in vain.
     virtual Result<> Fits(qint64 size) {
         (void)size;
         return {};
     }
+};
+
+// A new version of a file, written beside its target and put in its place only when
+// committed, so that a failure or a power cut at any moment leaves the target as it was.
+// Commit puts the bytes on the disk, renames the file over the target and puts the rename
+// on the disk: on the file system's commit worker, in the order commits are asked for,
+// with `done` through the event loop. The target counts as replaced only when `done`
+// says so. Discard (and destruction without Commit) deletes the file at once, without
+// putting anything on the disk.
+class DurableFile : public FileWriter {
+  public:
+    using CommitDone = std::function<void(const Result<>& committed)>;
+    virtual void Commit(CommitDone done) = 0;
+    virtual void Discard() = 0;
 };
 
 // The file system as the program sees it: Windows paths on drive "c:" ("c:\fileftp\x.jpg"),
@@ -92,10 +108,16 @@ class FileSystem {
     // The first item of a text file, read as comma-delimited text: up to the first comma
     // or the end of the first line, surrounding quotes removed. nullopt when unreadable.
     virtual std::optional<QString> ReadFirstItem(const QString& path) const = 0;
-    // Creates or truncates the file.
-    virtual Result<std::unique_ptr<FileWriter>> CreateFile(const QString& path) = 0;
-    // Puts `source` in the place of `target` in one step (both on the drive).
-    virtual Result<> ReplaceFile(const QString& source, const QString& target) = 0;
+    // A new version of `target` (a drive path), written beside it.
+    virtual Result<std::unique_ptr<DurableFile>> CreateDurable(const QString& target) = 0;
+    // Moves files on the drive on the commit worker, after the commits asked for before:
+    // each `first` renamed over its `second`, then each folder put on the disk once.
+    // `done` arrives through the event loop with a line per move that failed.
+    using Moves = QList<std::pair<QString, QString>>;
+    using MovesDone = std::function<void(const QStringList& failures)>;
+    virtual void MoveFiles(const Moves& moves, MovesDone done) = 0;
+    // `done` through the event loop once every commit and move asked for before is over.
+    virtual void AfterCommits(std::function<void()> done) = 0;
     virtual qint64 FileSize(const QString& path) const = 0;
 };
 

@@ -54,22 +54,22 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
         }
         if (push_.receiving) {
             push_.receiving = false;
-            const auto closed = push_.file->Close();
+            // In place, and said so, once the disk has it; pushes to one name replace in
+            // the order they arrived.
+            const QString path = ReceivePath;
+            const qint64 size = push_.receivedBytes;
+            push_.file->Commit([this, path, size](const platform::Result<>& committed) {
+                if (!committed) {
+                    const QString error = platform::WriteFailure(path, committed.reason(), size);
+                    qCWarning(lcPush).noquote() << error;
+                    SetStatus(error);
+                    return;
+                }
+                qCInfo(lcPush).noquote() << "received" << path;
+                SetStatus(QStringLiteral("File Received..."));
+            });
             push_.file.reset();
-            if (!closed) {
-                platform_.files->DeleteFile(push_.temp);
-                FailPushConnection(Index, platform::WriteFailure(ReceivePath, closed.reason(),
-                                                                 push_.receivedBytes));
-                return;
-            }
-            if (const auto stored = platform_.files->ReplaceFile(push_.temp, ReceivePath);
-                !stored) {
-                platform_.files->DeleteFile(push_.temp);
-                FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
-                                              QStringLiteral(": ") + stored.reason());
-                return;
-            }
-            qCInfo(lcPush).noquote() << "received" << ReceivePath;
+            return;
         }
         SetStatus(QStringLiteral("File Received..."));
         return;
@@ -89,8 +89,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
             push_.error = QStringLiteral("name that leaves the folder");
         }
         if (push_.error.isEmpty()) {
-            push_.temp = platform::TemporaryBeside(ReceivePath);  // in place once complete
-            auto created = platform_.files->CreateFile(push_.temp);
+            auto created = platform_.files->CreateDurable(ReceivePath);  // in place once complete
             if (created) {
                 push_.file = std::move(*created);
             } else {
@@ -156,9 +155,8 @@ void Form1::DropPushReceive() {
     push_.receiving = false;
     push_.error.clear();
     if (push_.file) {
-        (void)push_.file->Close();  // the file goes: how its end went does not matter
+        push_.file->Discard();  // the file goes, without being put on the disk
         push_.file.reset();
-        platform_.files->DeleteFile(push_.temp);
         qCInfo(lcPush).noquote() << "incomplete file dropped, previous kept:" << ReceivePath;
     }
 }

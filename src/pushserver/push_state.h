@@ -18,9 +18,8 @@ struct PushReceiveState {
 struct PushInProgress {
     bool receiving = false;  // a destination was accepted and its end has not come
     int index = -1;          // the connection element that pushes; -1 when none does
-    // The receive file beside ReceivePath: written until "Msg_Eof_", then renamed over it.
-    std::unique_ptr<platform::FileWriter> file;
-    QString temp;   // its drive path
+    // The new version of ReceivePath: written until "Msg_Eof_", then committed.
+    std::unique_ptr<platform::DurableFile> file;
     QString error;  // why the destination cannot be stored; empty when it can
     qint64 receivedBytes = 0;
     QList<std::pair<QString, QString>> importQueue;  // (source, name) still to copy in

@@ -9,6 +9,9 @@
 namespace {
 
 constexpr qint64 kChunk = 256;
+// How long the cycle waits for the disk to take the files it fetched before it reads
+// one of them: far beyond a busy SD card, short of a hung one.
+constexpr int kCommitWaitMs = 120000;
 
 bool GoesToContentFolder(const QString& name) {
     return name == QLatin1String("dravonelle.swf") || name == QLatin1String("file.txt") ||
@@ -32,7 +35,7 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
         return false;
     }
     // The body is collected beside its target and put in place only when it is complete.
-    auto created = files.CreateFile(platform::TemporaryBeside(DownloadTarget));
+    auto created = files.CreateDurable(DownloadTarget);
     if (!created) {
         qCWarning(lcUpdate).noquote() << "cannot fetch" << localName << ":" << created.reason();
         return false;
@@ -109,27 +112,17 @@ void Form1::CountReceivedPieces() {
 }
 
 void Form1::EndDownload(bool complete, const QString& failure) {
-    auto& files = *platform_.files;
     QString error = failure;
     Inet1.SetBodyWriter(nullptr);
     if (download_.file) {
-        if (const auto closed = download_.file->Close(); !closed && complete) {
-            complete = false;
-            error = platform::WriteFailure(DownloadTarget, closed.reason(), download_.size);
+        if (complete) {
+            // The fetch is over; the file replaces the old one once the disk has it, while
+            // the cycle goes on to the next fetch.
+            CommitDownload(std::move(download_.file), DownloadTarget, download_.size);
+        } else {
+            download_.file->Discard();
         }
         download_.file.reset();
-    }
-    if (complete) {
-        if (const auto replaced =
-                files.ReplaceFile(platform::TemporaryBeside(DownloadTarget), DownloadTarget);
-            !replaced) {
-            complete = false;
-            error = QStringLiteral("cannot replace ") + DownloadTarget + QStringLiteral(": ") +
-                    replaced.reason();
-        }
-    }
-    if (!complete) {
-        files.DeleteFile(platform::TemporaryBeside(DownloadTarget));
     }
     if (error.startsWith(platform::kDiskFull)) {
         SetStatus(error);  // the operator must make room: say so where they look
@@ -138,6 +131,37 @@ void Form1::EndDownload(bool complete, const QString& failure) {
     download_.error = error;
     DownloadBusy = false;
     platform::WakeWaiters();
+}
+
+void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
+                           qint64 size) {
+    ++download_.commitsPending;
+    file->Commit([this, target, size](const platform::Result<>& committed) {
+        --download_.commitsPending;
+        platform::WakeWaiters();
+        if (committed) {
+            qCDebug(lcUpdate).noquote() << "stored" << target;
+            return;
+        }
+        const QString error = platform::WriteFailure(target, committed.reason(), size);
+        qCWarning(lcUpdate).noquote()
+            << "fetch of" << target << "failed, previous file kept:" << error;
+        if (error.startsWith(platform::kDiskFull)) {
+            SetStatus(error);
+        }
+        download_.commitFailed << target.mid(target.lastIndexOf('\\') + 1);
+    });
+}
+
+bool Form1::WaitForCommits() {
+    if (download_.commitsPending > 0 &&
+        !platform::WaitUntil([this] { return download_.commitsPending == 0; },
+                             [this] { return closing_; }, kCommitWaitMs) &&
+        !closing_) {
+        qCWarning(lcUpdate) << "the disk has not taken" << download_.commitsPending
+                            << "fetched files in" << kCommitWaitMs / 1000 << "s; going on";
+    }
+    return !closing_;
 }
 
 qint64 Form1::DownloadBufferUBound() const {
@@ -156,10 +180,17 @@ void Form1::MoveBufferedFiles() {
     auto& files = *platform_.files;
     const QString buffer = kContentFolder + QStringLiteral("\\BUFFER\\");
     const QString photos = kContentFolder + QStringLiteral("\\fotos\\");
+    platform::FileSystem::Moves moves;
     for (const QString& name : files.ListPlainFiles(buffer)) {
-        if (const auto moved = files.ReplaceFile(buffer + name, photos + name); !moved) {
-            qCWarning(lcUpdate).noquote()
-                << "cannot move" << name << "to the photo folder:" << moved.reason();
-        }
+        moves.append({buffer + name, photos + name});
     }
+    if (moves.isEmpty()) {
+        return;
+    }
+    // One batch after the fetched files' commits, with one sync per folder.
+    files.MoveFiles(moves, [](const QStringList& failures) {
+        for (const QString& failure : failures) {
+            qCWarning(lcUpdate).noquote() << "cannot move to the photo folder:" << failure;
+        }
+    });
 }

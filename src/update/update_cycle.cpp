@@ -60,9 +60,10 @@ void Form1::UpdateContent() {
     } endCycle{this};
 
     SiteLocation = Lokatie->text();
+    download_.commitFailed.clear();
     if (BufferPending) {
         platform::PumpEventsOnce();
-        if (closing_) {
+        if (closing_ || !WaitForCommits()) {
             return;
         }
         MoveBufferedFiles();
@@ -83,7 +84,7 @@ void Form1::UpdateContent() {
         return;
     }
     DownloadFile(SiteLocation + '/' + kMainMovie, kMainMovie);
-    if (closing_) {
+    if (closing_ || !WaitForCommits()) {
         return;
     }
 
@@ -95,7 +96,7 @@ void Form1::UpdateContent() {
 
     const QString number = QLocale::system().toString(platform_.random->Next(), 'g', 7);
     DownloadFile(SiteLocation + QStringLiteral("dir.php?a=") + number, kListing);
-    if (closing_) {
+    if (closing_ || !WaitForCommits()) {
         return;
     }
     const auto currentText = files.ReadFirstItem(listingPath);
@@ -139,6 +140,10 @@ void Form1::UpdateContent() {
             return;
         }
     }
+    if (!WaitForCommits()) {
+        return;
+    }
+    failed << download_.commitFailed;
     if (!failed.isEmpty()) {
         ForgetFailedEntries(failed);
     }
@@ -155,7 +160,7 @@ void Form1::UpdateContent() {
 
     if (DownloadScreenShown) {
         platform::PumpEventsOnce();
-        if (closing_) {
+        if (closing_ || !WaitForCommits()) {
             return;
         }
         MoveBufferedFiles();
@@ -183,22 +188,21 @@ void Form1::ForgetFailedEntries(const QStringList& failed) {
     for (; i < fields.size(); ++i) {
         kept << fields[i];
     }
-    const QString temp = platform::TemporaryBeside(listingPath);
-    auto writer = files.CreateFile(temp);
-    platform::Result<> written = writer ? platform::Result<>() : platform::Fail(writer.reason());
-    if (written) {
-        written = (*writer)->Write(kept.join(';').toUtf8());
-    }
-    if (written) {
-        written = (*writer)->Close();
-    }
-    if (written) {
-        written = files.ReplaceFile(temp, listingPath);
-    }
+    auto file = files.CreateDurable(listingPath);
+    platform::Result<> written = file ? (*file)->Write(kept.join(';').toUtf8())
+                                      : platform::Result<>(platform::Fail(file.reason()));
     if (!written) {
-        files.DeleteFile(temp);
         qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << written.reason();
         return;
     }
-    qCWarning(lcUpdate).noquote() << "will fetch again at the next cycle:" << failed.join(", ");
+    ++download_.commitsPending;
+    (*file)->Commit([this, failed](const platform::Result<>& committed) {
+        --download_.commitsPending;
+        platform::WakeWaiters();
+        if (!committed) {
+            qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << committed.reason();
+            return;
+        }
+        qCWarning(lcUpdate).noquote() << "will fetch again at the next cycle:" << failed.join(", ");
+    });
 }

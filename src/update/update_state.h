@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -39,12 +40,16 @@ struct UpdateState {
 
 // The running fetch, seen only by the download driver.
 struct DownloadInProgress {
-    // The body's temporary file beside DownloadTarget; none between fetches.
-    std::unique_ptr<platform::FileWriter> file;
+    // The body's new version of DownloadTarget; none between fetches.
+    std::unique_ptr<platform::DurableFile> file;
     qint64 size = 0;           // body bytes written so far
     qint64 shownPercent = -1;  // the progress text last sent, so that each is sent once
     bool ok = false;           // how the last fetch ended, and why not
     QString error;
+    // Fetched files whose commit has not reported yet, and the names of the listed ones
+    // whose commit failed (fetched again at the next cycle).
+    int commitsPending = 0;
+    QStringList commitFailed;
     // The "Status" text the main movie was last given; a text is sent only when it
     // changes. Reset when the main movie is replaced, so that the new one learns it.
     std::optional<QString> lastStatusVariable;

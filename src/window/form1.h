@@ -169,6 +169,10 @@ class Form1 : public QWidget,
     void SetStatusVariable(const QString& text);
     QString DownloadMoviePath() const;
     void EndDownload(bool complete, const QString& failure);
+    void CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
+                        qint64 size);
+    // Waits (bounded) until the fetched files are on the disk; false when the window closes.
+    bool WaitForCommits();
     void ForgetFailedEntries(const QStringList& failed);
     // Ends the receive under way: its temporary file goes, the previous file stays.
     void DropPushReceive();

@@ -1,19 +1,43 @@
 #include "platform/qt/drive_file_system.h"
 #include "support/test_rig.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// The file opened for writing, or nullptr (and a failed expectation) with the reason.
-std::unique_ptr<platform::FileWriter> Open(platform::FileSystem& fs, const QString& path) {
-    auto created = fs.CreateFile(path);
+// The new version of a file, or nullptr (and a failed expectation) with the reason.
+std::unique_ptr<platform::DurableFile> Open(platform::FileSystem& fs, const QString& path) {
+    auto created = fs.CreateDurable(path);
     EXPECT_TRUE(created) << created.reason().toStdString();
     return created ? std::move(*created) : nullptr;
+}
+
+// Commits and waits for the result, which never comes inside the call.
+platform::Result<> Commit(platform::DurableFile& file) {
+    std::optional<platform::Result<>> result;
+    file.Commit([&](const platform::Result<>& committed) { result = committed; });
+    EXPECT_FALSE(result.has_value());
+    PumpUntil([&] { return result.has_value(); }, 10000);
+    return result.value_or(platform::Fail("no answer"));
+}
+
+// Moves and waits; the failures.
+QStringList Move(platform::FileSystem& fs, const platform::FileSystem::Moves& moves) {
+    std::optional<QStringList> result;
+    fs.MoveFiles(moves, [&](const QStringList& failures) { result = failures; });
+    EXPECT_FALSE(result.has_value());
+    PumpUntil([&] { return result.has_value(); }, 10000);
+    return result.value_or(QStringList{"no answer"});
 }
 
 struct Drive {
@@ -34,7 +58,7 @@ struct Drive {
         auto writer = Open(fs, drivePath);
         ASSERT_TRUE(writer);
         ASSERT_TRUE(writer->Write(bytes));
-        ASSERT_TRUE(writer->Close());
+        ASSERT_TRUE(Commit(*writer));
     }
 };
 
@@ -90,7 +114,7 @@ TEST(DriveFileSystem, PathsThatLeaveTheDriveAreRefused) {
     const QString climb = "c:\\fileftp\\..\\..\\..\\..\\..\\..\\..\\..\\" + victim.mid(1);
     EXPECT_FALSE(d.fs.HostPath(climb).has_value());
     EXPECT_FALSE(d.fs.DeleteFile(climb));
-    EXPECT_FALSE(d.fs.CreateFile(climb));
+    EXPECT_FALSE(d.fs.CreateDurable(climb));
     EXPECT_FALSE(d.fs.HostPath("d:\\x").has_value());
     EXPECT_FALSE(d.fs.HostPath("fileftp\\x").has_value());
     EXPECT_FALSE(d.fs.IsDrivePath("/etc/passwd"));
@@ -128,12 +152,23 @@ TEST(DriveFileSystem, CopyAndReplaceKeepTheOldFileOnFailure) {
     EXPECT_EQ(shown, QList<int>({20, 40, 60, 80, 100}));
     EXPECT_EQ(d.fs.FileSize("c:\\t\\copy"), 5 << 20);
     EXPECT_TRUE(d.fs.DeleteFile("c:\\t\\copy") && d.fs.DeleteFile("c:\\t\\big"));
-    const auto missing = d.fs.ReplaceFile("c:\\t\\missing", "c:\\t\\target");
-    EXPECT_FALSE(missing);
-    EXPECT_FALSE(missing.reason().isEmpty());
+    // A move that fails is named; the others in the batch are made.
+    d.Write("c:\\t\\other", "other");
+    EXPECT_EQ(
+        Move(d.fs, {{"c:\\t\\missing", "c:\\t\\target"},
+                    {"c:\\t\\new", "c:\\t\\target"},
+                    {"c:\\..\\x", "c:\\t\\x"},
+                    {"c:\\t\\other", "c:\\t\\moved"}}),
+        QStringList({"c:\\..\\x: path leaves the drive", "missing: No such file or directory"}));
     EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);
-    EXPECT_TRUE(d.fs.ReplaceFile("c:\\t\\new", "c:\\t\\target"));
-    EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"target"}));
+    EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"moved", "target"}));
+    // A discarded file leaves the target as it was; a file is committed once only.
+    auto discarded = Open(d.fs, "c:\\t\\target");
+    ASSERT_TRUE(discarded && discarded->Write("discarded"));
+    discarded->Discard();
+    EXPECT_EQ(d.fs.FileSize("c:\\t\\target"), 3);
+    EXPECT_TRUE(d.fs.ListHiddenFiles("c:\\t").isEmpty());
+    EXPECT_EQ(Commit(*discarded).reason(), "already committed");
 }
 
 TEST(DriveFileSystem, HiddenFilesAndFoldersAreNotListed) {
@@ -145,17 +180,9 @@ TEST(DriveFileSystem, HiddenFilesAndFoldersAreNotListed) {
     EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"shown"}));
 }
 
-// A full disk is named as such when the bytes are written, and Close reports it too.
-TEST(DriveFileSystem, FullDiskIsReportedAsDiskFull) {
-    // The drive is /dev here, so that its file "full" is the device that is always full
-    // (a link to it from another drive would be refused as a link out of that drive).
-    platform::DriveFileSystem fs("/dev");
-    auto writer = Open(fs, "c:\\full");
-    ASSERT_TRUE(writer);
-    const auto written = writer->Write(QByteArray(64 * 1024, 'x'));
-    EXPECT_EQ(written.reason(), platform::kDiskFull);
-    EXPECT_EQ(writer->Close().reason(), platform::kDiskFull);
-    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", written.reason(), 5000),
+// A failed write is told as "disk full" when the disk is, with the bytes wanted.
+TEST(DriveFileSystem, FailedWritesAreToldWithWhatWasWanted) {
+    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", platform::kDiskFull, 5000),
               "disk full: 5000 bytes wanted for c:\\x.swf");
     EXPECT_EQ(platform::WriteFailure("c:\\x.swf", "Permission denied", 5000),
               "cannot write c:\\x.swf: Permission denied");
@@ -187,7 +214,7 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(writer->Write(block)) << i;
     }
-    EXPECT_TRUE(writer->Close());
+    EXPECT_TRUE(Commit(*writer));
     EXPECT_EQ(asked, 1);
     ASSERT_TRUE(fs.DeleteFile("c:\\ample.bin"));
 
@@ -196,6 +223,9 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     ASSERT_TRUE(writer);
     EXPECT_TRUE(writer->Write(block));
     EXPECT_EQ(writer->Write(block).reason(), platform::kDiskFull);
+    // The failure stays: the commit reports it, and the target is never made.
+    EXPECT_EQ(Commit(*writer).reason(), platform::kDiskFull);
+    EXPECT_FALSE(fs.FileExists("c:\\tight.bin"));
 
     // An import that does not fit leaves the old file as it was.
     ASSERT_TRUE(fs.CreateFolder("c:\\fileftp"));
@@ -239,11 +269,65 @@ TEST(DriveFileSystem, LinksOutOfTheDriveAreRefused) {
         EXPECT_FALSE(d.fs.FileExists(path));
         EXPECT_FALSE(d.fs.FolderExists(path));
         EXPECT_FALSE(d.fs.ReadFirstItem(path));
-        EXPECT_FALSE(d.fs.CreateFile(path));
+        EXPECT_FALSE(d.fs.CreateDurable(path));
         EXPECT_FALSE(d.fs.DeleteFile(path));
         EXPECT_FALSE(d.Copy(path, "c:\\fileftp\\copy.txt"));
     }
     EXPECT_TRUE(d.fs.ListPlainFiles("c:\\fileftp\\folder").isEmpty());
     EXPECT_TRUE(secret.exists());
     EXPECT_EQ(d.fs.ReadFirstItem("c:\\fileftp\\alias.txt"), "inside");
+}
+
+// Each new version is on the disk before its rename and its folder after; all of it on
+// the commit worker, in the order asked, while the window's thread goes on. Two versions
+// of one name under way at once end with the later one.
+TEST(DriveFileSystem, CommitsRunInOrderOffTheWindowsThread) {
+    Drive d;
+    ASSERT_TRUE(d.fs.CreateFolder("c:\\f") && d.fs.CreateFolder("c:\\f\\BUFFER"));
+    QMutex lock;
+    QStringList steps;
+    bool onWindowThread = false;
+    d.fs.SetTrace([&](const char* step, const QString& path) {
+        QThread::msleep(100);  // a slow card
+        QMutexLocker locked(&lock);
+        steps << QString::fromLatin1(step) + ' ' +
+                     QFileInfo(path).fileName().replace(
+                         QRegularExpression("\\.\\d+\\.dravonelle-part$"), ".part");
+        onWindowThread = onWindowThread || QThread::currentThread() == qApp->thread();
+    });
+    auto first = Open(d.fs, "c:\\f\\a");
+    auto second = Open(d.fs, "c:\\f\\a");
+    auto photo = Open(d.fs, "c:\\f\\BUFFER\\p.jpg");
+    auto dropped = Open(d.fs, "c:\\f\\dropped");  // a push that broke off: never synced
+    ASSERT_TRUE(first && second && photo && dropped && dropped->Write("half"));
+    dropped->Discard();
+    ASSERT_TRUE(first->Write("first") && second->Write("second!") && photo->Write("jpg"));
+    QStringList done;
+    for (auto* file : {first.get(), second.get(), photo.get()}) {
+        file->Commit([&done](const platform::Result<>& r) { done << QString::number(r.ok()); });
+    }
+    std::optional<QStringList> moved;
+    d.fs.MoveFiles({{"c:\\f\\BUFFER\\p.jpg", "c:\\f\\p.jpg"}},
+                   [&](const QStringList& failures) { moved = failures; });
+    bool after = false;
+    d.fs.AfterCommits([&] { after = true; });
+    // The window's loop runs while the disk works: a timer of 10 ms keeps its pace.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    const qint64 started = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(PumpUntil([&] { return after; }, 20000));
+    const qint64 took = QDateTime::currentMSecsSinceEpoch() - started;
+    EXPECT_GE(ticks, took / 10 / 3);
+    EXPECT_EQ(done, QStringList({"1", "1", "1"}));
+    EXPECT_EQ(moved, QStringList());
+    EXPECT_FALSE(onWindowThread);
+    EXPECT_EQ(steps, QStringList({"sync .a.part", "rename a", "sync folder f",  //
+                                  "sync .a.part", "rename a", "sync folder f",  //
+                                  "sync .p.jpg.part", "rename p.jpg", "sync folder BUFFER",
+                                  "rename p.jpg", "sync folder BUFFER", "sync folder f"}));
+    EXPECT_EQ(d.fs.FileSize("c:\\f\\a"), 7);
+    EXPECT_EQ(d.fs.ListHiddenFiles("c:\\f"), QStringList());
+    EXPECT_TRUE(d.fs.FileExists("c:\\f\\p.jpg"));
 }

@@ -25,23 +25,23 @@ class SmallDisk : public platform::FileSystem {
     std::optional<QString> ReadFirstItem(const QString& p) const override {
         return real_->ReadFirstItem(p);
     }
-    platform::Result<std::unique_ptr<platform::FileWriter>> CreateFile(const QString& p) override {
-        auto inner = real_->CreateFile(p);
+    platform::Result<std::unique_ptr<platform::DurableFile>> CreateDurable(
+        const QString& p) override {
+        auto inner = real_->CreateDurable(p);
         if (!inner) {
             return inner;
         }
-        return std::unique_ptr<platform::FileWriter>(
-            std::make_unique<Writer>(std::move(*inner), room_));
+        return std::unique_ptr<platform::DurableFile>(
+            std::make_unique<File>(std::move(*inner), room_));
     }
-    platform::Result<> ReplaceFile(const QString& s, const QString& t) override {
-        return real_->ReplaceFile(s, t);
-    }
+    void MoveFiles(const Moves& m, MovesDone d) override { real_->MoveFiles(m, std::move(d)); }
+    void AfterCommits(std::function<void()> d) override { real_->AfterCommits(std::move(d)); }
     qint64 FileSize(const QString& p) const override { return real_->FileSize(p); }
 
   private:
-    class Writer : public platform::FileWriter {
+    class File : public platform::DurableFile {
       public:
-        Writer(std::unique_ptr<platform::FileWriter> inner, qint64 room)
+        File(std::unique_ptr<platform::DurableFile> inner, qint64 room)
             : inner_(std::move(inner)), room_(room) {}
         platform::Result<> Write(const char* data, qint64 size) override {
             if (written_ + size > room_) {
@@ -50,10 +50,11 @@ class SmallDisk : public platform::FileSystem {
             written_ += size;
             return inner_->Write(data, size);
         }
-        platform::Result<> Close() override { return inner_->Close(); }
+        void Commit(CommitDone done) override { inner_->Commit(std::move(done)); }
+        void Discard() override { inner_->Discard(); }
 
       private:
-        std::unique_ptr<platform::FileWriter> inner_;
+        std::unique_ptr<platform::DurableFile> inner_;
         qint64 room_;
         qint64 written_ = 0;
     };

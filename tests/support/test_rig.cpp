@@ -115,7 +115,17 @@ void TestRig::WriteDriveFile(const QString& drivePath, const QByteArray& bytes) 
     file.write(bytes);
 }
 
+void TestRig::WaitForDisk() const {
+    if (!files) {
+        return;
+    }
+    bool landed = false;
+    files->AfterCommits([&landed] { landed = true; });
+    EXPECT_TRUE(PumpUntil([&] { return landed; }, 20000)) << "the drive's writes did not land";
+}
+
 QByteArray TestRig::ReadDriveFile(const QString& drivePath) const {
+    WaitForDisk();
     QFile file(Host(drivePath));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }

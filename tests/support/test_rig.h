@@ -37,7 +37,10 @@ struct TestRig {
     QString Host(const QString& drivePath) const;
     // Writes a file on the drive, creating its folders.
     void WriteDriveFile(const QString& drivePath, const QByteArray& bytes) const;
+    // What the drive holds once the writes under way have landed.
     QByteArray ReadDriveFile(const QString& drivePath) const;
+    // Pumps events until the drive's commits and moves asked for so far are over.
+    void WaitForDisk() const;
 
     QTemporaryDir temp;
     platform::FileSystem* files = nullptr;

@@ -224,6 +224,12 @@ TEST(Window, RealSettingsFileHoldsTheKeys) {
         TestRig rig(options);
         rig.Load();
         rig.form->ChkNoUpdate->setChecked(true);
+        // Stored behind the window's back; what is set is what is read meanwhile.
+        auto& store = dynamic_cast<platform::QtSettingsStore&>(*rig.form->Platform().settings);
+        const auto meanwhile = store.Get("dravonelle", "main", "update");
+        ASSERT_TRUE(meanwhile);
+        EXPECT_EQ(*meanwhile, std::optional<QString>("1"));
+        store.Flush();
         QSettings file(rig.temp.path() + "/config/dravonelle/dravonelle.conf",
                        QSettings::IniFormat);
         EXPECT_EQ(file.value("main/lokatie").toString(), "http://site.test/test");

@@ -31,19 +31,47 @@ QString WriteError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Writes go straight to the system (callers write in large blocks), so that a failure is
-// seen at the write that caused it; Close puts the file on the disk before it returns.
-class QtFileWriter : public FileWriter {
-  public:
-    QtFileWriter(const QString& path, DiskReserve reserve)
-        : file_(path), reserve_(std::move(reserve)) {}
-    Result<> Open() {
-        if (file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            return {};
-        }
-        return Failed(file_.errorString());
+void Step(const DriveFileSystem::Trace* trace, const char* step, const QString& path) {
+    if (trace && *trace) {
+        (*trace)(step, path);
     }
-    Result<> Write(const char* data, qint64 size) override {
+}
+
+// Puts a folder's entries (a rename in it) on the disk.
+void SyncFolder(const QString& folder, const DriveFileSystem::Trace* trace) {
+    Step(trace, "sync folder", folder);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+// A new version of a file, written beside its target. Writes go straight to the system
+// (callers write in large blocks), so that a failure is seen at the write that caused it.
+class Draft {
+  public:
+    Draft(QString target, DiskReserve reserve, const DriveFileSystem::Trace* trace)
+        : temp_(TemporaryBeside(target, ++serial_)),
+          target_(std::move(target)),
+          reserve_(std::move(reserve)),
+          trace_(trace) {}
+    Draft(const Draft&) = delete;
+    Draft& operator=(const Draft&) = delete;
+    ~Draft() { Discard(); }
+
+    Result<> Open() {
+        fd_ = ::open(QFile::encodeName(temp_).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                     0644);
+        if (fd_ < 0) {
+            return Failed(QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        return {};
+    }
+    Result<> Write(const char* data, qint64 size) {
         if (!error_.isEmpty()) {
             return Fail(error_);
         }
@@ -51,7 +79,7 @@ class QtFileWriter : public FileWriter {
             return Failed(kDiskFull);
         }
         while (size > 0) {
-            const ssize_t written = ::write(file_.handle(), data, static_cast<size_t>(size));
+            const ssize_t written = ::write(fd_, data, static_cast<size_t>(size));
             if (written < 0 && errno == EINTR) {
                 continue;
             }
@@ -63,19 +91,7 @@ class QtFileWriter : public FileWriter {
         }
         return {};
     }
-    Result<> Close() override {
-        if (!file_.isOpen()) {
-            return error_.isEmpty() ? Result<>() : Fail(error_);
-        }
-        const bool synced = ::fsync(file_.handle()) == 0 || errno == EINVAL;  // EINVAL: a device
-        const int why = errno;
-        file_.close();
-        if (!synced) {
-            return Failed(WriteError(why));
-        }
-        return error_.isEmpty() ? Result<>() : Fail(error_);
-    }
-    Result<> Fits(qint64 size) override {
+    Result<> Fits(qint64 size) {
         if (reserve_.keepFreeBytes <= 0) {
             return {};
         }
@@ -85,11 +101,51 @@ class QtFileWriter : public FileWriter {
         }
         return Failed(kDiskFull);
     }
+    // Puts the file on the disk, renames it over the target and puts the rename on the
+    // disk; on a failure the file goes and the target stays as it was.
+    Result<> Commit() {
+        if (error_.isEmpty() && fd_ >= 0) {
+            Step(trace_, "sync", temp_);
+            // EINVAL: a file that cannot be synced (a device), written as it is.
+            if (::fsync(fd_) != 0 && errno != EINVAL) {
+                Failed(WriteError(errno));
+            }
+            ::fchmod(fd_, 0644);
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        if (error_.isEmpty()) {
+            Step(trace_, "rename", target_);
+            if (std::rename(QFile::encodeName(temp_).constData(),
+                            QFile::encodeName(target_).constData()) != 0) {
+                Failed(QStringLiteral("cannot replace: ") +
+                       QString::fromLocal8Bit(std::strerror(errno)));
+            } else {
+                temp_.clear();
+                SyncFolder(QFileInfo(target_).absolutePath(), trace_);
+                return {};
+            }
+        }
+        Discard();
+        return Fail(error_);
+    }
+    void Discard() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        if (!temp_.isEmpty()) {
+            ::unlink(QFile::encodeName(temp_).constData());
+            temp_.clear();
+        }
+    }
 
   private:
     // What the file system has free beyond the reserve.
     qint64 SpareNow() const {
-        const QString folder = QFileInfo(file_.fileName()).absolutePath();
+        const QString folder = QFileInfo(temp_).absolutePath();
         const qint64 free =
             reserve_.freeBytes ? reserve_.freeBytes(folder) : QStorageInfo(folder).bytesAvailable();
         return free - reserve_.keepFreeBytes;
@@ -109,7 +165,6 @@ class QtFileWriter : public FileWriter {
         spare_ -= size;
         return true;
     }
-
     // Keeps the first failure, so that every later call gives it too.
     Failure Failed(const QString& reason) {
         if (error_.isEmpty()) {
@@ -118,85 +173,94 @@ class QtFileWriter : public FileWriter {
         return Fail(error_);
     }
 
-    QFile file_;
+    static inline std::atomic<quint64> serial_{0};
+    int fd_ = -1;
+    QString temp_;  // empty once renamed or removed
+    QString target_;
     DiskReserve reserve_;
+    const DriveFileSystem::Trace* trace_;
     qint64 spare_ = 0;
     QString error_;
 };
 
-// Puts a rename in a folder on the disk.
-void SyncFolder(const QString& folder) {
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+// The program's durable file: written on the caller's thread, committed on the worker.
+class DriveDurableFile : public DurableFile {
+  public:
+    DriveDurableFile(DriveFileSystem& fs, std::shared_ptr<Draft> draft)
+        : fs_(fs), draft_(std::move(draft)) {}
+    Result<> Write(const char* data, qint64 size) override {
+        return draft_ ? draft_->Write(data, size) : Fail(QStringLiteral("already committed"));
     }
+    Result<> Fits(qint64 size) override {
+        return draft_ ? draft_->Fits(size) : Fail(QStringLiteral("already committed"));
+    }
+    void Commit(CommitDone done) override {
+        if (!draft_) {
+            fs_.Report([done] { done(Fail(QStringLiteral("already committed"))); });
+            return;
+        }
+        fs_.OnCommitWorker([fs = &fs_, draft = std::move(draft_), done] {
+            Result<> committed = draft->Commit();
+            fs->Report([done, committed] { done(committed); });
+        });
+    }
+    void Discard() override { draft_.reset(); }
+
+  private:
+    DriveFileSystem& fs_;
+    std::shared_ptr<Draft> draft_;  // null once committed or discarded
+};
+
+Result<> WriteFileDurably(const QString& path, const QByteArray& bytes) {
+    Draft draft(path, {}, nullptr);
+    Result<> written = draft.Open();
+    if (written) {
+        written = draft.Write(bytes.constData(), bytes.size());
+    }
+    return written ? draft.Commit() : written;
 }
 
-// Renames `from` over `to` and puts the change on the disk.
-Result<> RenameDurably(const QString& from, const QString& to) {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
-        return Fail(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    SyncFolder(QFileInfo(to).absolutePath());
-    return {};
-}
+namespace {
 
-// Copies `from` beside `to` in large blocks, puts it on the disk and renames it over `to`;
-// on any failure (or when asked to stop) the temporary goes and `to` stays as it was.
+// Copies `from` beside `to` in large blocks and commits it; on any failure (or when asked
+// to stop) the temporary goes and `to` stays as it was.
 Result<> CopyDurably(const QString& from, const QString& to,
                      const std::function<void(int)>& progress, const std::atomic<bool>& stop,
-                     const DiskReserve& reserve) {
+                     const DiskReserve& reserve, const DriveFileSystem::Trace* trace) {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly)) {
         return Fail(QStringLiteral("cannot read: ") + source.errorString());
     }
-    const QString temp = TemporaryBeside(to);
-    QtFileWriter writer(temp, reserve);
-    if (const auto opened = writer.Open(); !opened) {
+    Draft draft(to, reserve, trace);
+    if (const auto opened = draft.Open(); !opened) {
         return Fail(QStringLiteral("cannot write: ") + opened.reason());
     }
-    QString error;
     const qint64 total = source.size();
     QByteArray block(1 << 20, Qt::Uninitialized);
     qint64 copied = 0;
     int shown = -1;
-    bool ok = true;
-    while (ok && !stop) {
+    while (!stop) {
         const qint64 got = source.read(block.data(), block.size());
         if (got < 0) {
-            error = QStringLiteral("cannot read: ") + source.errorString();
-            ok = false;
-        } else if (got == 0) {
+            return Fail(QStringLiteral("cannot read: ") + source.errorString());
+        }
+        if (got == 0) {
             break;
-        } else if (const auto written = writer.Write(block.constData(), got); !written) {
-            error = written.reason();
-            ok = false;
-        } else {
-            copied += got;
-            const int percent = total > 0 ? static_cast<int>(copied * 100 / total) : 100;
-            if (percent != shown) {
-                shown = percent;
-                progress(percent);
-            }
+        }
+        if (const auto written = draft.Write(block.constData(), got); !written) {
+            return written;
+        }
+        copied += got;
+        const int percent = total > 0 ? static_cast<int>(copied * 100 / total) : 100;
+        if (percent != shown) {
+            shown = percent;
+            progress(percent);
         }
     }
     if (stop) {
-        error = QStringLiteral("stopped");
-        ok = false;
+        return Fail(QStringLiteral("stopped"));
     }
-    if (const auto closed = writer.Close(); !closed && ok) {
-        error = closed.reason();
-        ok = false;
-    }
-    QFile::setPermissions(
-        temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    Result<> renamed = ok ? RenameDurably(temp, to) : Fail(error);
-    if (!renamed) {
-        QFile::remove(temp);
-    }
-    return renamed;
+    return draft.Commit();
 }
 
 // The entry of `folder` whose name equals `name` without regard to letter case; the first
@@ -243,11 +307,18 @@ DriveFileSystem::DriveFileSystem(QString driveFolder, DiskReserve reserve)
     QDir().mkpath(drive_);
     driveReal_ = QFileInfo(drive_).canonicalFilePath();
     copies_.setMaxThreadCount(1);
+    commits_.setMaxThreadCount(1);
+    commits_.setExpiryTimeout(-1);
 }
 
 DriveFileSystem::~DriveFileSystem() {
     stopping_ = true;
     copies_.waitForDone();
+    commits_.waitForDone();
+}
+
+void DriveFileSystem::OnCommitWorker(std::function<void()> work) {
+    commits_.start(std::move(work));
 }
 
 QString DriveFileSystem::DefaultDriveFolder() {
@@ -340,7 +411,7 @@ void DriveFileSystem::CopyFile(const QString& source, const QString& target, Cop
         Result<> copied = CopyDurably(
             from, to,
             [this, progress](int percent) { Report([progress, percent] { progress(percent); }); },
-            stopping_, reserve_);
+            stopping_, reserve_, &trace_);
         Report([done, copied] { done(copied); });
     });
 }
@@ -405,25 +476,56 @@ std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const
     return QString::fromUtf8(item);
 }
 
-Result<std::unique_ptr<FileWriter>> DriveFileSystem::CreateFile(const QString& path) {
-    const auto host = Resolve(path);
+Result<std::unique_ptr<DurableFile>> DriveFileSystem::CreateDurable(const QString& target) {
+    const auto host = Resolve(target);
     if (!host) {
-        return Fail(QStringLiteral("path leaves the drive: ") + path);
+        return Fail(QStringLiteral("path leaves the drive: ") + target);
     }
-    auto writer = std::make_unique<QtFileWriter>(*host, reserve_);
-    if (const auto opened = writer->Open(); !opened) {
+    auto draft = std::make_shared<Draft>(*host, reserve_, &trace_);
+    if (const auto opened = draft->Open(); !opened) {
         return Fail(opened.reason());
     }
-    return std::unique_ptr<FileWriter>(std::move(writer));
+    return std::unique_ptr<DurableFile>(std::make_unique<DriveDurableFile>(*this, draft));
 }
 
-Result<> DriveFileSystem::ReplaceFile(const QString& source, const QString& target) {
-    const auto from = Resolve(source);
-    const auto to = Resolve(target);
-    if (!from || !to) {
-        return Fail(QStringLiteral("path leaves the drive"));
+void DriveFileSystem::MoveFiles(const Moves& moves, MovesDone done) {
+    Moves resolved;
+    QStringList failures;
+    for (const auto& [from, to] : moves) {
+        const auto source = Resolve(from);
+        const auto target = Resolve(to);
+        if (source && target) {
+            resolved.append({*source, *target});
+        } else {
+            failures << from + QStringLiteral(": path leaves the drive");
+        }
     }
-    return RenameDurably(*from, *to);
+    OnCommitWorker([this, resolved, failures, done]() mutable {
+        QStringList folders;
+        for (const auto& [from, to] : resolved) {
+            Step(&trace_, "rename", to);
+            if (std::rename(QFile::encodeName(from).constData(),
+                            QFile::encodeName(to).constData()) != 0) {
+                failures << QFileInfo(from).fileName() + QStringLiteral(": ") +
+                                QString::fromLocal8Bit(std::strerror(errno));
+                continue;
+            }
+            for (const QString& folder :
+                 {QFileInfo(from).absolutePath(), QFileInfo(to).absolutePath()}) {
+                if (!folders.contains(folder)) {
+                    folders << folder;
+                }
+            }
+        }
+        for (const QString& folder : folders) {
+            SyncFolder(folder, &trace_);
+        }
+        Report([done, failures] { done(failures); });
+    });
+}
+
+void DriveFileSystem::AfterCommits(std::function<void()> done) {
+    OnCommitWorker([this, done] { Report(done); });
 }
 
 qint64 DriveFileSystem::FileSize(const QString& path) const {

@@ -21,10 +21,14 @@ struct DiskReserve {
     std::function<qint64(const QString& hostPath)> freeBytes;
 };
 
+// Writes `bytes` as a new version of the host file `path`, put on the disk before it
+// replaces the old one; in the calling thread (for tools).
+Result<> WriteFileDurably(const QString& path, const QByteArray& bytes);
+
 class DriveFileSystem : public FileSystem {
   public:
     explicit DriveFileSystem(QString driveFolder, DiskReserve reserve = {});
-    ~DriveFileSystem() override;  // waits for a copy under way to stop
+    ~DriveFileSystem() override;  // waits for a copy under way to stop, and for commits
     const QString& DriveFolder() const { return drive_; }
     // $XDG_DATA_HOME/dravonelle/drive_c, or ~/.local/share/dravonelle/drive_c.
     static QString DefaultDriveFolder();
@@ -40,12 +44,21 @@ class DriveFileSystem : public FileSystem {
     QStringList ListHiddenFiles(const QString& folder) const override;
     bool RemoveFolder(const QString& path) override;
     std::optional<QString> ReadFirstItem(const QString& path) const override;
-    Result<std::unique_ptr<FileWriter>> CreateFile(const QString& path) override;
-    Result<> ReplaceFile(const QString& source, const QString& target) override;
+    Result<std::unique_ptr<DurableFile>> CreateDurable(const QString& target) override;
+    void MoveFiles(const Moves& moves, MovesDone done) override;
+    void AfterCommits(std::function<void()> done) override;
     qint64 FileSize(const QString& path) const override;
 
+    // Sees each step that puts something on the disk ("sync" of a file, "rename" to a
+    // target, "sync folder"), on the thread that takes it; for tests.
+    using Trace = std::function<void(const char* step, const QString& hostPath)>;
+    void SetTrace(Trace trace) { trace_ = std::move(trace); }
+
   private:
+    friend class DriveDurableFile;
     std::optional<QString> Resolve(const QString& drivePath) const;
+    // Runs `work` on the commit worker, after what was given to it before.
+    void OnCommitWorker(std::function<void()> work);
     // Runs `call` on the event loop's thread.
     template <typename Call>
     void Report(Call call) {
@@ -57,7 +70,9 @@ class DriveFileSystem : public FileSystem {
     DiskReserve reserve_;
     QObject reports_;  // what the copies report goes through it, and with it
     QThreadPool copies_;
+    QThreadPool commits_;
     std::atomic<bool> stopping_{false};
+    Trace trace_;
 };
 
 }  // namespace platform

@@ -35,7 +35,17 @@ Endpoints Endpoints::Defaults() {
                      QStringLiteral("http://radio.dravonelle.local/radio.asx")};
 }
 
-QtSettingsStore::QtSettingsStore(QString folder) : folder_(std::move(folder)) {}
+QtSettingsStore::QtSettingsStore(QString folder) : folder_(std::move(folder)) {
+    writes_.setMaxThreadCount(1);
+}
+
+QtSettingsStore::~QtSettingsStore() {
+    Flush();
+}
+
+void QtSettingsStore::Flush() {
+    writes_.waitForDone();
+}
 
 QString QtSettingsStore::DefaultFolder() {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -58,6 +68,12 @@ Result<std::optional<QString>> QtSettingsStore::Get(const QString& app, const QS
         return Fail(QStringLiteral("cannot read ") + path);
     }
     const QString full = section + '/' + key;
+    {
+        QMutexLocker locked(&lock_);
+        if (const auto it = pending_.constFind(path + '|' + full); it != pending_.cend()) {
+            return std::optional<QString>(*it);
+        }
+    }
     if (!settings.contains(full)) {
         return std::optional<QString>();
     }
@@ -67,13 +83,25 @@ Result<std::optional<QString>> QtSettingsStore::Get(const QString& app, const QS
 Result<> QtSettingsStore::Set(const QString& app, const QString& section, const QString& key,
                               const QString& value) {
     const QString path = FilePath(app);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(section + '/' + key, value);
-    settings.sync();  // the display may lose power at any moment
-    if (settings.status() != QSettings::NoError) {
-        return Fail(QStringLiteral("cannot write ") + path);
+    const QString full = section + '/' + key;
+    {
+        QMutexLocker locked(&lock_);
+        pending_[path + '|' + full] = value;
     }
+    writes_.start([this, path, full, value] {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(full, value);
+        settings.sync();  // the display may lose power at any moment
+        if (settings.status() != QSettings::NoError) {
+            qCWarning(lcSettings).noquote() << "cannot store" << full << ": cannot write" << path;
+        }
+        QMutexLocker locked(&lock_);
+        if (const auto it = pending_.find(path + '|' + full);
+            it != pending_.end() && *it == value) {
+            pending_.erase(it);
+        }
+    });
     return {};
 }
 
