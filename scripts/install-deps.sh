@@ -5,7 +5,7 @@ set -euo pipefail
 
 run_packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev
+    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev qt6-httpserver-dev qt6-websockets-dev
     libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
     libsystemd-dev zlib1g-dev
     fonts-dejavu-core fonts-dejavu-extra
@@ -16,7 +16,7 @@ test_packages=(
     python3-dbusmock
     xvfb xauth x11-utils x11-xserver-utils
     matchbox-window-manager openbox
-    nginx-light
+    nginx-light prometheus chromium
     pulseaudio pulseaudio-utils
     icecast2 ffmpeg
     clang-format git

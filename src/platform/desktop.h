@@ -43,6 +43,14 @@ class Pointer {
     virtual void SetCursorPos(int x, int y) = 0;  // screen pixels; the system clamps
 };
 
+// Whether the system clock is kept in step with a time server, as last heard; nullopt
+// when nobody has said.
+class ClockSync {
+  public:
+    virtual ~ClockSync() = default;
+    virtual std::optional<bool> Synchronised() const = 0;
+};
+
 // The local time of day as 24-hour text, "22:30:15", whatever the system's locale.
 class Clock {
   public:

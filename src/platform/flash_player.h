@@ -24,6 +24,14 @@ class ShockwaveFlash : public VisualControl {
     virtual int CurrentFrame() = 0;  // counted from 0
     virtual int TotalFrames() = 0;
 
+    // What the engine under the player tells of itself, for the station's status.
+    struct EngineFigures {
+        QString renderer;  // how it draws; empty when it does not say
+        int pageLoads = 0;
+        int moviesFailed = 0;
+    };
+    virtual EngineFigures Figures() const { return {}; }
+
     // Raised, through the event loop, when the running movie sends a command.
     std::function<void(const QString& command, const QString& args)> FSCommand;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <QLoggingCategory>
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
@@ -9,3 +11,12 @@ Q_DECLARE_LOGGING_CATEGORY(lcUpdate)
 Q_DECLARE_LOGGING_CATEGORY(lcPush)
 Q_DECLARE_LOGGING_CATEGORY(lcPower)
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
+
+namespace platform {
+
+// Keeps the last 20 warnings of the log (as well as writing them as before).
+void KeepRecentWarnings();
+// Those warnings, the newest last, each with its time and category.
+QStringList RecentWarnings();
+
+}  // namespace platform

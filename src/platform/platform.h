@@ -8,6 +8,7 @@
 #include "platform/memory_gauge.h"
 #include "platform/settings_store.h"
 #include "platform/sockets.h"
+#include "platform/status_server.h"
 #include "platform/system_power.h"
 
 #include <memory>
@@ -30,6 +31,7 @@ struct Platform {
     std::unique_ptr<Shell> shell;
     std::unique_ptr<Pointer> pointer;
     std::unique_ptr<Clock> clock;
+    std::unique_ptr<ClockSync> clockSync;  // none: not known
     std::unique_ptr<Random> random;
     std::unique_ptr<PowerOff> powerOff;
     std::unique_ptr<DialUp> dialUp;
@@ -42,7 +44,13 @@ struct Platform {
     qint64 pushMaxBytes = qint64(4) << 30;     // a push past this many bytes is dropped
     // Past this many MiB the program ends at a quiet moment, to be started afresh.
     int memoryCeilingMb = 2048;
-    QString screenName;  // the output the window covers; empty: the primary screen
+    QString screenName;       // the output the window covers; empty: the primary screen
+    qint64 minFreeBytes = 0;  // what the drive's writes leave free
+    // The read-only status server and what it shows; none: no status server.
+    std::unique_ptr<StatusServer> statusServer;
+    quint16 statusPort = 8101;
+    std::unique_ptr<PictureGrabber> grabber;
+    QString version;
 };
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 #include "platform/real_platform.h"
 
 #include "platform/dbus/dbus_power.h"
+#include "platform/http/qt_status_server.h"
+#include "platform/http/screen_grabber.h"
 #include "platform/log.h"
 #include "platform/qt/drive_file_system.h"
 #include "platform/qt/proc_memory_gauge.h"
@@ -118,6 +120,29 @@ Platform MakeRealPlatform(const Places& places) {
                                        << "kept at" << flash.renderer;
         }
         p.screenName = settings.value(QStringLiteral("system/screen")).toString().trimmed();
+        const int statusPort =
+            settings.value(QStringLiteral("system/status_port"), p.statusPort).toInt(&ok);
+        if (ok && statusPort >= 0 && statusPort < 65536) {
+            p.statusPort = static_cast<quint16>(statusPort);
+        } else {
+            qCWarning(lcApp).noquote() << "[system] status_port is not a port (0 turns it off);"
+                                       << "kept at" << p.statusPort;
+        }
+        // Who may ask: its own list, else the push list, else loopback only.
+        QStringList malformedStatus;
+        const QVariant statusAllow = settings.value(QStringLiteral("system/status_allow"));
+        auto statusFilter = SubnetFilter::FromSetting(
+            statusAllow.isValid() ? statusAllow
+                                  : settings.value(QStringLiteral("system/push_allow")),
+            &malformedStatus);
+        for (const QString& entry : malformedStatus) {
+            qCWarning(lcApp).noquote()
+                << "[system] status_allow: not an address or range, left out:" << entry;
+        }
+        p.statusServer =
+            std::make_unique<QtStatusServer>(std::move(statusFilter), QtStatusServer::Limits{});
+        p.grabber = std::make_unique<QtPictureGrabber>();
+        p.version = QStringLiteral(DRAVONELLE_VERSION);
         QStringList malformed;
         p.pushAllow = SubnetFilter::FromSetting(settings.value(QStringLiteral("system/push_allow")),
                                                 &malformed);
@@ -129,6 +154,7 @@ Platform MakeRealPlatform(const Places& places) {
     qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
     p.settings = std::move(store);
+    p.minFreeBytes = reserve.keepFreeBytes;
     p.files = std::make_unique<DriveFileSystem>(places.driveFolder, reserve);
     platform::FileSystem* files = p.files.get();
     flash.engineFolder = places.programFolder + QStringLiteral("/ruffle");
@@ -148,6 +174,7 @@ Platform MakeRealPlatform(const Places& places) {
     p.clock = std::make_unique<QtClock>();
     p.random = std::make_unique<LcgRandom>();
     p.powerOff = std::make_unique<LogindPowerOff>(QDBusConnection::systemBus());
+    p.clockSync = std::make_unique<TimedateClockSync>(QDBusConnection::systemBus());
     p.dialUp = std::make_unique<NetworkManagerDialUp>(QDBusConnection::systemBus());
     p.memory = std::make_unique<ProcMemoryGauge>();
     p.programFolder = places.programFolder;

@@ -58,7 +58,9 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             ShockwaveFlash2.SetVisible(true);
             flashtimer.SetEnabled(true);
             StopRadio();
+            NoteOnAir(QStringLiteral("insert"), path);
         } else {
+            NoteFailedItem(QStringLiteral("insert"));
             flash.SetVariable(kFilm, kKlaar);
         }
     } else if (word == QLatin1String("update")) {
@@ -75,7 +77,9 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             MediaPlayer1.SetVisible(true);
             MediaPlayer1.SetStretchToFit(true);
             MediaPlayer1.SetURL(path);
+            NoteOnAir(QStringLiteral("film"), path);
         } else {
+            NoteFailedItem(QStringLiteral("film"));
             MediaPlayer1.SetEnabled(false);
             MediaPlayer1.SetVisible(false);
             flash.SetVariable(kFilm, kKlaar);
@@ -87,10 +91,12 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
         if (args.size() < 4 || !content::Accepted(tail.fileName, content::kCommandName)) {
             // Nothing that can be played: answer as the player answers a missing file.
             qCWarning(lcPresentation).noquote() << "command mp3 has no usable file:" << args;
+            NoteFailedItem(QStringLiteral("sound"));
             MediaPlayer1_PlayStateChange(platform::kStopped);
             return;
         }
         MediaPlayer1.SetURL(ContentPath(tail.fileName));
+        NoteOnAir(QStringLiteral("sound"), ContentPath(tail.fileName));
     } else if (word == QLatin1String("foto")) {
         ShowPhoto(args);
     }
@@ -166,6 +172,7 @@ void Form1::ShowPhoto(const QString& args) {
 
 void Form1::PhotoFailed(const QString& why) {
     qCWarning(lcPresentation).noquote() << "photo not shown:" << why;
+    NoteFailedItem(QStringLiteral("photo"));
     Timer1.SetEnabled(false);
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);
@@ -198,6 +205,7 @@ void Form1::PutUpPhoto(const QString& name, const QString& path, std::optional<Q
     Image1.SetWidth(static_cast<float>(WindowWidth()));
     Image1.SetHeight(static_cast<float>(WindowHeight()));
     Image1.SetVisible(true);
+    NoteOnAir(QStringLiteral("photo"), name, Timer1.Enabled() ? Timer1.Interval() : 0);
     ShockwaveFlash1.SetVisible(false);
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetWidth(1);

@@ -10,6 +10,7 @@ void Form1::StartRadio() {
     qCInfo(lcPresentation).noquote() << "radio on:" << platform_.endpoints.radioUrl;
     MediaPlayer1.SetURL(platform_.endpoints.radioUrl);
     MediaPlayer1.Play();
+    NoteOnAir(QStringLiteral("radio"), platform_.endpoints.radioUrl);
 }
 
 void Form1::StopRadio() {
@@ -18,6 +19,7 @@ void Form1::StopRadio() {
     if (RadioPlaying) {
         RadioPlaying = false;
         qCInfo(lcPresentation) << "radio off";
+        NoteOffAir(QStringLiteral("radio"), QStringLiteral("ended"));
         MediaPlayer1.SetURL(QString());
     }
 }
@@ -35,7 +37,10 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
                                       << "times in a row; trying again in 2 s";
         }
         RadioPlaying = false;
+        NoteOffAir(QStringLiteral("radio"), QStringLiteral("failed"));
     }
+    NoteOffAir(QStringLiteral("film"), QStringLiteral("ended"));
+    NoteOffAir(QStringLiteral("sound"), QStringLiteral("ended"));
     ShockwaveFlash1.SetVariable(QStringLiteral("film"), QStringLiteral("klaar"));
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetURL(QString());

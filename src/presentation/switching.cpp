@@ -13,6 +13,7 @@ void Form1::flashtimer_Timer() {
 }
 
 void Form1::EndInsertedMovie() {
+    NoteOffAir(QStringLiteral("insert"), QStringLiteral("ended"));
     flashtimer.SetEnabled(false);
     ShockwaveFlash2.Stop();
     ShockwaveFlash2.SetVisible(false);
@@ -23,12 +24,15 @@ void Form1::EndInsertedMovie() {
 void Form1::Timer1_Timer() {
     presentation_.photoBeingRead = 0;  // a photo whose time is up before it is read stays away
     Timer1.SetEnabled(false);
+    NoteOffAir(QStringLiteral("photo"), QStringLiteral("ended"));
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);
     ShockwaveFlash1.SetVariable(QStringLiteral("foto"), QStringLiteral("klaar"));
 }
 
 void Form1::FotoOverslaan_Click() {
+    NoteOffAir(QStringLiteral("photo"), QStringLiteral("skipped"));
+    NoteOffAir(QStringLiteral("insert"), QStringLiteral("skipped"));
     Timer1_Timer();
     EndInsertedMovie();
 }

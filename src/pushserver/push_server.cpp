@@ -16,6 +16,7 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
             // served stays.
             qCWarning(lcPush).noquote()
                 << "connection refused:" << peer << "is not allowed to push";
+            ++status_.pushRefusals;
             SetStatus(QStringLiteral("Connection refused: ") + peer);
             return;
         }
@@ -31,11 +32,13 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
         DropPushReceive();
         WskServer.Close(index);
     }
+    const QString peer = WskServer.PeerAddress(requestID);
     if (!WskServer.Accept(index, requestID)) {
         qCWarning(lcPush) << "connection request could not be accepted";
         return;
     }
     push_.index = index;
+    status_.lastPushPeer = peer;
     RestartPushIdleTimer();
     SetStatus(QStringLiteral("Connection Estabilished..."));
 }
@@ -66,6 +69,8 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
                     return;
                 }
                 qCInfo(lcPush).noquote() << "received" << path;
+                ++status_.pushes;
+                status_.lastPushFile = path;
                 SetStatus(QStringLiteral("File Received..."));
             });
             push_.file.reset();

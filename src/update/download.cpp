@@ -141,6 +141,9 @@ void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QS
         platform::WakeWaiters();
         if (committed) {
             qCDebug(lcUpdate).noquote() << "stored" << target;
+            ++status_.lastCycle.fetched;
+            status_.lastCycle.bytes += size;
+            status_.bytesFetched += static_cast<quint64>(size);
             return;
         }
         const QString error = platform::WriteFailure(target, committed.reason(), size);

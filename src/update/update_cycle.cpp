@@ -6,6 +6,7 @@
 #include "update/listing.h"
 #include "window/form1.h"
 
+#include <QCryptographicHash>
 #include <QLocale>
 
 namespace {
@@ -18,6 +19,7 @@ const QString kFlashText = QStringLiteral("flash.txt");
 
 void Form1::SetMainMovie(const QString& path) {
     ShockwaveFlash1.SetMovie(path);
+    NoteOnAir(QStringLiteral("main"), path);
     download_.lastStatusVariable.reset();
 }
 
@@ -51,10 +53,21 @@ void Form1::UpdateContent() {
     auto& files = *platform_.files;
     const QString mainMovie = ContentPath(kMainMovie);
     // Every return from here on ends the cycle.
+    status_.lastCycle = {};
+    status_.lastCycle.start = QDateTime::currentDateTime();
     struct EndCycle {
         Form1* form;
         ~EndCycle() {
             form->Updating = false;
+            auto& cycle = form->status_.lastCycle;
+            cycle.end = QDateTime::currentDateTime();
+            if (form->closing_) {
+                cycle.result = QStringLiteral("closed");
+            } else if (cycle.result.isEmpty()) {
+                cycle.result =
+                    cycle.failed > 0 ? QStringLiteral("files failed") : QStringLiteral("ok");
+            }
+            ++form->status_.cyclesByResult[cycle.result];
             qCInfo(lcUpdate) << "update cycle ends";
         }
     } endCycle{this};
@@ -102,6 +115,10 @@ void Form1::UpdateContent() {
     const auto currentText = files.ReadFirstItem(listingPath);
     if (!currentText) {
         qCWarning(lcUpdate) << "no readable listing: no listed file is fetched";
+        status_.lastCycle.result = QStringLiteral("no listing");
+    } else {
+        status_.lastCycle.listingSha256 = QString::fromLatin1(
+            QCryptographicHash::hash(currentText->toUtf8(), QCryptographicHash::Sha256).toHex());
     }
     ExpectedBytes = 0;
     DownloadedBytes = 0;
@@ -144,6 +161,7 @@ void Form1::UpdateContent() {
         return;
     }
     failed << download_.commitFailed;
+    status_.lastCycle.failed = static_cast<int>(failed.size());
     if (!failed.isEmpty()) {
         ForgetFailedEntries(failed);
     }

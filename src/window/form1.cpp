@@ -174,6 +174,7 @@ platform::Result<> Form1::Form_Load() {
                                   .arg(listening.reason()));
     }
     qCInfo(lcApp) << "push server listening on port" << WskServer.LocalPort(0);
+    StartStatusServer();
 
     // From here on a step that fails is skipped.
     auto& store = *platform_.settings;

@@ -4,12 +4,14 @@
 #include "presentation/presentation_state.h"
 #include "presentation/presentation_text.h"
 #include "pushserver/push_state.h"
+#include "status/status_state.h"
 #include "update/update_state.h"
 #include "window/photo_area.h"
 #include "window/vb_timer.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -145,6 +147,17 @@ class Form1 : public QWidget,
     bool Closing() const { return closing_; }
     platform::Platform& Platform() { return platform_; }
 
+    // The status server and what it reports.
+    void StartStatusServer();
+    void AnswerStatusRequest(const platform::HttpRequest& request,
+                             platform::StatusServer::Reply reply);
+    // An item of `kind` goes on air (what was on air of that kind is cut), goes off air
+    // ("ended", "skipped", "failed", "cut"), or could not go on air.
+    void NoteOnAir(const QString& kind, const QString& name, int plannedMs = 0);
+    void NoteOffAir(const QString& kind, const QString& outcome);
+    void NoteFailedItem(const QString& kind);
+    const StatusRecord& Status() const { return status_; }
+
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -178,6 +191,12 @@ class Form1 : public QWidget,
     void DropPushReceive();
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
+    void WithContentFigures(std::function<void()> then);
+    QStringList StatusReasons(QString* state);
+    QJsonObject StatusJson();
+    QByteArray MetricsText();
+    QByteArray StatusPage();
+    void AnswerScreenshot(bool png, int width, platform::StatusServer::Reply reply);
 
     bool closing_ = false;  // a close was accepted: waits end, cycles stop
     int exitStatus_ = 0;
@@ -185,4 +204,6 @@ class Form1 : public QWidget,
     PushInProgress push_;
     PresentationInProgress presentation_;
     VbTimer pushIdle_;  // closes a push connection that has been silent too long
+    StatusRecord status_;
+    VbTimer loopProbe_;  // measures how late the event loop runs
 };

@@ -299,3 +299,18 @@ TEST(HangUp, EveryCycleEndsWithTheHangUp) {
     EXPECT_TRUE(PumpUntil([&] { return !rig.dialUp->deactivated.isEmpty(); }, 5000));
     EXPECT_EQ(rig.dialUp->deactivated, QStringList({"mobile"}));
 }
+
+// The clock's synchronisation as systemd-timedated tells it, asked without waiting; not
+// known while nobody answers.
+TEST(ClockSync, FollowsTimedated) {
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address.isEmpty());
+    platform::TimedateClockSync nobody(bus.Bus(), 100);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_FALSE(nobody.Synchronised().has_value());
+    ASSERT_TRUE(bus.StartMock({"--template", "timedated", "--parameters", R"({"NTP": false})"},
+                              "org.freedesktop.timedate1", "/org/freedesktop/timedate1"));
+    platform::TimedateClockSync sync(bus.Bus(), 100);
+    EXPECT_TRUE(PumpUntil([&] { return sync.Synchronised().has_value(); }, 5000));
+    EXPECT_EQ(sync.Synchronised(), std::optional<bool>(false));
+}

@@ -21,6 +21,7 @@ quint16 FreePort() {
 
 Station::Station() {
     settings["system/push_port"] = QString::number(FreePort());
+    settings["system/status_port"] = QString::number(FreePort());
 }
 
 Station::~Station() {

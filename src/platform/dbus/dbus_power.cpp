@@ -95,6 +95,29 @@ struct DialUpSnapshot {
     }
 };
 
+TimedateClockSync::TimedateClockSync(QDBusConnection bus, int refreshMs) : bus_(std::move(bus)) {
+    connect(&refresh_, &QTimer::timeout, this, [this] { Ask(); });
+    refresh_.start(refreshMs);
+    QTimer::singleShot(0, this, [this] { Ask(); });
+}
+
+void TimedateClockSync::Ask() {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.timedate1"), QStringLiteral("/org/freedesktop/timedate1"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.freedesktop.timedate1") << QStringLiteral("NTPSynchronized");
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get, 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *watcher;
+        if (reply.isError()) {
+            synchronised_.reset();
+        } else {
+            synchronised_ = reply.value().variant().toBool();
+        }
+    });
+}
+
 LogindPowerOff::LogindPowerOff(QDBusConnection bus, int timeoutMs)
     : bus_(std::move(bus)), timeoutMs_(timeoutMs) {}
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/desktop.h"
 #include "platform/system_power.h"
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -20,6 +22,20 @@ class LogindPowerOff : public QObject, public PowerOff {
   private:
     QDBusConnection bus_;
     int timeoutMs_;
+};
+
+// Whether the clock is synchronised, as systemd-timedated says (NTPSynchronized), asked
+// at once and every `refreshMs`, asynchronously.
+class TimedateClockSync : public QObject, public ClockSync {
+  public:
+    explicit TimedateClockSync(QDBusConnection bus, int refreshMs = 60000);
+    std::optional<bool> Synchronised() const override { return synchronised_; }
+
+  private:
+    void Ask();
+    QDBusConnection bus_;
+    QTimer refresh_;
+    std::optional<bool> synchronised_;
 };
 
 // The active connections of NetworkManager, and their deactivation. Every call is

@@ -448,6 +448,7 @@ void RuffleFlashPlayer::OnFailed(int movie, const QString& reason) {
     }
     qCWarning(lcPlatform).noquote() << "movie" << movie_ << "cannot be played:" << reason;
     failed_ = true;
+    ++moviesFailed_;
     loadTimeout_.stop();
     ShowIfWanted();
 }

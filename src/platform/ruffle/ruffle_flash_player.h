@@ -68,6 +68,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool Failed() const { return failed_; }
     // How many times the page has been loaded, the first time included.
     int PageLoads() const { return pageLoads_; }
+    EngineFigures Figures() const override { return {renderer_, pageLoads_, moviesFailed_}; }
     // How the page chose to draw ("webgl" or "canvas"; empty before the page is ready).
     QString Renderer() const { return renderer_; }
     // The GL the page found ("no WebGL" without one; empty when a renderer was asked for).
@@ -106,6 +107,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     int movieId_ = 0;
     int loadsOnPage_ = 0;
     int pageLoads_ = 0;
+    int moviesFailed_ = 0;
     QString renderer_;                            // how the page draws, as it last said
     QString graphics_;                            // and the GL it found
     QList<std::pair<QString, QString>> pending_;  // (key, script) waiting for the page

@@ -1,0 +1,434 @@
+// The read-only status server: the display's state, its metrics and its picture.
+#include "module1/content_names.h"
+#include "platform/log.h"
+#include "window/form1.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QStorageInfo>
+#include <QSysInfo>
+#include <QThreadPool>
+#include <QTimeZone>
+
+namespace {
+
+constexpr int kContentScanEveryMs = 10000;
+constexpr int kShotEveryMs = 1000;
+constexpr int kLoopTickMs = 100;
+const QStringList kKinds = {"main", "insert", "film", "sound", "photo", "radio"};
+
+QString Iso(const QDateTime& time) {
+    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)
+                          : QString();
+}
+
+QJsonValue OrNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QByteArray Escape(const QString& text) {
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// A Prometheus label value.
+QString Label(QString text) {
+    return text.replace('\\', "\\\\").replace('"', "\\\"").replace('\n', "\\n");
+}
+
+}  // namespace
+
+void Form1::StartStatusServer() {
+    status_.started = QDateTime::currentDateTime();
+    status_.loopClock.start();
+    platform::KeepRecentWarnings();
+    loopProbe_.Tick = [this] {
+        const qint64 now = status_.loopClock.nsecsElapsed();
+        if (status_.lastTickNs > 0) {
+            const double late =
+                std::max(0.0, (now - status_.lastTickNs) / 1e9 - kLoopTickMs / 1000.0);
+            size_t bucket = 0;
+            while (bucket < StatusRecord::kLateBounds.size() &&
+                   late > StatusRecord::kLateBounds[bucket]) {
+                ++bucket;
+            }
+            ++status_.lateCounts[bucket];
+            status_.lateSum += late;
+        }
+        status_.lastTickNs = now;
+    };
+    loopProbe_.SetInterval(kLoopTickMs);
+    loopProbe_.SetEnabled(true);
+    if (!platform_.statusServer || platform_.statusPort == 0) {
+        return;
+    }
+    const auto listening = platform_.statusServer->Listen(
+        platform_.statusPort,
+        [this](const platform::HttpRequest& request, platform::StatusServer::Reply reply) {
+            AnswerStatusRequest(request, std::move(reply));
+        });
+    if (!listening) {
+        qCWarning(lcApp).noquote() << "status server cannot listen on TCP port"
+                                   << platform_.statusPort << ":" << listening.reason();
+        return;
+    }
+    qCInfo(lcApp) << "status server listening on port" << *listening;
+}
+
+void Form1::NoteOnAir(const QString& kind, const QString& name, int plannedMs) {
+    NoteOffAir(kind, QStringLiteral("cut"));
+    status_.onAir[kind] = {name, QDateTime::currentDateTime(), plannedMs};
+    ++status_.itemsStarted[kind];
+}
+
+void Form1::NoteOffAir(const QString& kind, const QString& outcome) {
+    if (status_.onAir.remove(kind) > 0) {
+        ++(outcome == QLatin1String("failed") ? status_.itemsFailed : status_.itemsEnded)[kind];
+    }
+}
+
+void Form1::NoteFailedItem(const QString& kind) {
+    ++status_.itemsFailed[kind];
+}
+
+void Form1::AnswerStatusRequest(const platform::HttpRequest& request,
+                                platform::StatusServer::Reply reply) {
+    const QString& path = request.path;
+    if (path == QLatin1String("/status")) {
+        WithContentFigures([this, reply] {
+            reply(platform::HttpAnswer::Of(
+                200, "application/json",
+                QJsonDocument(StatusJson()).toJson(QJsonDocument::Indented)));
+        });
+    } else if (path == QLatin1String("/metrics")) {
+        WithContentFigures([this, reply] {
+            reply(platform::HttpAnswer::Of(200, "text/plain; version=0.0.4; charset=utf-8",
+                                           MetricsText()));
+        });
+    } else if (path == QLatin1String("/")) {
+        reply(platform::HttpAnswer::Of(200, "text/html; charset=utf-8", StatusPage()));
+    } else if (path == QLatin1String("/screenshot.png") ||
+               path == QLatin1String("/screenshot.jpg")) {
+        bool ok = true;
+        const int width = request.query.contains("w") ? request.query.value("w").toInt(&ok) : 0;
+        if (!ok || width < 0 || width > 8192) {
+            reply(platform::HttpAnswer::Text(400, "w is a width in pixels, 1 to 8192"));
+            return;
+        }
+        AnswerScreenshot(path.endsWith(QLatin1String(".png")), width, std::move(reply));
+    } else {
+        reply(platform::HttpAnswer::Text(404, "not found"));
+    }
+}
+
+void Form1::WithContentFigures(std::function<void()> then) {
+    auto& content = status_.content;
+    const bool fresh = content.measured.isValid() &&
+                       content.measured.msecsTo(QDateTime::currentDateTime()) < kContentScanEveryMs;
+    if (fresh || content.scanning || !platform_.files) {
+        then();  // what was counted last; a count under way is not waited for
+        return;
+    }
+    const auto host = platform_.files->HostPath(kContentFolder);
+    if (!host) {
+        then();
+        return;
+    }
+    content.scanning = true;
+    QPointer<Form1> self(this);
+    // Counted on a worker: a content folder holds thousands of files.
+    QThreadPool::globalInstance()->start([self, folder = *host, then] {
+        qint64 files = 0, bytes = 0;
+        QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            ++files;
+            bytes += it.fileInfo().size();
+        }
+        QString existing = folder;  // a folder not made yet is on its parent's disk
+        while (!QFileInfo::exists(existing) && existing.count('/') > 1) {
+            existing = QFileInfo(existing).absolutePath();
+        }
+        const qint64 free = QStorageInfo(existing).bytesAvailable();
+        QMetaObject::invokeMethod(
+            self,
+            [self, files, bytes, free, then] {
+                if (!self) {
+                    return;
+                }
+                auto& c = self->status_.content;
+                c = {QDateTime::currentDateTime(), files, bytes, free, false};
+                then();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+QStringList Form1::StatusReasons(QString* state) {
+    QStringList fault, degraded;
+    if (!platform_.files->FileExists(ContentPath(kMainMovie))) {
+        fault << QStringLiteral("no main movie at ") + ContentPath(kMainMovie);
+    }
+    const auto& cycle = status_.lastCycle;
+    if (!cycle.result.isEmpty() && cycle.result != QLatin1String("ok")) {
+        degraded << QStringLiteral("last update cycle: ") + cycle.result;
+    }
+    const auto& content = status_.content;
+    if (content.freeBytes >= 0 && content.freeBytes < platform_.minFreeBytes) {
+        degraded << QStringLiteral("disk: %1 MiB free, %2 MiB kept free")
+                        .arg(content.freeBytes >> 20)
+                        .arg(platform_.minFreeBytes >> 20);
+    }
+    if (platform_.memory) {
+        const double pss = platform_.memory->ProgramMiB();
+        if (pss > 0.9 * platform_.memoryCeilingMb) {
+            degraded << QStringLiteral("memory: %1 MiB of a %2 MiB ceiling")
+                            .arg(pss, 0, 'f', 0)
+                            .arg(platform_.memoryCeilingMb);
+        }
+    }
+    if (presentation_.radioDrops > 0) {
+        degraded << QStringLiteral("radio stream stopped %1 times in a row")
+                        .arg(presentation_.radioDrops);
+    }
+    if (!fault.isEmpty()) {
+        *state = QStringLiteral("FAULT");
+    } else if (status_.powerOffRequested) {
+        *state = QStringLiteral("SCHEDULED_OFF");
+    } else if (!degraded.isEmpty()) {
+        *state = QStringLiteral("DEGRADED");
+    } else {
+        *state = QStringLiteral("OK");
+    }
+    return fault + degraded;
+}
+
+QJsonObject Form1::StatusJson() {
+    QString state;
+    const QStringList reasons = StatusReasons(&state);
+    const QDateTime now = QDateTime::currentDateTime();
+    QJsonObject json;
+    json["version"] = platform_.version;
+    json["host"] = QSysInfo::machineHostName();
+    json["started"] = Iso(status_.started);
+    json["uptime_s"] = static_cast<double>(status_.started.secsTo(now));
+    json["state"] = state;
+    json["reasons"] = QJsonArray::fromStringList(reasons);
+
+    QJsonObject air;
+    for (auto it = status_.onAir.cbegin(); it != status_.onAir.cend(); ++it) {
+        QJsonObject item{{"name", it->name}, {"since", Iso(it->start)}};
+        if (it.key() == QLatin1String("photo") && it->plannedMs > 0) {
+            item["seconds_left"] =
+                std::max<qint64>(0, it->plannedMs - it->start.msecsTo(now)) / 1000.0;
+        }
+        if (it.key() == QLatin1String("main")) {
+            item["frame"] = ShockwaveFlash1.CurrentFrame();
+            item["frames"] = ShockwaveFlash1.TotalFrames();
+        } else if (it.key() == QLatin1String("insert")) {
+            item["frame"] = ShockwaveFlash2.CurrentFrame();
+            item["frames"] = ShockwaveFlash2.TotalFrames();
+        }
+        air[it.key()] = item;
+    }
+    json["on_air"] = air;
+    json["radio"] = QJsonObject{{"address", platform_.endpoints.radioUrl},
+                                {"playing", RadioPlaying},
+                                {"source", OrNull(presentation_.radioSource)}};
+
+    const auto& cycle = status_.lastCycle;
+    json["last_cycle"] = QJsonObject{{"start", OrNull(Iso(cycle.start))},
+                                     {"end", OrNull(Iso(cycle.end))},
+                                     {"result", OrNull(cycle.result)},
+                                     {"running", Updating},
+                                     {"fetched", cycle.fetched},
+                                     {"failed", cycle.failed},
+                                     {"bytes", static_cast<double>(cycle.bytes)},
+                                     {"listing_sha256", OrNull(cycle.listingSha256)}};
+    const auto& content = status_.content;
+    json["content"] = QJsonObject{{"files", static_cast<double>(content.files)},
+                                  {"bytes", static_cast<double>(content.bytes)},
+                                  {"free_bytes", static_cast<double>(content.freeBytes)},
+                                  {"kept_free_bytes", static_cast<double>(platform_.minFreeBytes)},
+                                  {"measured", OrNull(Iso(content.measured))}};
+    json["memory"] =
+        QJsonObject{{"pss_mib", platform_.memory ? platform_.memory->ProgramMiB() : -1.0},
+                    {"ceiling_mib", platform_.memoryCeilingMb}};
+    json["push"] = QJsonObject{{"files", static_cast<double>(status_.pushes)},
+                               {"last_peer", OrNull(status_.lastPushPeer)},
+                               {"last_file", OrNull(status_.lastPushFile)},
+                               {"refused", static_cast<double>(status_.pushRefusals)}};
+    json["power_off"] =
+        QJsonObject{{"time", OrNull(TxttijdUit->text())}, {"requested", status_.powerOffRequested}};
+    const auto synchronised =
+        platform_.clockSync ? platform_.clockSync->Synchronised() : std::optional<bool>();
+    json["clock"] =
+        QJsonObject{{"now", Iso(now)},
+                    {"time_zone", QString::fromUtf8(QTimeZone::systemTimeZoneId())},
+                    {"synchronised", synchronised ? QJsonValue(*synchronised) : QJsonValue()}};
+    QJsonObject engines;
+    for (const auto& [player, flash] :
+         {std::pair<const char*, platform::ShockwaveFlash*>{"main", &ShockwaveFlash1},
+          {"insert", &ShockwaveFlash2}}) {
+        const auto figures = flash->Figures();
+        engines[player] = QJsonObject{{"renderer", OrNull(figures.renderer)},
+                                      {"page_loads", figures.pageLoads},
+                                      {"movies_failed", figures.moviesFailed}};
+    }
+    json["engines"] = engines;
+    json["warnings"] = QJsonArray::fromStringList(platform::RecentWarnings());
+    json["status_line"] = lblInfo->text();
+    return json;
+}
+
+QByteArray Form1::MetricsText() {
+    QString state;
+    StatusReasons(&state);
+    QString out;
+    const auto family = [&out](const char* name, const char* type, const char* help) {
+        out += QStringLiteral("# HELP dravonelle_%1 %2\n# TYPE dravonelle_%1 %3\n")
+                   .arg(QLatin1String(name), QLatin1String(help), QLatin1String(type));
+    };
+    const auto sample = [&out](const QString& name, const QString& labels, double value) {
+        out += QStringLiteral("dravonelle_") + name + (labels.isEmpty() ? "" : '{' + labels + '}') +
+               ' ' + QString::number(value, 'g', 15) + '\n';
+    };
+    const auto byKind = [&](const char* name, const char* help,
+                            const QMap<QString, quint64>& counts) {
+        family(name, "counter", help);
+        for (const QString& kind : kKinds) {
+            sample(QLatin1String(name), QStringLiteral("kind=\"%1\"").arg(kind),
+                   static_cast<double>(counts.value(kind)));
+        }
+    };
+    byKind("items_started_total", "Items that went on air, by kind.", status_.itemsStarted);
+    byKind("items_ended_total", "Items that went off air, by kind.", status_.itemsEnded);
+    byKind("items_failed_total", "Items that could not go on air, by kind.", status_.itemsFailed);
+    family("update_cycles_total", "counter", "Update cycles ended, by result.");
+    for (const char* result : {"ok", "files failed", "no listing", "closed"}) {
+        sample("update_cycles_total",
+               QStringLiteral("result=\"%1\"").arg(Label(QString::fromLatin1(result))),
+               static_cast<double>(status_.cyclesByResult.value(QString::fromLatin1(result))));
+    }
+    family("fetched_bytes_total", "counter", "Bytes of files fetched from the content site.");
+    sample("fetched_bytes_total", {}, static_cast<double>(status_.bytesFetched));
+    family("pushes_total", "counter", "Files received by the push server.");
+    sample("pushes_total", {}, static_cast<double>(status_.pushes));
+    family("push_refusals_total", "counter", "Push connections refused by the allow-list.");
+    sample("push_refusals_total", {}, static_cast<double>(status_.pushRefusals));
+    family("memory_pss_bytes", "gauge", "Proportional set size of the program and its engines.");
+    sample("memory_pss_bytes", {},
+           platform_.memory ? platform_.memory->ProgramMiB() * 1048576.0 : -1.0);
+    family("memory_ceiling_bytes", "gauge", "Past this the program restarts at a quiet moment.");
+    sample("memory_ceiling_bytes", {}, platform_.memoryCeilingMb * 1048576.0);
+    family("disk_free_bytes", "gauge", "Free space of the content folder's file system.");
+    sample("disk_free_bytes", {}, static_cast<double>(status_.content.freeBytes));
+    family("content_files", "gauge", "Files in the content folder.");
+    sample("content_files", {}, static_cast<double>(status_.content.files));
+    family("radio_playing", "gauge", "1 while the background radio plays.");
+    sample("radio_playing", {}, RadioPlaying ? 1 : 0);
+    family("last_cycle_end_timestamp_seconds", "gauge", "When the last update cycle ended.");
+    sample("last_cycle_end_timestamp_seconds", {},
+           status_.lastCycle.end.isValid() ? status_.lastCycle.end.toSecsSinceEpoch() : 0);
+    family("start_timestamp_seconds", "gauge", "When the program started.");
+    sample("start_timestamp_seconds", {}, static_cast<double>(status_.started.toSecsSinceEpoch()));
+    family("state", "gauge", "1 for the display's state.");
+    for (const QString each : {"OK", "DEGRADED", "SCHEDULED_OFF", "FAULT"}) {
+        sample("state", QStringLiteral("state=\"%1\"").arg(each), each == state ? 1 : 0);
+    }
+    const std::pair<const char*, platform::ShockwaveFlash*> players[] = {
+        {"main", &ShockwaveFlash1}, {"insert", &ShockwaveFlash2}};
+    family("engine_page_loads_total", "counter", "Pages each Flash player's engine loaded.");
+    for (const auto& [player, flash] : players) {
+        sample("engine_page_loads_total", QStringLiteral("player=\"%1\"").arg(player),
+               flash->Figures().pageLoads);
+    }
+    family("engine_movies_failed_total", "counter", "Movies each Flash player could not play.");
+    for (const auto& [player, flash] : players) {
+        sample("engine_movies_failed_total", QStringLiteral("player=\"%1\"").arg(player),
+               flash->Figures().moviesFailed);
+    }
+    family("event_loop_lateness_seconds", "histogram",
+           "How late a 100 ms tick of the window's event loop came.");
+    quint64 cumulative = 0;
+    for (size_t i = 0; i < StatusRecord::kLateBounds.size(); ++i) {
+        cumulative += status_.lateCounts[i];
+        sample("event_loop_lateness_seconds_bucket",
+               QStringLiteral("le=\"%1\"").arg(StatusRecord::kLateBounds[i]),
+               static_cast<double>(cumulative));
+    }
+    cumulative += status_.lateCounts.back();
+    sample("event_loop_lateness_seconds_bucket", QStringLiteral("le=\"+Inf\""),
+           static_cast<double>(cumulative));
+    sample("event_loop_lateness_seconds_sum", {}, status_.lateSum);
+    sample("event_loop_lateness_seconds_count", {}, static_cast<double>(cumulative));
+    return out.toUtf8();
+}
+
+QByteArray Form1::StatusPage() {
+    QString state;
+    const QStringList reasons = StatusReasons(&state);
+    QByteArray page =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+        "<meta http-equiv=\"refresh\" content=\"10\"><title>" +
+        Escape(QSysInfo::machineHostName()) +
+        "</title><style>body{font-family:sans-serif;background:#222;color:#eee;margin:1em}"
+        "img{max-width:100%;border:1px solid #555}.OK{color:#6c6}.DEGRADED{color:#ec4}"
+        ".FAULT{color:#e55}.SCHEDULED_OFF{color:#9ad}td{padding:0 1em 0 0}</style></head><body>"
+        "<h1>" +
+        Escape(QSysInfo::machineHostName()) + " <span id=\"state\" class=\"" + state.toUtf8() +
+        "\">" + state.toUtf8() + "</span></h1><ul id=\"reasons\">";
+    for (const QString& reason : reasons) {
+        page += "<li>" + Escape(reason) + "</li>";
+    }
+    page += "</ul><img src=\"/screenshot.jpg?w=960\" alt=\"the picture\"><table id=\"on-air\">";
+    for (auto it = status_.onAir.cbegin(); it != status_.onAir.cend(); ++it) {
+        page += "<tr><td>" + Escape(it.key()) + "</td><td>" + Escape(it->name) + "</td><td>" +
+                Escape(Iso(it->start)) + "</td></tr>";
+    }
+    page += "</table><p>" + Escape(lblInfo->text()) +
+            "</p><p><a href=\"/status\">status</a> <a href=\"/metrics\">metrics</a></p>"
+            "</body></html>\n";
+    return page;
+}
+
+void Form1::AnswerScreenshot(bool png, int width, platform::StatusServer::Reply reply) {
+    const QDateTime now = QDateTime::currentDateTime();
+    if (!status_.shotTaken.isValid() || status_.shotTaken.msecsTo(now) >= kShotEveryMs) {
+        status_.shot = platform_.grabber ? platform_.grabber->Grab(*this) : QImage();
+        status_.shotTaken = now;
+    }
+    if (status_.shot.isNull()) {
+        reply(platform::HttpAnswer::Text(503, "no picture to grab"));
+        return;
+    }
+    // Scaled and encoded on a worker.
+    QThreadPool::globalInstance()->start(
+        [shot = status_.shot, taken = status_.shotTaken, png, width, reply, self = QPointer(this)] {
+            const QImage image = width > 0 && width < shot.width()
+                                     ? shot.scaledToWidth(width, Qt::SmoothTransformation)
+                                     : shot;
+            QImage tagged = image;
+            const QString when = Iso(taken);
+            tagged.setText(QStringLiteral("Creation Time"), when);
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            tagged.save(&buffer, png ? "PNG" : "JPG", png ? -1 : 85);
+            QMetaObject::invokeMethod(
+                self,
+                [reply, bytes, png, when] {
+                    auto answer =
+                        platform::HttpAnswer::Of(200, png ? "image/png" : "image/jpeg", bytes);
+                    answer.headers.append({"X-Taken", when.toUtf8()});
+                    reply(answer);
+                },
+                Qt::QueuedConnection);
+        });
+}

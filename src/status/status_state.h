@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMap>
+#include <QString>
+
+#include <array>
+
+// What the status server reports that no other part keeps: what is on air, what was
+// counted since the start, the last update cycle. Written by the routines that do the
+// work, read only by the status routines.
+struct StatusRecord {
+    QDateTime started;
+    // What is on air now, by kind: "main", "insert", "film", "sound", "photo", "radio".
+    struct Item {
+        QString name;
+        QDateTime start;
+        int plannedMs = 0;  // a photo's time
+    };
+    QMap<QString, Item> onAir;
+    QMap<QString, quint64> itemsStarted, itemsEnded, itemsFailed;  // by kind
+
+    struct Cycle {
+        QDateTime start, end;
+        QString result;  // "ok", "files failed", "no listing", "closed"; empty while it runs
+        int fetched = 0;
+        int failed = 0;
+        qint64 bytes = 0;
+        QString listingSha256;
+    };
+    Cycle lastCycle;
+    QMap<QString, quint64> cyclesByResult;
+    quint64 bytesFetched = 0;
+
+    quint64 pushes = 0;  // files received
+    quint64 pushRefusals = 0;
+    QString lastPushPeer, lastPushFile;
+    bool powerOffRequested = false;
+
+    // The event loop's lateness: a 100 ms tick that comes late by this much.
+    static constexpr std::array<double, 10> kLateBounds = {0.005, 0.01, 0.025, 0.05, 0.1,
+                                                           0.25,  0.5,  1,     2.5,  5};
+    std::array<quint64, kLateBounds.size() + 1> lateCounts{};  // the last one: above them all
+    double lateSum = 0;
+    QElapsedTimer loopClock;
+    qint64 lastTickNs = 0;
+
+    // The content folder, counted on a worker at most every few seconds.
+    struct Content {
+        QDateTime measured;
+        qint64 files = -1;
+        qint64 bytes = -1;
+        qint64 freeBytes = -1;
+        bool scanning = false;
+    };
+    Content content;
+
+    // The latest screenshot, shared by all who ask within a second.
+    QImage shot;
+    QDateTime shotTaken;
+};

@@ -1,0 +1,204 @@
+// A running display watched as a station watches it: its screenshot, its page in a real
+// browser, and a real Prometheus server scraping it.
+#include "platform/ruffle/swf.h"
+#include "support/station.h"
+#include "support/test_rig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <array>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QColor kBackground(30, 120, 60);
+
+// A plain GET on loopback; the body, or empty.
+QByteArray Fetch(quint16 port, const QString& path, int ms = 10000) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!PumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }, ms)) {
+        return {};
+    }
+    socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray reply;
+    PumpUntil(
+        [&] {
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        ms);
+    reply += socket.readAll();
+    return reply.startsWith("HTTP/1.") && reply.mid(9, 3) == "200"
+               ? reply.mid(reply.indexOf("\r\n\r\n") + 4)
+               : QByteArray();
+}
+
+QString Output(const QString& program, const QStringList& args, int ms = 60000) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+class StatusStation : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.Started());
+        swf::Writer w(8, QSize(800, 600), 12);
+        w.SetBackground(kBackground);
+        w.ShowFrame();
+        station.WriteDriveFile("fileftp/dravonelle.swf", w.Finish(true));
+        station.settings["main/lokatie"] = "http://127.0.0.1:9/test";
+        station.settings["endpoints/site_host"] = "127.0.0.1:9";
+        station.settings["endpoints/weather_url"] = "http://127.0.0.1:9/weer.jpg";
+        station.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+        station.settings["system/status_port"] = QString::number(port);
+        station.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
+        ASSERT_TRUE(
+            PumpUntil([&] { return station.Log().contains("status server listening"); }, 60000))
+            << station.Log().toStdString();
+    }
+    XServer x{QSize(1280, 720)};
+    Station station;
+    quint16 port = FreePort();
+};
+
+}  // namespace
+
+// The screenshot is the picture on the screen: the main movie's colour all over it.
+TEST_F(StatusStation, ScreenshotShowsTheMovieOnTheScreen) {
+    QImage shot;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            shot = QImage::fromData(Fetch(port, "/screenshot.png"), "PNG");
+            return !shot.isNull() && QColor(shot.pixel(640, 360)) == kBackground;
+        },
+        60000))
+        << (shot.isNull() ? "no picture" : QColor(shot.pixel(640, 360)).name().toStdString());
+    EXPECT_EQ(shot.size(), QSize(1280, 720));
+    EXPECT_EQ(QColor(shot.pixel(1200, 700)), kBackground);
+    EXPECT_FALSE(shot.text("Creation Time").isEmpty());
+    const QImage thumb = QImage::fromData(Fetch(port, "/screenshot.jpg?w=320"), "JPG");
+    EXPECT_EQ(thumb.width(), 320);
+}
+
+// Debian's Chromium reads the state from the page; it is the state /status gives.
+TEST_F(StatusStation, PageInARealBrowserShowsTheState) {
+    if (QStandardPaths::findExecutable("chromium").isEmpty()) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    const auto state = [&] {
+        return QJsonDocument::fromJson(Fetch(port, "/status")).object()["state"].toString();
+    };
+    const QString before = state();
+    ASSERT_FALSE(before.isEmpty());
+    QTemporaryDir profile;
+    const QString dom = Output("chromium", {"--headless", "--no-sandbox", "--disable-gpu",
+                                            "--user-data-dir=" + profile.path(), "--dump-dom",
+                                            QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+    const QString after = state();  // the state may change while the browser starts
+    const auto shows = [&](const QString& s) {
+        return dom.contains(QStringLiteral("id=\"state\" class=\"%1\">%1<").arg(s));
+    };
+    EXPECT_TRUE(shows(before) || shows(after)) << dom.left(2000).toStdString();
+}
+
+// A real Prometheus server scrapes the display on loopback, and a query gives its figure.
+TEST_F(StatusStation, PrometheusScrapesTheDisplay) {
+    if (QStandardPaths::findExecutable("prometheus").isEmpty()) {
+        GTEST_SKIP() << "prometheus is not installed";
+    }
+    QTemporaryDir dir;
+    const quint16 web = FreePort();
+    QFile config(dir.path() + "/prometheus.yml");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("global:\n  scrape_interval: 1s\nscrape_configs:\n"
+                                "  - job_name: display\n    static_configs:\n"
+                                "      - targets: ['127.0.0.1:%1']\n")
+                     .arg(port)
+                     .toUtf8());
+    config.close();
+    QProcess prometheus;
+    prometheus.setProcessChannelMode(QProcess::MergedChannels);
+    prometheus.start("prometheus",
+                     {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + dir.path(),
+                      QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(web)});
+    QString value;
+    const bool answered = PumpUntil(
+        [&] {
+            const QJsonObject answer =
+                QJsonDocument::fromJson(
+                    Fetch(web, "/api/v1/query?query=dravonelle_memory_ceiling_bytes", 2000))
+                    .object();
+            const QJsonArray result = answer["data"].toObject()["result"].toArray();
+            if (result.isEmpty()) {
+                return false;
+            }
+            value = result.first().toObject()["value"].toArray().last().toString();
+            return true;
+        },
+        90000);
+    prometheus.terminate();
+    prometheus.waitForFinished(10000);
+    ASSERT_TRUE(answered) << prometheus.readAll().right(2000).toStdString();
+    EXPECT_EQ(value, QString::number(2048.0 * 1048576, 'f', 0));
+}
+
+// The fleet tool asks two running displays and an address where nothing answers: a row
+// each, their screenshots and a contact sheet, and a status that says not all is well.
+TEST(Fleet, TableOfEveryDisplayAndOneThatDoesNotAnswer) {
+    std::array<Station, 2> displays;
+    QStringList hosts;
+    for (Station& display : displays) {
+        const quint16 port = FreePort();
+        display.settings["system/status_port"] = QString::number(port);
+        display.settings["main/lokatie"] = "http://127.0.0.1:9/test";
+        display.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+        display.Start({{"QT_QPA_PLATFORM", "offscreen"}});
+        hosts << QStringLiteral("127.0.0.1:%1").arg(port);
+    }
+    for (Station& display : displays) {
+        ASSERT_TRUE(
+            PumpUntil([&] { return display.Log().contains("status server listening"); }, 60000))
+            << display.Log().toStdString();
+    }
+    hosts << QStringLiteral("127.0.0.1:%1  # nothing here").arg(FreePort());
+    QTemporaryDir dir;
+    QFile file(dir.path() + "/hosts");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("# the station\n" + hosts.join('\n') + '\n').toUtf8());
+    file.close();
+    QProcess fleet;
+    fleet.start(DRAVONELLE_FLEET_TOOL,
+                {"--hosts", file.fileName(), "--timeout", "5", "--shots", dir.path() + "/shots"});
+    ASSERT_TRUE(fleet.waitForFinished(60000));
+    const QString table = QString::fromUtf8(fleet.readAllStandardOutput());
+    EXPECT_EQ(fleet.exitCode(), 1) << table.toStdString();
+    const QStringList lines = table.split('\n', Qt::SkipEmptyParts);
+    for (int i = 0; i < 3; ++i) {
+        const QString name = hosts[i].section(' ', 0, 0);
+        const auto row = std::find_if(lines.begin(), lines.end(),
+                                      [&](const QString& l) { return l.startsWith(name); });
+        ASSERT_NE(row, lines.end()) << table.toStdString();
+        EXPECT_EQ(row->contains("NO ANSWER"), i == 2) << row->toStdString();
+        EXPECT_EQ(
+            QFileInfo::exists(dir.path() + "/shots/127.0.0.1_" + name.section(':', 1) + ".jpg"),
+            i < 2);
+    }
+    EXPECT_FALSE(QImage(dir.path() + "/shots/contact.jpg").isNull());
+}

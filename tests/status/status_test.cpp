@@ -1,0 +1,194 @@
+#include "platform/http/qt_status_server.h"
+#include "platform/qt/qt_wsk_server.h"
+#include "support/test_rig.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Exchange {
+    QByteArray reply;
+    bool closed = false;
+};
+
+// Sends `request` and collects what comes back until the server closes or `ms` pass.
+Exchange Ask(quint16 port, const QByteArray& request, int ms = 5000) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    Exchange e;
+    if (!PumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }, ms)) {
+        return e;
+    }
+    socket.write(request);
+    e.closed = PumpUntil(
+        [&] {
+            e.reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        ms);
+    e.reply += socket.readAll();
+    return e;
+}
+
+QByteArray Get(quint16 port, const QString& path) {
+    return Ask(port, "GET " + path.toUtf8() + " HTTP/1.1\r\nHost: display\r\n\r\n").reply;
+}
+
+QByteArray Body(const QByteArray& reply) {
+    return reply.mid(reply.indexOf("\r\n\r\n") + 4);
+}
+
+}  // namespace
+
+// The server's own bounds: what is not a GET, a head too large or too slow, too many
+// connections and a peer the list refuses never reach the program.
+TEST(StatusServer, AnswersOnlyWhatItsBoundsLetThrough) {
+    int asked = 0;
+    const auto echo = [&](const platform::HttpRequest& request,
+                          platform::StatusServer::Reply reply) {
+        ++asked;
+        reply(platform::HttpAnswer::Text(200,
+                                         (request.path + '?' + request.query.value("w")).toUtf8()));
+    };
+    platform::QtStatusServer::Limits limits;
+    limits.maxConnections = 2;
+    limits.headTimeoutMs = 300;
+    platform::QtStatusServer server(nullptr, limits);  // loopback only
+    const auto port = server.Listen(0, echo);
+    ASSERT_TRUE(port) << port.reason().toStdString();
+
+    struct Case {
+        const char* what;
+        QByteArray request;
+        QByteArray starts;  // what the answer starts with; empty: closed without one
+        int handled;
+    } cases[] = {
+        {"a GET", "GET /status?w=12&x=1 HTTP/1.1\r\nHost: a\r\n\r\n", "HTTP/1.1 200", 1},
+        {"a POST", "POST /status HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405",
+         0},
+        {"a head too large", "GET /status HTTP/1.1\r\nX: " + QByteArray(9000, 'x') + "\r\n\r\n",
+         "HTTP/1.1 400", 0},
+        {"a head that never ends", "GET /status HTTP/1.1\r\nHost: a\r\n", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        asked = 0;
+        const Exchange e = Ask(*port, c.request);
+        EXPECT_TRUE(e.closed);
+        EXPECT_TRUE(c.starts.isEmpty() ? e.reply.isEmpty() : e.reply.startsWith(c.starts))
+            << e.reply.left(200).toStdString();
+        EXPECT_EQ(asked, c.handled);
+    }
+    EXPECT_EQ(Body(Get(*port, "/status?w=12")), "/status?12\n");
+
+    // Two connections that say nothing take the room; a third is closed at once.
+    QTcpSocket first, second;
+    first.connectToHost(QHostAddress::LocalHost, *port);
+    second.connectToHost(QHostAddress::LocalHost, *port);
+    ASSERT_TRUE(PumpUntil([&] {
+        return first.state() == QAbstractSocket::ConnectedState &&
+               second.state() == QAbstractSocket::ConnectedState;
+    }));
+    PumpUntil([] { return false; }, 100);
+    const Exchange third = Ask(*port, "GET /status HTTP/1.1\r\n\r\n", 1000);
+    EXPECT_TRUE(third.closed && third.reply.isEmpty());
+
+    // A peer the allow-list does not name is closed unread.
+    platform::QtStatusServer strict(std::make_unique<platform::SubnetFilter>("10.0.0.0/8"), limits);
+    const auto strictPort = strict.Listen(0, echo);
+    ASSERT_TRUE(strictPort);
+    asked = 0;
+    const Exchange refused = Ask(*strictPort, "GET /status HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(refused.closed && refused.reply.isEmpty());
+    EXPECT_EQ(strict.Refused(), 1);
+    EXPECT_EQ(asked, 0);
+}
+
+// The display's answers: its state and reasons, what is on air, metrics that Prometheus'
+// own checker accepts, and 400 or 404 for what it does not know.
+TEST(StatusServer, DisplayTellsItsStateAndWhatIsOnAir) {
+    const quint16 port = FreePort();
+    TestRig::Options options;
+    options.customize = [port](platform::Platform& p) {
+        p.statusServer = std::make_unique<platform::QtStatusServer>();
+        p.statusPort = port;
+    };
+    TestRig rig(options);
+    rig.Load();
+    const auto status = [&] {
+        return QJsonDocument::fromJson(Body(Get(port, "/status"))).object();
+    };
+    QJsonObject json = status();
+    EXPECT_EQ(json["state"].toString(), "FAULT");
+    EXPECT_TRUE(json["reasons"].toArray().first().toString().startsWith("no main movie"));
+
+    rig.WriteDriveFile("c:\\fileftp\\dravonelle.swf", "FWS");
+    rig.form->ShockwaveFlash1_FSCommand("radio", "");
+    json = status();
+    EXPECT_EQ(json["state"].toString(), "OK") << QJsonDocument(json).toJson().toStdString();
+    EXPECT_EQ(json["on_air"].toObject()["radio"].toObject()["name"].toString(),
+              rig.form->Platform().endpoints.radioUrl);
+    EXPECT_TRUE(json["radio"].toObject()["playing"].toBool());
+    EXPECT_GT(json["content"].toObject()["free_bytes"].toDouble(), 0);
+
+    const QByteArray metrics = Body(Get(port, "/metrics"));
+    EXPECT_TRUE(metrics.contains("dravonelle_items_started_total{kind=\"radio\"} 1\n"));
+    EXPECT_TRUE(metrics.contains("dravonelle_state{state=\"OK\"} 1\n"));
+    if (!QStandardPaths::findExecutable("promtool").isEmpty()) {
+        QProcess check;
+        check.start("promtool", {"check", "metrics"});
+        check.write(metrics);
+        check.closeWriteChannel();
+        ASSERT_TRUE(check.waitForFinished(20000));
+        EXPECT_EQ(check.exitCode(), 0);
+        EXPECT_EQ(check.readAll(), "") << "promtool";
+    } else {
+        ADD_FAILURE() << "promtool is missing (Debian's prometheus)";
+    }
+
+    for (const auto& [path, code] : {std::pair<QString, QByteArray>{"/nothing", "404"},
+                                     {"/asrun/../etc", "404"},
+                                     {"/screenshot.jpg?w=wide", "400"},
+                                     {"/screenshot.jpg?w=-4", "400"}}) {
+        EXPECT_TRUE(Get(port, path).startsWith("HTTP/1.1 " + code)) << path.toStdString();
+    }
+    const QByteArray page = Body(Get(port, "/"));
+    EXPECT_TRUE(page.contains("id=\"state\" class=\"OK\">OK<")) << page.toStdString();
+}
+
+// The README's Prometheus configuration and alert rules are what Prometheus accepts.
+TEST(StatusServer, ReadmePrometheusExamplesAreValid) {
+    QFile readme(DRAVONELLE_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    QTemporaryDir dir;
+    for (const auto& [name, check] : {std::pair<QString, QString>{"dravonelle-rules.yml", "rules"},
+                                      {"prometheus.yml", "config"}}) {
+        SCOPED_TRACE(name.toStdString());
+        const QRegularExpression block(
+            "```yaml\\n# " + QRegularExpression::escape(name) + "\\n(.*?)```",
+            QRegularExpression::DotMatchesEverythingOption);
+        const auto match = block.match(text);
+        ASSERT_TRUE(match.hasMatch());
+        QFile file(dir.path() + '/' + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(match.captured(1).toUtf8());
+        file.close();
+        QProcess promtool;
+        promtool.setWorkingDirectory(dir.path());
+        promtool.setProcessChannelMode(QProcess::MergedChannels);
+        promtool.start("promtool", {"check", check, file.fileName()});
+        ASSERT_TRUE(promtool.waitForFinished(30000));
+        EXPECT_EQ(promtool.exitCode(), 0) << promtool.readAll().toStdString();
+    }
+}

@@ -1,0 +1,257 @@
+// dravonelle-fleet: asks every display of a station at once how it is, over its status
+// port, and prints a table.
+//
+//   dravonelle-fleet --hosts FILE [--host HOST[:PORT]]... [--port N] [--timeout S]
+//                    [--shots DIR]
+//
+// A hosts file has one HOST[:PORT] a line ("#" starts a comment); PORT is the display's
+// status port (default --port, 8101). A display is "behind" when the listing it last read
+// differs from the one most displays read. With --shots each display's screenshot is
+// saved in DIR as HOST_PORT.jpg, and all of them in one contact sheet, contact.jpg.
+// Exit status: 0 every display answered and is OK; 1 one is not OK or did not answer;
+// 2 usage.
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPainter>
+#include <QTimer>
+
+#include <cstdio>
+#include <map>
+
+namespace {
+
+struct Member {
+    QString host;
+    quint16 port = 8101;
+    QString Name() const { return host + ':' + QString::number(port); }
+    QJsonObject status;
+    QString error;  // why it did not answer
+    QImage shot;
+    int pending = 0;
+};
+
+QString Age(const QString& iso) {
+    const QDateTime when = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    if (!when.isValid()) {
+        return QStringLiteral("-");
+    }
+    const qint64 s = when.secsTo(QDateTime::currentDateTime());
+    return s < 120    ? QStringLiteral("%1 s").arg(s)
+           : s < 7200 ? QStringLiteral("%1 min").arg(s / 60)
+                      : QStringLiteral("%1 h").arg(s / 3600);
+}
+
+QString OnAir(const QJsonObject& air) {
+    QStringList items;
+    for (const QString kind : {"insert", "film", "photo", "sound", "main"}) {
+        if (air.contains(kind)) {
+            QString name = air[kind].toObject()["name"].toString();
+            name = name.mid(std::max(name.lastIndexOf('\\'), name.lastIndexOf('/')) + 1);
+            items << kind + '=' + name;
+            break;  // what fills the screen
+        }
+    }
+    if (air.contains("radio")) {
+        items << QStringLiteral("radio");
+    }
+    return items.isEmpty() ? QStringLiteral("-") : items.join(' ');
+}
+
+// HOST, HOST:PORT, an IPv6 address, or [IPV6]:PORT.
+Member ParseHost(const QString& entry, quint16 port) {
+    Member d;
+    d.host = entry;
+    d.port = port;
+    QString portText;
+    if (entry.startsWith('[') && entry.contains("]:")) {
+        d.host = entry.mid(1, entry.indexOf(']') - 1);
+        portText = entry.section("]:", 1);
+    } else if (entry.count(':') == 1) {
+        d.host = entry.section(':', 0, 0);
+        portText = entry.section(':', 1);
+    }
+    bool ok = false;
+    const int p = portText.toInt(&ok);
+    if (ok && p > 0 && p < 65536) {
+        d.port = static_cast<quint16>(p);
+    }
+    return d;
+}
+
+bool ReadHosts(const QString& path, quint16 port, QList<Member>* displays) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "dravonelle-fleet: cannot read %s\n", qPrintable(path));
+        return false;
+    }
+    for (QString line : QString::fromUtf8(file.readAll()).split('\n')) {
+        line = line.section('#', 0, 0).trimmed();
+        if (!line.isEmpty()) {
+            displays->append(ParseHost(line, port));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The contact sheet is drawn into a picture: no screen is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Asks every display how it is.");
+    parser.addHelpOption();
+    parser.addOption({"hosts", "A file of displays, HOST[:PORT] a line.", "file"});
+    parser.addOption({"host", "A display, HOST[:PORT].", "host"});
+    parser.addOption({"port", "The status port where none is given (8101).", "port", "8101"});
+    parser.addOption({"timeout", "Seconds to wait for each answer (10).", "seconds", "10"});
+    parser.addOption({"shots", "Saves each screenshot and a contact sheet in DIR.", "dir"});
+    parser.process(app);
+    bool ok = false;
+    const int port = parser.value("port").toInt(&ok);
+    const int timeout = parser.value("timeout").toInt(&ok);
+    if (!ok || port <= 0 || port > 65535 || timeout <= 0) {
+        std::fputs("dravonelle-fleet: --port and --timeout take positive numbers\n", stderr);
+        return 2;
+    }
+    QList<Member> displays;
+    if (parser.isSet("hosts") &&
+        !ReadHosts(parser.value("hosts"), static_cast<quint16>(port), &displays)) {
+        return 2;
+    }
+    for (const QString& host : parser.values("host")) {
+        displays.append(ParseHost(host, static_cast<quint16>(port)));
+    }
+    if (displays.isEmpty()) {
+        std::fputs("dravonelle-fleet: no display named (--hosts FILE or --host HOST)\n", stderr);
+        return 2;
+    }
+    const QString shots = parser.value("shots");
+
+    QNetworkAccessManager network;
+    network.setTransferTimeout(timeout * 1000);
+    int pending = 0;
+    const auto ask = [&](Member& d, const QString& path, auto handle) {
+        ++pending;
+        QNetworkRequest request(QUrl(QStringLiteral("http://%1:%2%3")
+                                         .arg(d.host.contains(':') ? '[' + d.host + ']' : d.host)
+                                         .arg(d.port)
+                                         .arg(path)));
+        QNetworkReply* reply = network.get(request);
+        QObject::connect(reply, &QNetworkReply::finished, [&, reply, handle] {
+            handle(reply);
+            reply->deleteLater();
+            if (--pending == 0) {
+                QGuiApplication::quit();
+            }
+        });
+    };
+    for (Member& d : displays) {
+        ask(d, "/status", [&d](QNetworkReply* reply) {
+            if (reply->error() != QNetworkReply::NoError) {
+                d.error = reply->errorString();
+                return;
+            }
+            QJsonParseError parsed{};
+            d.status = QJsonDocument::fromJson(reply->readAll(), &parsed).object();
+            if (parsed.error != QJsonParseError::NoError) {
+                d.error = QStringLiteral("not a status: ") + parsed.errorString();
+            }
+        });
+        if (!shots.isEmpty()) {
+            ask(d, "/screenshot.jpg?w=480", [&d](QNetworkReply* reply) {
+                if (reply->error() == QNetworkReply::NoError) {
+                    d.shot = QImage::fromData(reply->readAll(), "JPG");
+                }
+            });
+        }
+    }
+    QTimer::singleShot((timeout + 5) * 1000, &app, &QCoreApplication::quit);  // a bound of its own
+    QGuiApplication::exec();
+
+    // The listing most displays read.
+    std::map<QString, int> listings;
+    for (const Member& d : displays) {
+        const QString sha = d.status["last_cycle"].toObject()["listing_sha256"].toString();
+        if (!sha.isEmpty()) {
+            ++listings[sha];
+        }
+    }
+    QString common;
+    int most = 0;
+    for (const auto& [sha, count] : listings) {
+        if (count > most) {
+            most = count;
+            common = sha;
+        }
+    }
+    std::printf("%-24s %-13s %-30s %-16s %-7s %9s %9s %9s %s\n", "display", "state", "on air",
+                "last cycle", "behind", "disk free", "memory", "uptime", "version");
+    bool allOk = true;
+    for (const Member& d : displays) {
+        if (!d.error.isEmpty() || d.status.isEmpty()) {
+            allOk = false;
+            std::printf("%-24s %-13s %s\n", qPrintable(d.Name()), "NO ANSWER",
+                        qPrintable(d.error.isEmpty() ? QStringLiteral("no answer") : d.error));
+            continue;
+        }
+        const QJsonObject& s = d.status;
+        const QString state = s["state"].toString();
+        allOk = allOk && state == QLatin1String("OK");
+        const QJsonObject cycle = s["last_cycle"].toObject();
+        const QString sha = cycle["listing_sha256"].toString();
+        const QString behind = sha.isEmpty()   ? QStringLiteral("?")
+                               : sha == common ? QStringLiteral("no")
+                                               : QStringLiteral("YES");
+        const double free = s["content"].toObject()["free_bytes"].toDouble();
+        const double pss = s["memory"].toObject()["pss_mib"].toDouble();
+        std::printf(
+            "%-24s %-13s %-30s %-16s %-7s %6.0f MiB %5.0f MiB %9s %s\n", qPrintable(d.Name()),
+            qPrintable(state), qPrintable(OnAir(s["on_air"].toObject()).left(30)),
+            qPrintable(Age(cycle["end"].toString()) + ' ' + cycle["result"].toString()),
+            qPrintable(behind), free / 1048576.0, pss,
+            qPrintable(QStringLiteral("%1 h").arg(s["uptime_s"].toDouble() / 3600, 0, 'f', 1)),
+            qPrintable(s["version"].toString()));
+        for (const QJsonValue reason : s["reasons"].toArray()) {
+            std::printf("%-24s   %s\n", "", qPrintable(reason.toString()));
+        }
+    }
+    if (!shots.isEmpty()) {
+        QDir().mkpath(shots);
+        const int columns = 4, w = 480, h = 270, label = 24;
+        const int rows = static_cast<int>((displays.size() + columns - 1) / columns);
+        QImage sheet(columns * w, rows * (h + label), QImage::Format_RGB32);
+        sheet.fill(QColor(30, 30, 30));
+        QPainter painter(&sheet);
+        painter.setPen(Qt::white);
+        for (qsizetype i = 0; i < displays.size(); ++i) {
+            const Member& d = displays[i];
+            const QRect cell(static_cast<int>(i % columns) * w,
+                             static_cast<int>(i / columns) * (h + label), w, h + label);
+            if (!d.shot.isNull()) {
+                d.shot.save(shots + '/' + d.host + '_' + QString::number(d.port) + ".jpg");
+                painter.drawImage(QRect(cell.topLeft(), QSize(w, h)),
+                                  d.shot.scaled(w, h, Qt::KeepAspectRatio));
+            }
+            painter.drawText(cell.adjusted(4, h, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                             d.Name() + "  " +
+                                 (d.status.isEmpty() ? QStringLiteral("NO ANSWER")
+                                                     : d.status["state"].toString()));
+        }
+        painter.end();
+        sheet.save(shots + "/contact.jpg");
+    }
+    return allOk ? 0 : 1;
+}
