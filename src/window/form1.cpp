@@ -285,7 +285,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         Form_QueryUnload();
         Form_Unload();
         for (VbTimer* timer : {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1,
-                               &MemoryCeilingTimer, &pushIdle_}) {
+                               &MemoryCeilingTimer, &pushIdle_, &loopProbe_}) {
             timer->SetEnabled(false);
         }
         platform::WakeWaiters();
