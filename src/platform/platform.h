@@ -46,6 +46,8 @@ struct Platform {
     int memoryCeilingMb = 2048;
     QString screenName;       // the output the window covers; empty: the primary screen
     qint64 minFreeBytes = 0;  // what the drive's writes leave free
+    // An inserted movie whose frame stands still this long ends as if at its last frame.
+    int insertStallMs = 60000;
     // The read-only status server and what it shows; none: no status server.
     std::unique_ptr<StatusServer> statusServer;
     quint16 statusPort = 8101;

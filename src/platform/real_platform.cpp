@@ -110,6 +110,9 @@ Platform MakeRealPlatform(const Places& places) {
         inetLimits.maxUnannouncedBytes =
             positive("fetch_max_bytes", inetLimits.maxUnannouncedBytes);
         p.pushMaxBytes = positive("push_max_bytes", p.pushMaxBytes);
+        p.insertStallMs = static_cast<int>(
+            std::min<qint64>(positive("insert_stall_s", p.insertStallMs / 1000), INT_MAX / 1000) *
+            1000);
         reserve.keepFreeBytes = positive("min_free_mb", reserve.keepFreeBytes >> 20) << 20;
         const QString renderer =
             settings.value(QStringLiteral("system/flash_renderer"), flash.renderer).toString();

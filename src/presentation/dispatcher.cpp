@@ -57,6 +57,7 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             ShockwaveFlash2.Play();
             ShockwaveFlash2.SetVisible(true);
             flashtimer.SetEnabled(true);
+            presentation_.insertFrame = -1;
             StopRadio();
             NoteOnAir(QStringLiteral("insert"), path);
         } else {

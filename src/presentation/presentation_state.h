@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 // The window's state for the display: the radio, and which command holds the screen.
@@ -11,8 +12,11 @@ struct PresentationState {
 
 // Seen only by the presentation routines.
 struct PresentationInProgress {
-    int radioDrops = 0;          // stops of the radio stream since the radio was last stopped
-    QString radioSource;         // the stream the radio played last, as shown on the status line
-    quint64 commandsSeen = 0;    // the movie's commands so far
+    int radioDrops = 0;        // stops of the radio stream since the radio was last stopped
+    QString radioSource;       // the stream the radio played last, as shown on the status line
+    quint64 commandsSeen = 0;  // the movie's commands so far
+    // The inserted movie's frame at the last poll, and since when it has stood there.
+    int insertFrame = -1;
+    QElapsedTimer insertFrameSince;
     quint64 photoBeingRead = 0;  // commandsSeen of the "foto" being read; 0 when none is
 };

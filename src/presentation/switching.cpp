@@ -1,4 +1,5 @@
 // The endings of inserted movies and photos.
+#include "platform/log.h"
 #include "window/form1.h"
 
 void Form1::flashtimer_Timer() {
@@ -8,6 +9,18 @@ void Form1::flashtimer_Timer() {
     const int total = ShockwaveFlash2.TotalFrames();
     const int frame = ShockwaveFlash2.CurrentFrame();
     if (frame >= total - 1) {
+        EndInsertedMovie();
+        return;
+    }
+    // A movie that stops itself before its last frame would hold the channel until an
+    // operator skips it: one that stands still long enough ends as if it had come there.
+    if (frame != presentation_.insertFrame) {
+        presentation_.insertFrame = frame;
+        presentation_.insertFrameSince.start();
+    } else if (presentation_.insertFrameSince.elapsed() >= platform_.insertStallMs) {
+        qCWarning(lcPresentation).noquote()
+            << "inserted movie" << ShockwaveFlash2.Movie() << "stood still at frame" << frame
+            << "of" << total << "for" << platform_.insertStallMs / 1000.0 << "s; ended";
         EndInsertedMovie();
     }
 }

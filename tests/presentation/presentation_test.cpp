@@ -107,6 +107,28 @@ TEST_F(Presentation, SingleFrameMovieEndsAtTheFirstPollOfTheRealTimer) {
     EXPECT_EQ(rig.flash1->variables["film"], "klaar");
 }
 
+// A movie that stops itself short of its last frame ends once its frame has stood still
+// for the set time; one whose frame moves plays on past that time.
+TEST_F(Presentation, InsertThatStandsStillEndsAfterTheStallTime) {
+    rig.form->Platform().insertStallMs = 150;
+    rig.flash2->totalFrames = 120;
+    rig.flash2->currentFrame = 5;
+    QTimer moving;
+    QObject::connect(&moving, &QTimer::timeout, [&] { ++rig.flash2->currentFrame; });
+    moving.start(20);
+    Command("flash", "movie:Intro.swf");
+    PumpUntil([] { return false; }, 500);
+    EXPECT_TRUE(rig.form->flashtimer.Enabled()) << "a movie that moves plays on";
+    moving.stop();
+    const int stoppedAt = rig.flash2->currentFrame;
+    ASSERT_LT(stoppedAt, 119);
+    ASSERT_TRUE(PumpUntil([&] { return !rig.form->flashtimer.Enabled(); }, 2000));
+    EXPECT_EQ(rig.flash2->currentFrame, stoppedAt);
+    EXPECT_EQ(rig.flash1->variables["film"], "klaar");
+    EXPECT_FALSE(rig.flash2->Visible());
+    EXPECT_TRUE(rig.form->RadioPlaying);
+}
+
 TEST_F(Presentation, FlashDuringSecondMovieLoadsTheNewFileAndPollGoesOn) {
     Command("flash", "movie:Intro.swf");
     rig.WriteDriveFile("c:\\fileftp\\Next.swf", "FWS");
