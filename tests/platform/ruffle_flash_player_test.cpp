@@ -242,6 +242,12 @@ TEST_F(RufflePlayer, MissingMovieEndsAtOnce) {
     player->SetMovie("c:\\missing.swf");
     EXPECT_TRUE(player->Failed());
     EXPECT_GE(player->CurrentFrame(), player->TotalFrames() - 1);
+    EXPECT_EQ(player->Figures().moviesFailed, 1);
+    // One kept in a hidden player was never on air: it is not counted.
+    player->SetVisible(false);
+    player->SetMovie("c:\\missing-too.swf");
+    EXPECT_TRUE(player->Failed());
+    EXPECT_EQ(player->Figures().moviesFailed, 1);
 }
 
 // A window whose main or second player (or both) is the real engine; the other stays a

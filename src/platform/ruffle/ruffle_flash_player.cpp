@@ -448,7 +448,10 @@ void RuffleFlashPlayer::OnFailed(int movie, const QString& reason) {
     }
     qCWarning(lcPlatform).noquote() << "movie" << movie_ << "cannot be played:" << reason;
     failed_ = true;
-    ++moviesFailed_;
+    // A movie in a hidden player (the inserted movie's design-time one) was never on air.
+    if (wantVisible_) {
+        ++moviesFailed_;
+    }
     loadTimeout_.stop();
     ShowIfWanted();
 }
