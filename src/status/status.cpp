@@ -264,8 +264,18 @@ QJsonObject Form1::StatusJson() {
                                {"last_peer", OrNull(status_.lastPushPeer)},
                                {"last_file", OrNull(status_.lastPushFile)},
                                {"refused", static_cast<double>(status_.pushRefusals)}};
-    json["power_off"] =
-        QJsonObject{{"time", OrNull(TxttijdUit->text())}, {"requested", status_.powerOffRequested}};
+    // The next time the set time comes round: today, or tomorrow once it has passed.
+    const QTime offAt = QTime::fromString(TxttijdUit->text().left(5), QStringLiteral("HH:mm"));
+    QDateTime next;
+    if (offAt.isValid()) {
+        next = QDateTime(now.date(), offAt);
+        if (next <= now) {
+            next = next.addDays(1);
+        }
+    }
+    json["power_off"] = QJsonObject{{"time", OrNull(TxttijdUit->text())},
+                                    {"next", OrNull(Iso(next))},
+                                    {"requested", status_.powerOffRequested}};
     const auto synchronised =
         platform_.clockSync ? platform_.clockSync->Synchronised() : std::optional<bool>();
     json["clock"] =

@@ -140,6 +140,14 @@ TEST(StatusServer, DisplayTellsItsStateAndWhatIsOnAir) {
               rig.form->Platform().endpoints.radioUrl);
     EXPECT_TRUE(json["radio"].toObject()["playing"].toBool());
     EXPECT_GT(json["content"].toObject()["free_bytes"].toDouble(), 0);
+    rig.form->TxttijdUit->setText("23:59");
+    const QDateTime next = QDateTime::fromString(
+        status()["power_off"].toObject()["next"].toString(), Qt::ISODateWithMs);
+    ASSERT_TRUE(next.isValid())
+        << QJsonDocument(status()["power_off"].toObject()).toJson().toStdString();
+    EXPECT_EQ(next.time(), QTime(23, 59));
+    EXPECT_GT(next, QDateTime::currentDateTime());
+    EXPECT_LE(next, QDateTime::currentDateTime().addDays(1));
 
     const QByteArray metrics = Body(Get(port, "/metrics"));
     EXPECT_TRUE(metrics.contains("dravonelle_items_started_total{kind=\"radio\"} 1\n"));
