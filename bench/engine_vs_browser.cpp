@@ -187,11 +187,7 @@ bool PictureUp(const XServer& x) {
 bool RunProgram(const XServer& x, const QByteArray& movie, const Options& options, Figures* f) {
     Station station;
     station.WriteDriveFile("fileftp/dravonelle.swf", movie);
-    // Nothing answers at the site: the movie that is there plays.
-    station.settings["main/lokatie"] = "http://127.0.0.1:9/test";
-    station.settings["endpoints/site_host"] = "127.0.0.1:9";
-    station.settings["endpoints/weather_url"] = "http://127.0.0.1:9/weer.jpg";
-    station.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+    station.NoSite();
     QMap<QString, QString> env = {{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}};
     env.insert(options.programEnvironment);
     station.Start(env);

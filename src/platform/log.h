@@ -14,7 +14,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 
 namespace platform {
 
-// Keeps the last 20 warnings of the log (as well as writing them as before).
+// Keeps the last 20 warnings of the log, and hands every message on to the handler that
+// was installed before.
 void KeepRecentWarnings();
 // Those warnings, the newest last, each with its time and category.
 QStringList RecentWarnings();

@@ -1,21 +1,21 @@
 // The read-only status server: the display's state, its metrics and its picture.
-#include "module1/content_names.h"
 #include "platform/log.h"
 #include "window/form1.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QSysInfo>
 #include <QThreadPool>
 #include <QTimeZone>
+
+#include <array>
+#include <utility>
 
 namespace {
 
@@ -35,6 +35,11 @@ QJsonValue OrNull(const QString& text) {
 
 QByteArray Escape(const QString& text) {
     return text.toHtmlEscaped().toUtf8();
+}
+
+// The two Flash players, by the name the status gives them.
+std::array<std::pair<const char*, platform::ShockwaveFlash*>, 2> Players(Form1& form) {
+    return {{{"main", &form.ShockwaveFlash1}, {"insert", &form.ShockwaveFlash2}}};
 }
 
 // A Prometheus label value.
@@ -170,7 +175,11 @@ void Form1::WithContentFigures(std::function<void()> then) {
     });
 }
 
-QStringList Form1::StatusReasons(QString* state) {
+double Form1::MemoryPssMiB() {
+    return platform_.memory ? platform_.memory->ProgramMiB() : -1.0;
+}
+
+QStringList Form1::StatusReasons(double pssMiB, QString* state) {
     QStringList fault, degraded;
     if (!platform_.files->FileExists(ContentPath(kMainMovie))) {
         fault << QStringLiteral("no main movie at ") + ContentPath(kMainMovie);
@@ -185,13 +194,10 @@ QStringList Form1::StatusReasons(QString* state) {
                         .arg(content.freeBytes >> 20)
                         .arg(platform_.minFreeBytes >> 20);
     }
-    if (platform_.memory) {
-        const double pss = platform_.memory->ProgramMiB();
-        if (pss > 0.9 * platform_.memoryCeilingMb) {
-            degraded << QStringLiteral("memory: %1 MiB of a %2 MiB ceiling")
-                            .arg(pss, 0, 'f', 0)
-                            .arg(platform_.memoryCeilingMb);
-        }
+    if (pssMiB > 0.9 * platform_.memoryCeilingMb) {
+        degraded << QStringLiteral("memory: %1 MiB of a %2 MiB ceiling")
+                        .arg(pssMiB, 0, 'f', 0)
+                        .arg(platform_.memoryCeilingMb);
     }
     if (presentation_.radioDrops > 0) {
         degraded << QStringLiteral("radio stream stopped %1 times in a row")
@@ -211,7 +217,8 @@ QStringList Form1::StatusReasons(QString* state) {
 
 QJsonObject Form1::StatusJson() {
     QString state;
-    const QStringList reasons = StatusReasons(&state);
+    const double pss = MemoryPssMiB();
+    const QStringList reasons = StatusReasons(pss, &state);
     const QDateTime now = QDateTime::currentDateTime();
     QJsonObject json;
     json["version"] = platform_.version;
@@ -257,9 +264,7 @@ QJsonObject Form1::StatusJson() {
                                   {"free_bytes", static_cast<double>(content.freeBytes)},
                                   {"kept_free_bytes", static_cast<double>(platform_.minFreeBytes)},
                                   {"measured", OrNull(Iso(content.measured))}};
-    json["memory"] =
-        QJsonObject{{"pss_mib", platform_.memory ? platform_.memory->ProgramMiB() : -1.0},
-                    {"ceiling_mib", platform_.memoryCeilingMb}};
+    json["memory"] = QJsonObject{{"pss_mib", pss}, {"ceiling_mib", platform_.memoryCeilingMb}};
     json["push"] = QJsonObject{{"files", static_cast<double>(status_.pushes)},
                                {"last_peer", OrNull(status_.lastPushPeer)},
                                {"last_file", OrNull(status_.lastPushFile)},
@@ -283,9 +288,7 @@ QJsonObject Form1::StatusJson() {
                     {"time_zone", QString::fromUtf8(QTimeZone::systemTimeZoneId())},
                     {"synchronised", synchronised ? QJsonValue(*synchronised) : QJsonValue()}};
     QJsonObject engines;
-    for (const auto& [player, flash] :
-         {std::pair<const char*, platform::ShockwaveFlash*>{"main", &ShockwaveFlash1},
-          {"insert", &ShockwaveFlash2}}) {
+    for (const auto& [player, flash] : Players(*this)) {
         const auto figures = flash->Figures();
         engines[player] = QJsonObject{{"renderer", OrNull(figures.renderer)},
                                       {"page_loads", figures.pageLoads},
@@ -299,7 +302,8 @@ QJsonObject Form1::StatusJson() {
 
 QByteArray Form1::MetricsText() {
     QString state;
-    StatusReasons(&state);
+    const double pss = MemoryPssMiB();
+    StatusReasons(pss, &state);
     QString out;
     const auto family = [&out](const char* name, const char* type, const char* help) {
         out += QStringLiteral("# HELP dravonelle_%1 %2\n# TYPE dravonelle_%1 %3\n")
@@ -333,8 +337,7 @@ QByteArray Form1::MetricsText() {
     family("push_refusals_total", "counter", "Push connections refused by the allow-list.");
     sample("push_refusals_total", {}, static_cast<double>(status_.pushRefusals));
     family("memory_pss_bytes", "gauge", "Proportional set size of the program and its engines.");
-    sample("memory_pss_bytes", {},
-           platform_.memory ? platform_.memory->ProgramMiB() * 1048576.0 : -1.0);
+    sample("memory_pss_bytes", {}, pss >= 0 ? pss * 1048576.0 : -1.0);
     family("memory_ceiling_bytes", "gauge", "Past this the program restarts at a quiet moment.");
     sample("memory_ceiling_bytes", {}, platform_.memoryCeilingMb * 1048576.0);
     family("disk_free_bytes", "gauge", "Free space of the content folder's file system.");
@@ -352,8 +355,7 @@ QByteArray Form1::MetricsText() {
     for (const QString each : {"OK", "DEGRADED", "SCHEDULED_OFF", "FAULT"}) {
         sample("state", QStringLiteral("state=\"%1\"").arg(each), each == state ? 1 : 0);
     }
-    const std::pair<const char*, platform::ShockwaveFlash*> players[] = {
-        {"main", &ShockwaveFlash1}, {"insert", &ShockwaveFlash2}};
+    const auto players = Players(*this);
     family("engine_page_loads_total", "counter", "Pages each Flash player's engine loaded.");
     for (const auto& [player, flash] : players) {
         sample("engine_page_loads_total", QStringLiteral("player=\"%1\"").arg(player),
@@ -383,7 +385,7 @@ QByteArray Form1::MetricsText() {
 
 QByteArray Form1::StatusPage() {
     QString state;
-    const QStringList reasons = StatusReasons(&state);
+    const QStringList reasons = StatusReasons(MemoryPssMiB(), &state);
     QByteArray page =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"refresh\" content=\"10\"><title>" +

@@ -133,12 +133,18 @@ void Form1::EndDownload(bool complete, const QString& failure) {
     platform::WakeWaiters();
 }
 
-void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
-                           qint64 size) {
+void Form1::CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done) {
     ++download_.commitsPending;
-    file->Commit([this, target, size](const platform::Result<>& committed) {
+    file.Commit([this, done](const platform::Result<>& committed) {
         --download_.commitsPending;
         platform::WakeWaiters();
+        done(committed);
+    });
+}
+
+void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
+                           qint64 size) {
+    CommitCounted(*file, [this, target, size](const platform::Result<>& committed) {
         if (committed) {
             qCDebug(lcUpdate).noquote() << "stored" << target;
             ++status_.lastCycle.fetched;

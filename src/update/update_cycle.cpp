@@ -76,7 +76,7 @@ void Form1::UpdateContent() {
     download_.commitFailed.clear();
     if (BufferPending) {
         platform::PumpEventsOnce();
-        if (closing_ || !WaitForCommits()) {
+        if (!WaitForCommits()) {
             return;
         }
         MoveBufferedFiles();
@@ -97,7 +97,7 @@ void Form1::UpdateContent() {
         return;
     }
     DownloadFile(SiteLocation + '/' + kMainMovie, kMainMovie);
-    if (closing_ || !WaitForCommits()) {
+    if (!WaitForCommits()) {
         return;
     }
 
@@ -109,7 +109,7 @@ void Form1::UpdateContent() {
 
     const QString number = QLocale::system().toString(platform_.random->Next(), 'g', 7);
     DownloadFile(SiteLocation + QStringLiteral("dir.php?a=") + number, kListing);
-    if (closing_ || !WaitForCommits()) {
+    if (!WaitForCommits()) {
         return;
     }
     const auto currentText = files.ReadFirstItem(listingPath);
@@ -178,7 +178,7 @@ void Form1::UpdateContent() {
 
     if (DownloadScreenShown) {
         platform::PumpEventsOnce();
-        if (closing_ || !WaitForCommits()) {
+        if (!WaitForCommits()) {
             return;
         }
         MoveBufferedFiles();
@@ -213,10 +213,7 @@ void Form1::ForgetFailedEntries(const QStringList& failed) {
         qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << written.reason();
         return;
     }
-    ++download_.commitsPending;
-    (*file)->Commit([this, failed](const platform::Result<>& committed) {
-        --download_.commitsPending;
-        platform::WakeWaiters();
+    CommitCounted(**file, [failed](const platform::Result<>& committed) {
         if (!committed) {
             qCWarning(lcUpdate).noquote() << "cannot rewrite the listing:" << committed.reason();
             return;

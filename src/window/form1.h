@@ -182,6 +182,8 @@ class Form1 : public QWidget,
     void SetStatusVariable(const QString& text);
     QString DownloadMoviePath() const;
     void EndDownload(bool complete, const QString& failure);
+    // Commits a file the cycle wrote; WaitForCommits waits for it.
+    void CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done);
     void CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
                         qint64 size);
     // Waits (bounded) until the fetched files are on the disk; false when the window closes.
@@ -192,7 +194,9 @@ class Form1 : public QWidget,
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
     void WithContentFigures(std::function<void()> then);
-    QStringList StatusReasons(QString* state);
+    double MemoryPssMiB();  // of the program and its engines; -1 when not measured
+    // The state, from what the answer measured once (`pssMiB`), and why.
+    QStringList StatusReasons(double pssMiB, QString* state);
     QJsonObject StatusJson();
     QByteArray MetricsText();
     QByteArray StatusPage();

@@ -63,10 +63,7 @@ class StatusStation : public ::testing::Test {
         w.SetBackground(kBackground);
         w.ShowFrame();
         station.WriteDriveFile("fileftp/dravonelle.swf", w.Finish(true));
-        station.settings["main/lokatie"] = "http://127.0.0.1:9/test";
-        station.settings["endpoints/site_host"] = "127.0.0.1:9";
-        station.settings["endpoints/weather_url"] = "http://127.0.0.1:9/weer.jpg";
-        station.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+        station.NoSite();
         station.settings["system/status_port"] = QString::number(port);
         station.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
         ASSERT_TRUE(
@@ -167,8 +164,7 @@ TEST(Fleet, TableOfEveryDisplayAndOneThatDoesNotAnswer) {
     for (Station& display : displays) {
         const quint16 port = FreePort();
         display.settings["system/status_port"] = QString::number(port);
-        display.settings["main/lokatie"] = "http://127.0.0.1:9/test";
-        display.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+        display.NoSite();
         display.Start({{"QT_QPA_PLATFORM", "offscreen"}});
         hosts << QStringLiteral("127.0.0.1:%1").arg(port);
     }

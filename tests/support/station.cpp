@@ -28,6 +28,13 @@ Station::~Station() {
     Stop();
 }
 
+void Station::NoSite() {
+    settings["main/lokatie"] = "http://127.0.0.1:9/test";
+    settings["endpoints/site_host"] = "127.0.0.1:9";
+    settings["endpoints/weather_url"] = "http://127.0.0.1:9/weer.jpg";
+    settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+}
+
 void Station::WriteDriveFile(const QString& relative, const QByteArray& bytes) const {
     const QString path = DriveFolder() + '/' + relative;
     QDir().mkpath(QFileInfo(path).path());

@@ -23,6 +23,9 @@ class Station {
     // The settings file's keys, "group/key" = value, written before the start; the push
     // port is a free one unless set.
     QMap<QString, QString> settings;
+    // Points the site, the weather and the radio at a loopback port where nothing answers:
+    // the first cycle ends at once and the main movie that is on the drive plays.
+    void NoSite();
     // Writes a file under drive c: ("fileftp/dravonelle.swf").
     void WriteDriveFile(const QString& relative, const QByteArray& bytes) const;
     QString DriveFolder() const { return temp_.path() + "/data/dravonelle/drive_c"; }

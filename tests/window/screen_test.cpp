@@ -147,12 +147,7 @@ class ScreenTest : public ::testing::Test {
         if (!QFileInfo::exists(station.DriveFolder() + "/fileftp/dravonelle.swf")) {
             station.WriteDriveFile("fileftp/dravonelle.swf", MainMovie());
         }
-        // Nothing answers at the site: the first cycle ends at once and the main movie
-        // that is already there plays.
-        station.settings["main/lokatie"] = "http://127.0.0.1:9/test";
-        station.settings["endpoints/site_host"] = "127.0.0.1:9";
-        station.settings["endpoints/weather_url"] = "http://127.0.0.1:9/weer.jpg";
-        station.settings["endpoints/radio_url"] = "http://127.0.0.1:9/radio.asx";
+        station.NoSite();
         QMap<QString, QString> env = {{"DISPLAY", x.Display()}};
         env.insert(environment);
         station.Start(env, program, arguments);
