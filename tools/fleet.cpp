@@ -36,7 +36,6 @@ struct Member {
     QJsonObject status;
     QString error;  // why it did not answer
     QImage shot;
-    int pending = 0;
 };
 
 QString Age(const QString& iso) {

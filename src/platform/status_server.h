@@ -20,7 +20,6 @@ namespace platform {
 struct HttpRequest {
     QString path;
     QMap<QString, QString> query;
-    QString peer;
 };
 
 struct HttpAnswer {

@@ -149,7 +149,6 @@ bool QtStatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket
     for (const auto& [key, value] : QUrlQuery(request.url()).queryItems(QUrl::FullyDecoded)) {
         asked.query.insert(key, value);
     }
-    asked.peer = PeerOf(*socket);
     QPointer<QTcpSocket> guarded(socket);
     if (!handler_) {
         WriteAnswer(socket, HttpAnswer::Text(503, "not ready"));
