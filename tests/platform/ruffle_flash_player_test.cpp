@@ -135,6 +135,18 @@ TEST(SwfFiles, HeaderOfWrittenMoviesReadsBack) {
     const auto download = swf::ReadHeader(swf::DownloadMovie());
     ASSERT_TRUE(download.has_value());
     EXPECT_EQ(download->stage.size(), QSize(800, 600));
+    EXPECT_FALSE(download->actionScript3);
+    // An ActionScript 3 movie gets a host of its own kind, with its stage and colour.
+    swf::Header as3{10, QRect(0, 0, 550, 400), 24, 90, QColor(Qt::white), true};
+    const auto host = swf::ReadHeader(swf::HostMovie(as3));
+    ASSERT_TRUE(host.has_value());
+    EXPECT_TRUE(host->actionScript3);
+    EXPECT_EQ(host->stage, as3.stage);
+    EXPECT_EQ(host->background, as3.background);
+    swf::Writer old(8, QSize(200, 150), 12);  // before version 9 the flag means nothing
+    old.SetFileAttributes(true);
+    old.ShowFrame();
+    EXPECT_FALSE(swf::ReadHeader(old.Finish())->actionScript3);
 }
 
 // The header comes from the start of the file alone: a large compressed movie is not
@@ -350,7 +362,8 @@ TEST(RuffleWindow, EveryMainMovieReplacementPlays) {
 }
 
 // Movies made with Flash's own tools: sounds, a movie loaded from beside it, variables
-// from a text file beside it, a video through NetStream. Each plays as the main movie,
+// from a text file beside it, a video through NetStream, and an ActionScript 3 movie with
+// a streamed sound (90 frames at 24 per second: 3.75 s). Each plays as the main movie,
 // and plays to its end both times it is inserted; what it loads comes from the content
 // folder.
 // loadclip.swf also asks for a file that does not exist, as the engine's own test does.
@@ -362,7 +375,9 @@ TEST(RuffleWindow, EveryMainMovieReplacementPlays) {
 }
 
 TEST(RuffleWindow, RealMoviesPlayAsMainAndInsertedMovies) {
-    const QStringList movies = {"sound.swf", "loadclip.swf", "loadvariables.swf", "flv.swf"};
+    const QStringList movies = {"sound.swf", "loadclip.swf", "loadvariables.swf", "flv.swf",
+                                "stream_sound.swf"};
+    const QString long3 = "stream_sound.swf";  // lasts 3.75 s
     const auto copy = [&](EngineRig& engine) {
         for (const QString& name :
              movies + QStringList{"target.swf", "testvars.txt", "test_video.flv"}) {
@@ -380,6 +395,13 @@ TEST(RuffleWindow, RealMoviesPlayAsMainAndInsertedMovies) {
             EXPECT_TRUE(PumpUntil(
                 [&] { return engine.main->ShowingFrames() || engine.main->Failed(); }, 20000));
             EXPECT_FALSE(engine.main->Failed()) << name.toStdString();
+            if (name == long3) {
+                QElapsedTimer clock;
+                clock.start();
+                EXPECT_EQ(engine.main->TotalFrames(), 90);
+                EXPECT_TRUE(PumpUntil([&] { return engine.main->CurrentFrame() >= 89; }, 10000));
+                EXPECT_GE(clock.elapsed(), 3000);  // from its first shown frame
+            }
             PumpUntil([] { return false; }, 1000);  // time for what it loads
         }
         for (const QString& name : loaded) {
@@ -392,7 +414,10 @@ TEST(RuffleWindow, RealMoviesPlayAsMainAndInsertedMovies) {
     int inserted = 0;
     for (int round = 0; round < 2; ++round) {
         for (const QString& name : movies) {
-            engine.Insert(name);
+            const double seconds = engine.Insert(name);
+            if (name == long3) {
+                EXPECT_GE(seconds, 3.5) << round;
+            }
             ++inserted;
             EXPECT_TRUE(engine.second->ShowingFrames()) << name.toStdString() << " " << round;
             EXPECT_FALSE(engine.second->Failed()) << name.toStdString() << " " << round;

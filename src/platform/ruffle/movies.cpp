@@ -1,5 +1,7 @@
 #include "platform/ruffle/movies.h"
 
+#include "platform/ruffle/abc.h"
+
 namespace swf {
 
 namespace {
@@ -64,9 +66,107 @@ Actions ArmWatcher() {
     return arm;
 }
 
+// The host of an ActionScript 3 movie. That movie cannot take the place of an AVM1 host
+// at level 0 (the engine keeps the two machines apart), so this host is ActionScript 3
+// too: its main timeline is a class that loads the real movie as its child and offers the
+// same operations. At every frame it reports the child's frames to the page through
+// ExternalInterface.call("dvFrame", current + "," + total).
+QByteArray Abc3Host() {
+    abc::File f;
+    const int loader = f.Public("dvLoader");
+    const int content = f.Public("content");
+    const int externalInterface = f.QName("flash.external", "ExternalInterface");
+    // The real movie, or nothing yet, in local 1.
+    const auto child = [&](abc::Code& c) -> abc::Code& {
+        return c.GetLocal(0).GetProperty(loader).GetProperty(content).SetLocal(1);
+    };
+    const auto enter = [](abc::Code& c) -> abc::Code& { return c.GetLocal(0).PushScope(); };
+
+    abc::Code onFrame;
+    child(enter(onFrame)).GetLocal(1);
+    const int noChild = onFrame.IfFalse();
+    onFrame.GetLex(externalInterface).PushString(f.String("dvFrame"));
+    onFrame.GetLocal(1).GetProperty(f.Public("currentFrame")).PushString(f.String(",")).Add();
+    onFrame.GetLocal(1).GetProperty(f.Public("totalFrames")).Add();
+    onFrame.CallPropVoid(f.Public("call"), 2).Land(noChild).ReturnVoid();
+
+    // The real movie's frame count once it is there (a Sprite, without frames, has one),
+    // else 0.
+    abc::Code arm;
+    child(enter(arm)).GetLocal(1);
+    const int notYet = arm.IfFalse();
+    arm.GetLocal(1).GetProperty(f.Public("totalFrames")).Dup();
+    const int hasFrames = arm.IfTrue();
+    arm.Pop().PushByte(1).Land(hasFrames).ReturnValue().Land(notYet).PushByte(0).ReturnValue();
+
+    const auto control = [&](const QString& method, bool toFirst) {
+        abc::Code c;
+        child(enter(c)).GetLocal(1);
+        const int none = c.IfFalse();
+        c.GetLocal(1);
+        if (toFirst) {
+            c.PushByte(1);
+        }
+        c.CallPropVoid(f.Public(method), toFirst ? 1 : 0).Land(none).ReturnVoid();
+        return f.Method(0, c, 3, 2);
+    };
+
+    QList<abc::File::Trait> methods = {
+        {f.Public("dvOnFrame"), f.Method(1, onFrame, 6, 3)},
+        {f.Public("dvArmFrames"), f.Method(0, arm, 3, 2)},
+        {f.Public("dvDoPlay"), control("play", false)},
+        {f.Public("dvDoStop"), control("stop", false)},
+        {f.Public("dvDoRewind"), control("gotoAndStop", true)},
+    };
+
+    abc::Code ctor;
+    enter(ctor).GetLocal(0).ConstructSuper(0);
+    const int loaderClass = f.QName("flash.display", "Loader");
+    ctor.GetLocal(0).FindPropStrict(loaderClass).ConstructProp(loaderClass, 0).InitProperty(loader);
+    ctor.GetLocal(0).GetLocal(0).GetProperty(loader).CallPropVoid(f.Public("addChild"), 1);
+    const int request = f.QName("flash.net", "URLRequest");
+    ctor.GetLocal(0).GetProperty(loader).FindPropStrict(request);
+    ctor.GetLocal(0).GetProperty(f.Public("loaderInfo")).GetProperty(f.Public("parameters"));
+    ctor.GetProperty(f.Public("dvUrl")).ConstructProp(request, 1);
+    ctor.CallPropVoid(f.Public("load"), 1);
+    ctor.GetLocal(0).PushString(f.String("enterFrame"));
+    ctor.GetLocal(0).GetProperty(methods[0].name).CallPropVoid(f.Public("addEventListener"), 2);
+    const QStringList callbacks = {"dvArm", "dvPlay", "dvStop", "dvRewind"};
+    for (qsizetype i = 0; i < callbacks.size(); ++i) {
+        ctor.GetLex(externalInterface).PushString(f.String(callbacks[i]));
+        ctor.GetLocal(0).GetProperty(methods[i + 1].name);
+        ctor.CallPropVoid(f.Public("addCallback"), 2);
+    }
+    ctor.ReturnVoid();
+
+    abc::Code classInit;
+    enter(classInit).ReturnVoid();
+    const int hostClass = f.Public("DvHost");
+    const int movieClip = f.QName("flash.display", "MovieClip");
+    f.Class(hostClass, movieClip, f.Method(0, ctor, 6, 1), methods, f.Method(0, classInit, 1, 1));
+
+    abc::Code script;
+    enter(script).GetScopeObject(0).GetLex(movieClip).NewClass(0).InitProperty(hostClass);
+    f.Script(script.ReturnVoid(), 3);
+    return f.Finish();
+}
+
+QSize StageOf(const Header& real) {
+    return real.stage.isValid() && !real.stage.isEmpty() ? real.stage.size() : QSize(800, 600);
+}
+
 }  // namespace
 
 QByteArray HostMovie(const Header& real) {
+    if (real.actionScript3) {
+        Writer writer(qMax(real.version, 10), StageOf(real),
+                      real.frameRate > 0 ? real.frameRate : 24);
+        writer.SetFileAttributes(true);
+        writer.SetBackground(real.background.value_or(Qt::black));
+        writer.AddAbc(Abc3Host(), QStringLiteral("DvHost"));
+        writer.ShowFrame();
+        return writer.Finish();
+    }
     Actions setBody;
     setBody.PushString("_level0").GetVariable();
     setBody.PushString("n").GetVariable();
@@ -84,9 +184,7 @@ QByteArray HostMovie(const Header& real) {
     frame.PushString("dvUrl").GetVariable().PushString("_level0").GetUrl2();
     frame.Stop();
 
-    const QSize stage =
-        real.stage.isValid() && !real.stage.isEmpty() ? real.stage.size() : QSize(800, 600);
-    Writer writer(8, stage, real.frameRate > 0 ? real.frameRate : 12);
+    Writer writer(8, StageOf(real), real.frameRate > 0 ? real.frameRate : 12);
     writer.SetBackground(real.background.value_or(Qt::black));
     writer.AddActions(frame);
     writer.ShowFrame();

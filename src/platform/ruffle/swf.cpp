@@ -189,6 +189,9 @@ std::optional<Header> ReadHeader(const QByteArray& fileStart) {
             tagLength = qFromLittleEndian<quint32>(body.constData() + pos);
             pos += 4;
         }
+        if (code == 69 && i == 0 && tagLength >= 1 && pos + 1 <= body.size()) {
+            header.actionScript3 = header.version >= 9 && (static_cast<quint8>(body[pos]) & 0x08);
+        }
         if (code == 9 && tagLength >= 3 && pos + 3 <= body.size()) {
             header.background =
                 QColor(static_cast<quint8>(body[pos]), static_cast<quint8>(body[pos + 1]),
@@ -430,6 +433,25 @@ void Writer::AddTextField(int id, const QRect& rect, const QString& variable, co
 
 void Writer::AddActions(const Actions& actions) {
     Tag(12, actions.Bytes() + QByteArray(1, '\0'));
+}
+
+void Writer::SetFileAttributes(bool actionScript3) {
+    QByteArray body;
+    PutU32(body, actionScript3 ? 0x08 : 0x00);
+    Tag(69, body);
+}
+
+void Writer::AddAbc(const QByteArray& abc, const QString& mainClass) {
+    QByteArray doAbc;
+    PutU32(doAbc, 1);  // lazy: the class runs when the timeline is made of it
+    doAbc.append(Utf8z(QString()));
+    doAbc.append(abc);
+    Tag(82, doAbc);
+    QByteArray symbols;
+    PutU16(symbols, 1);
+    PutU16(symbols, 0);  // character 0: the main timeline
+    symbols.append(Utf8z(mainClass));
+    Tag(76, symbols);
 }
 
 void Writer::ShowFrame() {

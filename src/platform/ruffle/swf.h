@@ -19,6 +19,7 @@ struct Header {
     double frameRate = 0;  // frames per second
     int frameCount = 0;
     std::optional<QColor> background;  // from SetBackgroundColor, when it comes first
+    bool actionScript3 = false;        // FileAttributes says ActionScript 3 (version 9 on)
 };
 
 // How much of a movie file ReadHeader looks at: its start, never the whole file.
@@ -91,6 +92,10 @@ class Writer {
     void AddTextField(int id, const QRect& rect, const QString& variable, const QString& text,
                       QColor colour, int height, int depth);
     void AddActions(const Actions& actions);
+    // FileAttributes; the movie's first tag. `actionScript3` runs its code in AVM2.
+    void SetFileAttributes(bool actionScript3);
+    // ActionScript 3 byte code (an ABC file), and the class its main timeline is made of.
+    void AddAbc(const QByteArray& abc, const QString& mainClass);
     // Moves what is placed at `depth` by `offset` pixels from where it was defined.
     void Move(int depth, QPoint offset);
     void ShowFrame();
