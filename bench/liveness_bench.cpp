@@ -15,6 +15,7 @@
 #include "module1/module1.h"
 #include "platform/dbus/dbus_power.h"
 #include "platform/event_loop.h"
+#include "platform/qt/asrun_file_log.h"
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/vlc/vlc_media_player.h"
 #include "support/media_files.h"
@@ -225,6 +226,53 @@ int main(int argc, char** argv) {
         form->Form_Activate();  // the start-up cycle, with the move out of the buffer
         WaitForDisk(*form->Platform().files);
         allMet &= meter.Stop(qPrintable(QString("update cycle, %1 files").arg(files)));
+    }
+
+    if (wanted("asrun")) {
+        // The as-run log at ten items a second, each a photo of its own file; its CPU is
+        // given per item, that is as a share of a core at one item a second.
+        const int items = static_cast<int>(bench::IntArg(args, "--asrun-items", 300));
+        Drive drive;
+        QDir().mkpath(drive.Host("fileftp"));
+        for (int i = 0; i < 10; ++i) {
+            bench::WriteFile(drive.Host(QString("fileftp/p%1.jpg").arg(i)), 2 << 20);
+        }
+        platform::AsRunFileLog::Options options;
+        options.folder = drive.Path() + "/../asrun";
+        options.hostPath = [&drive](const QString& path) {
+            return std::optional<QString>(
+                drive.Host("fileftp/" + path.mid(path.lastIndexOf('\\') + 1)));
+        };
+        platform::AsRunFileLog log(options);
+        const double cpu0 = bench::CpuSeconds(RUSAGE_SELF);
+        meter.Start();
+        int started = 0;
+        quint64 previous = 0;
+        QTimer next;
+        QObject::connect(&next, &QTimer::timeout, [&] {
+            platform::AsRunLog::Start start;
+            start.at = QDateTime::currentDateTime();
+            start.kind = "photo";
+            start.name = QString("p%1.jpg").arg(started % 10);
+            start.file = "c:\\fileftp\\" + start.name;
+            start.plannedMs = 100;
+            if (previous != 0) {
+                platform::AsRunLog::End end;
+                end.at = start.at;
+                end.outcome = "ended";
+                log.Finish(previous, end);
+            }
+            previous = log.Begin(start);
+            ++started;
+        });
+        next.start(100);
+        platform::WaitUntil([&] { return started >= items; }, nullptr, 600000);
+        next.stop();
+        log.Flush(10000);
+        allMet &= meter.Stop(qPrintable(QString("as-run log, %1 items, 10 a second").arg(items)));
+        std::printf("# as-run log: %.3f ms of CPU an item, %.3f %% of a core at one a second\n",
+                    1000 * (bench::CpuSeconds(RUSAGE_SELF) - cpu0) / items,
+                    100 * (bench::CpuSeconds(RUSAGE_SELF) - cpu0) / items);
     }
 
     if (wanted("push")) {

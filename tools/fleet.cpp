@@ -10,6 +10,15 @@
 // saved in DIR as HOST_PORT.jpg, and all of them in one contact sheet, contact.jpg.
 // Exit status: 0 every display answered and is OK; 1 one is not OK or did not answer;
 // 2 usage.
+//
+//   dravonelle-fleet --asrun YYYY-MM-DD --hosts FILE
+//
+// gathers every display's as-run log of that day into one CSV (the report of
+// dravonelle-asrun, with a display column first), and verifies each display's chain; a
+// display whose chain breaks or that has no log of the day is named on stderr, and the
+// exit status is then 1.
+#include "asrun/asrun.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
@@ -36,6 +45,8 @@ struct Member {
     QJsonObject status;
     QString error;  // why it did not answer
     QImage shot;
+    QList<asrun::File> asrun;  // the day's file, and the next day's when there is one
+    QString asrunError;
 };
 
 QString Age(const QString& iso) {
@@ -117,6 +128,7 @@ int main(int argc, char** argv) {
     parser.addOption({"port", "The status port where none is given (8101).", "port", "8101"});
     parser.addOption({"timeout", "Seconds to wait for each answer (10).", "seconds", "10"});
     parser.addOption({"shots", "Saves each screenshot and a contact sheet in DIR.", "dir"});
+    parser.addOption({"asrun", "Gathers every display's as-run log of DATE as CSV.", "date"});
     parser.process(app);
     bool ok = false;
     const int port = parser.value("port").toInt(&ok);
@@ -138,6 +150,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString shots = parser.value("shots");
+    const QDate asrunDay = QDate::fromString(parser.value("asrun"), Qt::ISODate);
+    if (parser.isSet("asrun") && !asrunDay.isValid()) {
+        std::fputs("dravonelle-fleet: --asrun takes a day, YYYY-MM-DD\n", stderr);
+        return 2;
+    }
 
     QNetworkAccessManager network;
     network.setTransferTimeout(timeout * 1000);
@@ -158,6 +175,19 @@ int main(int argc, char** argv) {
         });
     };
     for (Member& d : displays) {
+        if (asrunDay.isValid()) {
+            for (const QDate day : {asrunDay, asrunDay.addDays(1)}) {
+                const QString name = asrun::DayFileName(day);
+                ask(d, "/asrun/" + name, [&d, name, first = day == asrunDay](QNetworkReply* reply) {
+                    if (reply->error() == QNetworkReply::NoError) {
+                        d.asrun.append({name, reply->readAll()});
+                    } else if (first) {
+                        d.asrunError = reply->errorString();
+                    }
+                });
+            }
+            continue;
+        }
         ask(d, "/status", [&d](QNetworkReply* reply) {
             if (reply->error() != QNetworkReply::NoError) {
                 d.error = reply->errorString();
@@ -179,6 +209,28 @@ int main(int argc, char** argv) {
     }
     QTimer::singleShot((timeout + 5) * 1000, &app, &QCoreApplication::quit);  // a bound of its own
     QGuiApplication::exec();
+
+    if (asrunDay.isValid()) {
+        QByteArray csv = asrun::ReportHeader(true);
+        bool allVerified = true;
+        for (Member& d : displays) {
+            std::sort(d.asrun.begin(), d.asrun.end(),
+                      [](const asrun::File& a, const asrun::File& b) { return a.name < b.name; });
+            const asrun::Verdict verdict = asrun::Verify(d.asrun);
+            const QString trouble = !d.asrunError.isEmpty() ? d.asrunError
+                                    : d.asrun.isEmpty()     ? QStringLiteral("no answer")
+                                                            : verdict.broken;
+            if (!trouble.isEmpty()) {
+                allVerified = false;
+                std::fprintf(stderr, "%s: %s\n", qPrintable(d.Name()), qPrintable(trouble));
+            }
+            if (d.asrunError.isEmpty()) {
+                csv += asrun::ReportCsv(d.asrun, d.Name(), asrunDay);
+            }
+        }
+        std::fwrite(csv.constData(), 1, static_cast<size_t>(csv.size()), stdout);
+        return allVerified ? 0 : 1;
+    }
 
     // The listing most displays read.
     std::map<QString, int> listings;

@@ -29,11 +29,15 @@ class ShockwaveFlash : public VisualControl {
         QString renderer;  // how it draws; empty when it does not say
         int pageLoads = 0;
         int moviesFailed = 0;
+        int recoveries = 0;  // times the engine was found stuck or dead and started afresh
     };
     virtual EngineFigures Figures() const { return {}; }
 
     // Raised, through the event loop, when the running movie sends a command.
     std::function<void(const QString& command, const QString& args)> FSCommand;
+    // Raised, through the event loop, when the engine under the player was found stuck or
+    // dead and has been started afresh with its movie; `reason` says what was wrong.
+    std::function<void(const QString& reason)> EngineRecovered;
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/asrun_log.h"
 #include "platform/desktop.h"
 #include "platform/file_system.h"
 #include "platform/flash_player.h"
@@ -53,6 +54,7 @@ struct Platform {
     quint16 statusPort = 8101;
     std::unique_ptr<PictureGrabber> grabber;
     QString version;
+    std::unique_ptr<AsRunLog> asrun;  // none: nothing recorded
 };
 
 }  // namespace platform

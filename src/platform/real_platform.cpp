@@ -4,6 +4,7 @@
 #include "platform/http/qt_status_server.h"
 #include "platform/http/screen_grabber.h"
 #include "platform/log.h"
+#include "platform/qt/asrun_file_log.h"
 #include "platform/qt/drive_file_system.h"
 #include "platform/qt/proc_memory_gauge.h"
 #include "platform/qt/qt_desktop.h"
@@ -15,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <malloc.h>
@@ -85,6 +87,7 @@ Platform MakeRealPlatform(const Places& places) {
     DiskReserve reserve;
     reserve.keepFreeBytes = qint64(256) << 20;
     RuffleFlashPlayer::Options flash;
+    int asrunDays = 400;
     {
         QSettings settings(store->FilePath(QStringLiteral("dravonelle")), QSettings::IniFormat);
         bool ok = false;
@@ -114,6 +117,7 @@ Platform MakeRealPlatform(const Places& places) {
             std::min<qint64>(positive("insert_stall_s", p.insertStallMs / 1000), INT_MAX / 1000) *
             1000);
         reserve.keepFreeBytes = positive("min_free_mb", reserve.keepFreeBytes >> 20) << 20;
+        asrunDays = static_cast<int>(std::min<qint64>(positive("asrun_days", asrunDays), 100000));
         const QString renderer =
             settings.value(QStringLiteral("system/flash_renderer"), flash.renderer).toString();
         if (QStringList{"auto", "webgl", "canvas"}.contains(renderer)) {
@@ -181,6 +185,14 @@ Platform MakeRealPlatform(const Places& places) {
     p.dialUp = std::make_unique<NetworkManagerDialUp>(QDBusConnection::systemBus());
     p.memory = std::make_unique<ProcMemoryGauge>();
     p.programFolder = places.programFolder;
+    // Beside the drive, outside the content: what went on air.
+    AsRunFileLog::Options asrun;
+    asrun.folder = QFileInfo(places.driveFolder).absolutePath() + QStringLiteral("/asrun");
+    asrun.keepDays = asrunDays;
+    asrun.reserveBytes = reserve.keepFreeBytes;
+    asrun.hostPath = [files](const QString& path) { return files->HostPath(path); };
+    qCInfo(lcApp).noquote() << "as-run log:" << asrun.folder;
+    p.asrun = std::make_unique<AsRunFileLog>(asrun);
     return p;
 }
 

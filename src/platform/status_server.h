@@ -55,6 +55,12 @@ class PictureGrabber {
     virtual ~PictureGrabber() = default;
     // A null image when there is nothing to grab.
     virtual QImage Grab(QWidget& window) = 0;
+    // The picture made small, for a frequent look at it: cheap, not exact.
+    virtual QImage Thumbnail(QWidget& window, QSize size) {
+        const QImage whole = Grab(window);
+        return whole.isNull() ? whole
+                              : whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
 };
 
 }  // namespace platform

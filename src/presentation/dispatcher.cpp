@@ -61,7 +61,8 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             StopRadio();
             NoteOnAir(QStringLiteral("insert"), path);
         } else {
-            NoteFailedItem(QStringLiteral("insert"));
+            NoteFailedItem(QStringLiteral("insert"), args.mid(6),
+                           QStringLiteral("not a content file that can be played"));
             flash.SetVariable(kFilm, kKlaar);
         }
     } else if (word == QLatin1String("update")) {
@@ -80,7 +81,8 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             MediaPlayer1.SetURL(path);
             NoteOnAir(QStringLiteral("film"), path);
         } else {
-            NoteFailedItem(QStringLiteral("film"));
+            NoteFailedItem(QStringLiteral("film"), tail.fileName,
+                           QStringLiteral("not a content file that can be played"));
             MediaPlayer1.SetEnabled(false);
             MediaPlayer1.SetVisible(false);
             flash.SetVariable(kFilm, kKlaar);
@@ -92,7 +94,8 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
         if (args.size() < 4 || !content::Accepted(tail.fileName, content::kCommandName)) {
             // Nothing that can be played: answer as the player answers a missing file.
             qCWarning(lcPresentation).noquote() << "command mp3 has no usable file:" << args;
-            NoteFailedItem(QStringLiteral("sound"));
+            NoteFailedItem(QStringLiteral("sound"), tail.fileName,
+                           QStringLiteral("no usable file"));
             MediaPlayer1_PlayStateChange(platform::kStopped);
             return;
         }
@@ -173,7 +176,7 @@ void Form1::ShowPhoto(const QString& args) {
 
 void Form1::PhotoFailed(const QString& why) {
     qCWarning(lcPresentation).noquote() << "photo not shown:" << why;
-    NoteFailedItem(QStringLiteral("photo"));
+    NoteFailedItem(QStringLiteral("photo"), QString(), why);
     Timer1.SetEnabled(false);
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);

@@ -25,8 +25,8 @@ void Form1::flashtimer_Timer() {
     }
 }
 
-void Form1::EndInsertedMovie() {
-    NoteOffAir(QStringLiteral("insert"), QStringLiteral("ended"));
+void Form1::EndInsertedMovie(const QString& outcome) {
+    NoteOffAir(QStringLiteral("insert"), outcome);
     flashtimer.SetEnabled(false);
     ShockwaveFlash2.Stop();
     ShockwaveFlash2.SetVisible(false);

@@ -40,6 +40,9 @@ void Form1::ImportNext() {
         [this, source, target, name](const platform::Result<>& copied) {
             if (copied) {
                 qCInfo(lcPush).noquote() << "copied in" << source << "as" << target;
+                if (platform_.asrun) {
+                    platform_.asrun->NoteOrigin(name, {QStringLiteral("import"), QString()});
+                }
             } else {
                 qCWarning(lcPush).noquote()
                     << "cannot copy" << source << "to" << target << ":" << copied.reason();

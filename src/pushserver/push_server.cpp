@@ -69,6 +69,10 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
                     return;
                 }
                 qCInfo(lcPush).noquote() << "received" << path;
+                if (platform_.asrun) {
+                    platform_.asrun->NoteOrigin(path.mid(path.lastIndexOf('\\') + 1),
+                                                {QStringLiteral("push"), QString()});
+                }
                 ++status_.pushes;
                 status_.lastPushFile = path;
                 SetStatus(QStringLiteral("File Received..."));

@@ -1,4 +1,5 @@
 // The read-only status server: the display's state, its metrics and its picture.
+#include "asrun/asrun.h"
 #include "platform/log.h"
 #include "window/form1.h"
 
@@ -86,20 +87,67 @@ void Form1::StartStatusServer() {
     qCInfo(lcApp) << "status server listening on port" << *listening;
 }
 
+platform::AsRunLog::Start Form1::AsRunStart(const QString& kind, const QString& name,
+                                            int plannedMs) const {
+    platform::AsRunLog::Start start;
+    start.at = QDateTime::currentDateTime();
+    start.kind = kind;
+    start.plannedMs = plannedMs;
+    // Drive paths name the file that plays; the record names it as the movie did.
+    start.file = name.contains(QLatin1String(":\\"))                 ? name
+                 : kind == QLatin1String("photo") && !name.isEmpty() ? ContentPath(name)
+                                                                     : QString();
+    start.name = start.file.isEmpty() ? name : start.file.mid(start.file.lastIndexOf('\\') + 1);
+    if (!start.file.isEmpty()) {
+        const auto origin = platform_.asrun->OriginOf(start.name);
+        start.origin = origin.origin;
+        start.listing = origin.listing;
+    }
+    return start;
+}
+
 void Form1::NoteOnAir(const QString& kind, const QString& name, int plannedMs) {
     NoteOffAir(kind, QStringLiteral("cut"));
-    status_.onAir[kind] = {name, QDateTime::currentDateTime(), plannedMs};
+    StatusRecord::Item item{name, QDateTime::currentDateTime(), plannedMs};
+    if (platform_.asrun) {
+        item.asrunItem = platform_.asrun->Begin(AsRunStart(kind, name, plannedMs));
+    }
+    status_.onAir[kind] = item;
     ++status_.itemsStarted[kind];
 }
 
 void Form1::NoteOffAir(const QString& kind, const QString& outcome) {
-    if (status_.onAir.remove(kind) > 0) {
-        ++(outcome == QLatin1String("failed") ? status_.itemsFailed : status_.itemsEnded)[kind];
+    const auto it = status_.onAir.constFind(kind);
+    if (it == status_.onAir.cend()) {
+        return;
     }
+    const bool failed = outcome.startsWith(QLatin1String("failed"));
+    ++(failed ? status_.itemsFailed : status_.itemsEnded)[kind];
+    if (platform_.asrun && it->asrunItem != 0) {
+        platform::AsRunLog::End end;
+        end.at = QDateTime::currentDateTime();
+        end.outcome = outcome;
+        if (const qsizetype colon = outcome.indexOf(QLatin1String(": ")); colon > 0) {
+            end.outcome = outcome.left(colon);
+            end.reason = outcome.mid(colon + 2);
+        }
+        platform::ShockwaveFlash* movie = kind == QLatin1String("main")     ? &ShockwaveFlash1
+                                          : kind == QLatin1String("insert") ? &ShockwaveFlash2
+                                                                            : nullptr;
+        if (movie) {
+            end.framesShown = movie->CurrentFrame() + 1;
+            end.framesTotal = movie->TotalFrames();
+        }
+        platform_.asrun->Finish(it->asrunItem, end);
+    }
+    status_.onAir.erase(it);
 }
 
-void Form1::NoteFailedItem(const QString& kind) {
+void Form1::NoteFailedItem(const QString& kind, const QString& name, const QString& reason) {
     ++status_.itemsFailed[kind];
+    if (platform_.asrun) {
+        platform_.asrun->Failed(AsRunStart(kind, name, 0), reason);
+    }
 }
 
 void Form1::AnswerStatusRequest(const platform::HttpRequest& request,
@@ -127,9 +175,46 @@ void Form1::AnswerStatusRequest(const platform::HttpRequest& request,
             return;
         }
         AnswerScreenshot(path.endsWith(QLatin1String(".png")), width, std::move(reply));
+    } else if (path.startsWith(QLatin1String("/asrun/"))) {
+        AnswerAsRun(path.mid(7), std::move(reply));
     } else {
         reply(platform::HttpAnswer::Text(404, "not found"));
     }
+}
+
+// "/asrun/YYYY-MM-DD.jsonl" is that day's file as it is; ".csv" its report, which also
+// takes in the day after's file for the items that ended after midnight.
+void Form1::AnswerAsRun(const QString& name, platform::StatusServer::Reply reply) {
+    const bool csv = name.endsWith(QLatin1String(".csv"));
+    const auto day = asrun::DayOfFileName(csv ? name.chopped(4) + QStringLiteral(".jsonl") : name);
+    if (!day || !platform_.asrun) {
+        reply(platform::HttpAnswer::Text(404, "not found"));
+        return;
+    }
+    if (!csv) {
+        platform_.asrun->ReadDay(*day, [reply](std::optional<QByteArray> content) {
+            reply(content ? platform::HttpAnswer::Of(200, "application/x-ndjson", *content)
+                          : platform::HttpAnswer::Text(404, "no as-run log of that day"));
+        });
+        return;
+    }
+    platform::AsRunLog* log = platform_.asrun.get();
+    log->ReadDay(*day, [log, reply, day = *day](std::optional<QByteArray> content) {
+        if (!content) {
+            reply(platform::HttpAnswer::Text(404, "no as-run log of that day"));
+            return;
+        }
+        log->ReadDay(day.addDays(1),
+                     [reply, day, first = *content](std::optional<QByteArray> next) {
+                         QList<asrun::File> files{{asrun::DayFileName(day), first}};
+                         if (next) {
+                             files.append({asrun::DayFileName(day.addDays(1)), *next});
+                         }
+                         reply(platform::HttpAnswer::Of(
+                             200, "text/csv; charset=utf-8",
+                             asrun::ReportHeader(false) + asrun::ReportCsv(files, QString(), day)));
+                     });
+    });
 }
 
 void Form1::WithContentFigures(std::function<void()> then) {
@@ -202,6 +287,20 @@ QStringList Form1::StatusReasons(double pssMiB, QString* state) {
     if (presentation_.radioDrops > 0) {
         degraded << QStringLiteral("radio stream stopped %1 times in a row")
                         .arg(presentation_.radioDrops);
+    }
+    degraded << PictureReasons(status_.picture, QDateTime::currentDateTime());
+    const auto& recoveries = status_.engineRecoveries;
+    if (!recoveries.isEmpty() &&
+        recoveries.last().secsTo(QDateTime::currentDateTime()) <= 10 * 60) {
+        degraded << QStringLiteral("flash engine started afresh %1 times in ten minutes (last: %2)")
+                        .arg(recoveries.size())
+                        .arg(status_.lastRecovery);
+    }
+    if (platform_.asrun && !platform_.asrun->Trouble().isEmpty()) {
+        degraded << platform_.asrun->Trouble();
+    }
+    if (!status_.restartPending.isEmpty()) {
+        degraded << status_.restartPending;
     }
     if (!fault.isEmpty()) {
         *state = QStringLiteral("FAULT");
@@ -292,7 +391,8 @@ QJsonObject Form1::StatusJson() {
         const auto figures = flash->Figures();
         engines[player] = QJsonObject{{"renderer", OrNull(figures.renderer)},
                                       {"page_loads", figures.pageLoads},
-                                      {"movies_failed", figures.moviesFailed}};
+                                      {"movies_failed", figures.moviesFailed},
+                                      {"recoveries", figures.recoveries}};
     }
     json["engines"] = engines;
     json["warnings"] = QJsonArray::fromStringList(platform::RecentWarnings());
@@ -356,15 +456,26 @@ QByteArray Form1::MetricsText() {
         sample("state", QStringLiteral("state=\"%1\"").arg(each), each == state ? 1 : 0);
     }
     const auto players = Players(*this);
-    family("engine_page_loads_total", "counter", "Pages each Flash player's engine loaded.");
-    for (const auto& [player, flash] : players) {
-        sample("engine_page_loads_total", QStringLiteral("player=\"%1\"").arg(player),
-               flash->Figures().pageLoads);
-    }
-    family("engine_movies_failed_total", "counter", "Movies each Flash player could not play.");
-    for (const auto& [player, flash] : players) {
-        sample("engine_movies_failed_total", QStringLiteral("player=\"%1\"").arg(player),
-               flash->Figures().moviesFailed);
+    using Figures = platform::ShockwaveFlash::EngineFigures;
+    const struct {
+        const char* name;
+        const char* help;
+        int Figures::*field;
+    } engineCounters[] = {
+        {"engine_page_loads_total", "Pages each Flash player's engine loaded.",
+         &Figures::pageLoads},
+        {"engine_movies_failed_total", "Movies each Flash player could not play.",
+         &Figures::moviesFailed},
+        {"engine_recoveries_total",
+         "Times each Flash player's engine was found stuck or dead and started afresh.",
+         &Figures::recoveries},
+    };
+    for (const auto& counter : engineCounters) {
+        family(counter.name, "counter", counter.help);
+        for (const auto& [player, flash] : players) {
+            sample(counter.name, QStringLiteral("player=\"%1\"").arg(player),
+                   flash->Figures().*counter.field);
+        }
     }
     family("event_loop_lateness_seconds", "histogram",
            "How late a 100 ms tick of the window's event loop came.");

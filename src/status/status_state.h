@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QList>
 #include <QMap>
 #include <QString>
 
@@ -17,7 +18,8 @@ struct StatusRecord {
     struct Item {
         QString name;
         QDateTime start;
-        int plannedMs = 0;  // a photo's time
+        int plannedMs = 0;      // a photo's time
+        quint64 asrunItem = 0;  // its number in the as-run log
     };
     QMap<QString, Item> onAir;
     QMap<QString, quint64> itemsStarted, itemsEnded, itemsFailed;  // by kind
@@ -57,7 +59,25 @@ struct StatusRecord {
     };
     Content content;
 
+    // The flash engine's recoveries of the last ten minutes (one per incident), the last
+    // one's reason, and why the program ends at the next quiet moment (empty: it does not).
+    QList<QDateTime> engineRecoveries;
+    QString lastRecovery;
+    QString restartPending;
+
+    // The program's own look at its picture: a thumbnail every few seconds.
+    struct Picture {
+        QImage last;
+        QDateTime blackSince;  // invalid while not black
+        QDateTime sameSince;   // unchanged while the main movie alone is shown; or invalid
+    };
+    Picture picture;
+
     // The latest screenshot, shared by all who ask within a second.
     QImage shot;
     QDateTime shotTaken;
 };
+
+// What the picture's look says for the status: black for a minute, or still for ten
+// minutes while the main movie alone is shown. Reported only: a still picture may be meant.
+QStringList PictureReasons(const StatusRecord::Picture& picture, const QDateTime& now);

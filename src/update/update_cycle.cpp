@@ -152,6 +152,8 @@ void Form1::UpdateContent() {
         if (!DownloadFile(SiteLocation + QStringLiteral("/fotos/") + update::AddressSegment(name),
                           name)) {
             failed.append(name);
+        } else if (platform_.asrun) {
+            platform_.asrun->NoteOrigin(name, {QStringLiteral("site"), fields[i + 1]});
         }
         if (closing_) {
             return;

@@ -140,6 +140,14 @@ void Form1::ConnectEvents() {
     flashtimer.Tick = [this] { flashtimer_Timer(); };
     Timer1.Tick = [this] { Timer1_Timer(); };
     MemoryCeilingTimer.Tick = [this] { MemoryCeilingTimer_Timer(); };
+    EngineRestartTimer.Tick = [this] { EngineRestartTimer_Timer(); };
+    PictureCheckTimer.Tick = [this] { PictureCheck(QDateTime::currentDateTime()); };
+    ShockwaveFlash1.EngineRecovered = [this](const QString& reason) {
+        FlashEngineRecovered(ShockwaveFlash1, reason, QDateTime::currentDateTime());
+    };
+    ShockwaveFlash2.EngineRecovered = [this](const QString& reason) {
+        FlashEngineRecovered(ShockwaveFlash2, reason, QDateTime::currentDateTime());
+    };
 
     ShockwaveFlash1.FSCommand = [this](const QString& command, const QString& args) {
         ShockwaveFlash1_FSCommand(command, args);
@@ -282,10 +290,20 @@ void Form1::closeEvent(QCloseEvent* event) {
     if (!closing_) {
         closing_ = true;
         qCInfo(lcApp) << "closing";
+        // What is on air is cut; the as-run log says by what.
+        const QString cut = status_.powerOffRequested ? QStringLiteral("cut by power-off")
+                                                      : QStringLiteral("cut by close");
+        for (const QString& kind : status_.onAir.keys()) {
+            NoteOffAir(kind, cut);
+        }
+        if (platform_.asrun && !platform_.asrun->Flush(2000)) {
+            qCWarning(lcApp) << "as-run log: not all of it reached the disk at close";
+        }
         Form_QueryUnload();
         Form_Unload();
-        for (VbTimer* timer : {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1,
-                               &MemoryCeilingTimer, &pushIdle_, &loopProbe_}) {
+        for (VbTimer* timer :
+             {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1, &MemoryCeilingTimer,
+              &EngineRestartTimer, &PictureCheckTimer, &pushIdle_, &loopProbe_}) {
             timer->SetEnabled(false);
         }
         platform::WakeWaiters();

@@ -69,6 +69,11 @@ class Form1 : public QWidget,
     // Compares the program's memory with its ceiling: once a minute, and once a second
     // while it waits for a quiet moment to end.
     VbTimer MemoryCeilingTimer{60000, true};
+    // Ends the program at a quiet moment once the flash engine had to be started afresh
+    // twice within ten minutes; enabled then.
+    VbTimer EngineRestartTimer{1000, false};
+    // Looks at the picture as it goes out, for the status.
+    VbTimer PictureCheckTimer{5000, true};
 
     // ---- Window (start-up and close) ----
     // Fails when the push server cannot listen.
@@ -96,6 +101,18 @@ class Form1 : public QWidget,
     // The exit status of a program that ended to be started afresh with its memory new.
     static constexpr int kRestartStatus = 75;
     void MemoryCeilingTimer_Timer();
+    // Closes the window and ends the event loop with kRestartStatus; `why` starts the log
+    // line.
+    void EndForRestart(const QString& statusLine, const QString& why);
+    // ---- Self-check ----
+    // A player's engine was found stuck or dead and started afresh: an inserted movie
+    // ends, the main movie has started again; two incidents within ten minutes end the
+    // program at the next quiet moment.
+    void FlashEngineRecovered(platform::ShockwaveFlash& player, const QString& reason,
+                              const QDateTime& now);
+    void EngineRestartTimer_Timer();
+    // Compares a thumbnail of the picture with the last one, as of `now`.
+    void PictureCheck(const QDateTime& now);
     // Nothing that an end would cut short: no update, film, inserted movie, photo, push or
     // import.
     bool QuietMoment() const;
@@ -155,7 +172,8 @@ class Form1 : public QWidget,
     // ("ended", "skipped", "failed", "cut"), or could not go on air.
     void NoteOnAir(const QString& kind, const QString& name, int plannedMs = 0);
     void NoteOffAir(const QString& kind, const QString& outcome);
-    void NoteFailedItem(const QString& kind);
+    void NoteFailedItem(const QString& kind, const QString& name = QString(),
+                        const QString& reason = QString());
     const StatusRecord& Status() const { return status_; }
 
   protected:
@@ -176,7 +194,7 @@ class Form1 : public QWidget,
     // Puts up a photo that was read, unless a command after `command` took the screen.
     void PutUpPhoto(const QString& name, const QString& path, std::optional<QImage> picture,
                     const QString& error, quint64 command);
-    void EndInsertedMovie();
+    void EndInsertedMovie(const QString& outcome = QStringLiteral("ended"));
     // Loads a movie into the main player; the "Status" text is then sent afresh.
     void SetMainMovie(const QString& path);
     void SetStatusVariable(const QString& text);
@@ -198,6 +216,9 @@ class Form1 : public QWidget,
     // The state, from what the answer measured once (`pssMiB`), and why.
     QStringList StatusReasons(double pssMiB, QString* state);
     QJsonObject StatusJson();
+    void AnswerAsRun(const QString& name, platform::StatusServer::Reply reply);
+    platform::AsRunLog::Start AsRunStart(const QString& kind, const QString& name,
+                                         int plannedMs) const;
     QByteArray MetricsText();
     QByteArray StatusPage();
     void AnswerScreenshot(bool png, int width, platform::StatusServer::Reply reply);

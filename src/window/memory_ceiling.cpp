@@ -26,8 +26,12 @@ void Form1::MemoryCeilingTimer_Timer() {
     if (!QuietMoment()) {
         return;
     }
-    SetStatus(QStringLiteral("Geheugen vol: herstart"));
-    qCWarning(lcApp) << "memory: ending now, with status" << kRestartStatus;
+    EndForRestart(QStringLiteral("Geheugen vol: herstart"), QStringLiteral("memory:"));
+}
+
+void Form1::EndForRestart(const QString& statusLine, const QString& why) {
+    SetStatus(statusLine);
+    qCWarning(lcApp).noquote() << why << "ending now, with status" << kRestartStatus;
     exitStatus_ = kRestartStatus;
     close();
     QCoreApplication::exit(kRestartStatus);

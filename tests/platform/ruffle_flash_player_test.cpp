@@ -583,3 +583,48 @@ TEST_F(RufflePlayer, MovieReachesItsFilesAndTheNetworkButNothingElse) {
     site.kill();
     site.waitForFinished();
 }
+
+// A page made to hang (a busy loop), and an engine whose frames stop while its page still
+// answers: each is found within its bound, the engine's process ends, and the page starts
+// afresh with the movie, which plays again.
+TEST_F(RufflePlayer, StuckEngineIsStartedAfreshWithItsMovie) {
+    platform::RuffleFlashPlayer::Options options = BaseOptions();
+    options.hostPath = [this](const QString& path) { return files.HostPath(path); };
+    options.contentFolders = {"c:\\"};
+    options.heartbeatMs = 500;
+    options.unresponsiveMs = 3000;
+    options.frameStallMs = 3000;
+    ShowPlayer(options);
+    QStringList reasons;
+    player->EngineRecovered = [&](const QString& reason) { reasons << reason; };
+    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    Write("loop.swf", FramesMovie(24, 24, false));
+    player->SetMovie("c:\\loop.swf");
+    ASSERT_TRUE(Running());
+    const struct {
+        const char* what;
+        const char* script;
+        const char* reason;
+    } stuck[] = {
+        {"busy loop", "setTimeout(() => { for (;;) {} }, 0);", "the page has not answered"},
+        {"frames stop", "generation = -1;", "has shown no frame"},
+    };
+    int recoveries = 0;
+    for (const auto& s : stuck) {
+        const int loads = player->PageLoads();
+        static_cast<QWebEngineView*>(player->Widget())->page()->runJavaScript(s.script);
+        ASSERT_TRUE(PumpUntil([&] { return reasons.size() > recoveries; }, 20000)) << s.what;
+        EXPECT_TRUE(reasons.last().contains(s.reason)) << reasons.last().toStdString();
+        EXPECT_EQ(player->PageLoads(), loads + 1) << s.what;
+        EXPECT_EQ(player->Figures().recoveries, ++recoveries);
+        ASSERT_TRUE(Running()) << s.what;
+        const int frame = player->CurrentFrame();
+        EXPECT_TRUE(PumpUntil([&] { return player->CurrentFrame() != frame; }, 5000)) << s.what;
+    }
+    // A movie that stands still by itself keeps its engine.
+    Write("still.swf", FramesMovie(1, 24, true));
+    player->SetMovie("c:\\still.swf");
+    ASSERT_TRUE(Running());
+    PumpUntil([] { return false; }, 4500);
+    EXPECT_EQ(reasons.size(), recoveries);
+}

@@ -1,4 +1,5 @@
 #include "platform/qt/qt_settings_store.h"
+#include "status/status_state.h"
 #include "support/test_rig.h"
 
 #include <QCoreApplication>
@@ -351,4 +352,98 @@ TEST(MemoryCeiling, EndsAtTheFirstQuietMomentWithTheRestartStatus) {
     form.MemoryCeilingTimer_Timer();
     EXPECT_TRUE(form.Closing());
     EXPECT_EQ(form.ExitStatus(), Form1::kRestartStatus);
+}
+
+// The engine started afresh: an inserted movie ends; the shared process's end seen by
+// both players is one incident; a second incident within ten minutes ends the program at
+// the next quiet moment.
+TEST(SelfCheck, EngineStartedAfreshTwiceInTenMinutesRestartsAtAQuietMoment) {
+    TestRig rig;
+    rig.Load();
+    auto& form = *rig.form;
+    rig.WriteDriveFile("c:\\fileftp\\item.swf", "FWS");
+    rig.flash2->totalFrames = 100;
+    form.ShockwaveFlash1_FSCommand("flash", "movie:item.swf");
+    ASSERT_TRUE(form.flashtimer.Enabled());
+    const QDateTime t0 = QDateTime::currentDateTime();
+    form.FlashEngineRecovered(form.ShockwaveFlash2, "the page has not answered for 20 s", t0);
+    EXPECT_FALSE(form.flashtimer.Enabled());
+    EXPECT_EQ(rig.flash1->variables["film"], "klaar");
+    const struct {
+        int seconds;
+        bool restart;
+    } incidents[] = {{1, false}, {11 * 60, false}, {15 * 60, true}};
+    for (const auto& [seconds, restart] : incidents) {
+        form.FlashEngineRecovered(form.ShockwaveFlash1, "the engine's process ended (9)",
+                                  t0.addSecs(seconds));
+        EXPECT_EQ(form.EngineRestartTimer.Enabled(), restart) << seconds;
+    }
+    EXPECT_FALSE(form.Status().restartPending.isEmpty());
+    form.Updating = true;
+    form.EngineRestartTimer_Timer();
+    EXPECT_FALSE(form.Closing());
+    form.Updating = false;
+    form.EngineRestartTimer_Timer();
+    EXPECT_TRUE(form.Closing());
+    EXPECT_EQ(form.ExitStatus(), Form1::kRestartStatus);
+}
+
+// The picture's look: black for a minute, still for ten minutes while the main movie alone
+// is shown; anything else on air, or a change, starts the count again.
+TEST(SelfCheck, BlackOrStillPictureIsReported) {
+    struct Grabber : platform::PictureGrabber {
+        QImage Grab(QWidget&) override { return next; }
+        QImage next;
+    };
+    Grabber* grabber = nullptr;
+    TestRig::Options options;
+    options.customize = [&](platform::Platform& p) {
+        auto owned = std::make_unique<Grabber>();
+        grabber = owned.get();
+        p.grabber = std::move(owned);
+    };
+    TestRig rig(options);
+    rig.Load();
+    auto& form = *rig.form;
+    const auto picture = [](QColor colour, QColor spot) {
+        QImage image(320, 180, QImage::Format_RGB32);
+        image.fill(colour);
+        for (int y = 60; y < 120; ++y) {
+            for (int x = 100; x < 200; ++x) {
+                image.setPixelColor(x, y, spot);
+            }
+        }
+        return image;
+    };
+    const QImage black = picture(Qt::black, QColor(10, 10, 10));  // still "black"
+    const QImage page = picture(Qt::blue, Qt::white);
+    const QImage moved = picture(Qt::blue, Qt::yellow);
+    const QDateTime t0 = QDateTime::currentDateTime();
+    const auto reasons = [&](int seconds) {
+        return PictureReasons(form.Status().picture, t0.addSecs(seconds)).join(" | ").toStdString();
+    };
+    const auto look = [&](const QImage& image, int seconds) {
+        grabber->next = image;
+        form.PictureCheck(t0.addSecs(seconds));
+    };
+    look(black, 0);
+    look(black, 59);
+    EXPECT_EQ(reasons(59), "");
+    look(black, 61);
+    EXPECT_EQ(reasons(61), "picture: black for 61 s");
+    look(page, 65);
+    EXPECT_EQ(reasons(65), "");
+
+    form.NoteOnAir("main", "dravonelle.swf");
+    look(page, 100);
+    look(page, 100 + 599);
+    EXPECT_EQ(reasons(100 + 599), "");
+    look(page, 100 + 601);
+    EXPECT_EQ(reasons(100 + 601), "picture: unchanged for 10 min while the main movie plays");
+    look(moved, 800);
+    EXPECT_EQ(reasons(800), "");
+    form.NoteOnAir("photo", "a.jpg", 5000);  // the main movie is not alone now
+    look(moved, 900);
+    look(moved, 2000);
+    EXPECT_EQ(reasons(2000), "");
 }

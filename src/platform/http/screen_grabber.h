@@ -9,6 +9,9 @@ namespace platform {
 class QtPictureGrabber : public PictureGrabber {
   public:
     QImage Grab(QWidget& window) override;
+    // On X, one line of the screen per row of the thumbnail, each averaged into its
+    // columns: a few kilobytes read instead of the whole screen.
+    QImage Thumbnail(QWidget& window, QSize size) override;
 };
 
 }  // namespace platform

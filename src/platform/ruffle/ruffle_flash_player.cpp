@@ -19,6 +19,9 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
+#include <csignal>
+#include <utility>
+
 namespace platform {
 
 namespace {
@@ -157,18 +160,17 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     // loaded again and the movie started afresh, so the channel does not stay black.
     connect(page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
+                const QString reason =
+                    killedFor_.isEmpty()
+                        ? QStringLiteral("the engine's process ended (%1)").arg(code)
+                        : std::exchange(killedFor_, QString());
                 qCWarning(lcPlatform).noquote()
-                    << "flash engine process ended (" << code << "); starting it again";
-                LoadPage();
-                if (!movie_.isEmpty()) {
-                    SetMovie(movie_);
-                    Play();
-                    // The new engine's movie learns what the old one was last told.
-                    for (auto it = lastValues_.cbegin(); it != lastValues_.cend(); ++it) {
-                        SetVariable(it.key(), it.value());
-                    }
-                }
+                    << "flash engine:" << reason + QStringLiteral("; starting it again");
+                StartAfresh(reason);
             });
+    heartbeat_.setInterval(options_.heartbeatMs);
+    connect(&heartbeat_, &QTimer::timeout, this, [this] { Beat(); });
+    heartbeat_.start();
 
     loadTimeout_.setSingleShot(true);
     connect(&loadTimeout_, &QTimer::timeout, this, [this] { CheckFirstFrame(); });
@@ -193,7 +195,84 @@ QWidget* RuffleFlashPlayer::Widget() {
     return view_;
 }
 
+void RuffleFlashPlayer::StartAfresh(const QString& reason) {
+    ++recoveries_;
+    LoadPage();
+    if (!movie_.isEmpty()) {
+        SetMovie(movie_);
+        Play();
+        // The new engine's movie learns what the old one was last told.
+        for (auto it = lastValues_.cbegin(); it != lastValues_.cend(); ++it) {
+            SetVariable(it.key(), it.value());
+        }
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            if (EngineRecovered) {
+                EngineRecovered(reason);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void RuffleFlashPlayer::Beat() {
+    if (!pageReady_) {
+        lastAnswer_.start();  // a page still loading has its own bound
+        return;
+    }
+    if (beatAsked_ && lastAnswer_.hasExpired(options_.unresponsiveMs)) {
+        Recover(
+            QStringLiteral("the page has not answered for %1 s").arg(lastAnswer_.elapsed() / 1000));
+        return;
+    }
+    if (Visible() && total_ > 0 && !failed_ && lastFrame_.hasExpired(options_.frameStallMs)) {
+        Recover(QStringLiteral("the movie %1 has shown no frame for %2 s")
+                    .arg(movie_)
+                    .arg(lastFrame_.elapsed() / 1000));
+        return;
+    }
+    if (beatAsked_) {
+        return;
+    }
+    beatAsked_ = true;
+    view_->page()->runJavaScript(
+        QStringLiteral("ticks;"),
+        [this, guard = QPointer<RuffleFlashPlayer>(this), load = pageLoads_](const QVariant&) {
+            if (guard && load == pageLoads_) {
+                beatAsked_ = false;
+                lastAnswer_.start();
+            }
+        });
+}
+
+void RuffleFlashPlayer::Recover(const QString& reason) {
+    if (!killedFor_.isEmpty()) {
+        return;  // already on its way
+    }
+    qCWarning(lcPlatform).noquote()
+        << "flash engine:" << reason + QStringLiteral("; ending its process");
+    const qint64 pid = view_->page()->renderProcessPid();
+    if (pid > 0 && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0) {
+        killedFor_ = reason;  // the page's end starts it afresh
+        // Should the end not be told, the page starts afresh all the same.
+        QTimer::singleShot(options_.unresponsiveMs / 2, this, [this, load = pageLoads_] {
+            if (load == pageLoads_ && !killedFor_.isEmpty()) {
+                StartAfresh(std::exchange(killedFor_, QString()));
+            }
+        });
+        return;
+    }
+    qCWarning(lcPlatform).noquote()
+        << "flash engine: its process cannot be ended ("
+        << (pid > 0 ? qt_error_string(errno) : "no process") << "); loading the page afresh";
+    StartAfresh(reason);
+}
+
 void RuffleFlashPlayer::LoadPage() {
+    beatAsked_ = false;
+    lastAnswer_.start();
+    lastFrame_.start();
     pageReady_ = false;
     pending_.clear();
     loadsOnPage_ = 0;
@@ -386,6 +465,7 @@ void RuffleFlashPlayer::SetVisible(bool visible) {
     }
     // Shown once its movie has drawn a frame, so that nothing blank flashes up; until
     // then the page runs as if shown, behind the hidden widget.
+    lastFrame_.start();  // a hidden page may not have run its frames
     if (total_ > 0 || failed_) {
         ShockwaveFlash::SetVisible(true);
     } else {
@@ -422,6 +502,7 @@ void RuffleFlashPlayer::OnFrame(int movie, const QString& report) {
         return;
     }
     const bool first = total_ == 0;
+    lastFrame_.start();
     current_ = current;
     total_ = total;
     if (current >= total) {

@@ -44,6 +44,13 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
         // A page not ready by then is loaded again, and the movie waiting for it ends.
         int pageTimeoutMs = 60000;
         int recycleAfterLoads = 50;
+        // The page answers a heartbeat every heartbeatMs. One that has not answered for
+        // unresponsiveMs, or whose shown movie has reported no frame for frameStallMs
+        // (its frame watcher reports every frame, also of a movie that stopped itself),
+        // is stuck: its process is ended and the page loaded afresh with the movie.
+        int heartbeatMs = 5000;
+        int unresponsiveMs = 20000;
+        int frameStallMs = 20000;
         // How the engine draws: "auto" is WebGL on a graphics card and the canvas where
         // GL would be drawn in software; "webgl" or "canvas" asks for one.
         QString renderer = QStringLiteral("auto");
@@ -68,7 +75,9 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     bool Failed() const { return failed_; }
     // How many times the page has been loaded, the first time included.
     int PageLoads() const { return pageLoads_; }
-    EngineFigures Figures() const override { return {renderer_, pageLoads_, moviesFailed_}; }
+    EngineFigures Figures() const override {
+        return {renderer_, pageLoads_, moviesFailed_, recoveries_};
+    }
     // How the page chose to draw ("webgl" or "canvas"; empty before the page is ready).
     QString Renderer() const { return renderer_; }
     // The GL the page found ("no WebGL" without one; empty when a renderer was asked for).
@@ -90,6 +99,10 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
 
   private:
     void LoadPage();
+    void Beat();
+    // Ends the stuck page's process; the page and its movie then start afresh.
+    void Recover(const QString& reason);
+    void StartAfresh(const QString& reason);
     void StartFrameBound();
     void CheckFirstFrame();
     void FirstFrameMissed(const QString& pageState);
@@ -108,8 +121,14 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     int loadsOnPage_ = 0;
     int pageLoads_ = 0;
     int moviesFailed_ = 0;
-    QString renderer_;                            // how the page draws, as it last said
-    QString graphics_;                            // and the GL it found
+    int recoveries_ = 0;
+    QTimer heartbeat_;
+    bool beatAsked_ = false;    // the page has not yet answered the last heartbeat
+    QElapsedTimer lastAnswer_;  // of the page to a heartbeat, or its load
+    QElapsedTimer lastFrame_;   // the running movie's last frame report
+    QString killedFor_;         // why the page's process was ended, until it is gone
+    QString renderer_;          // how the page draws, as it last said
+    QString graphics_;          // and the GL it found
     QList<std::pair<QString, QString>> pending_;  // (key, script) waiting for the page
     QMap<QString, QString> lastValues_;           // what the movie was last told, for a new engine
     bool pageReady_ = false;

@@ -1,0 +1,412 @@
+#include "asrun/asrun.h"
+#include "platform/qt/asrun_file_log.h"
+#include "platform/ruffle/swf.h"
+#include "support/station.h"
+#include "support/test_rig.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+using Log = platform::AsRunFileLog;
+
+// A day's records, parsed.
+QList<QJsonObject> Records(const QString& folder, QDate day) {
+    QFile file(folder + '/' + asrun::DayFileName(day));
+    QList<QJsonObject> records;
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : asrun::Lines(file.readAll())) {
+            records << QJsonDocument::fromJson(line).object();
+        }
+    }
+    return records;
+}
+
+QList<asrun::File> DayFiles(const QString& folder) {
+    QList<asrun::File> files;
+    for (const QString& name : QDir(folder).entryList({"*.jsonl"}, QDir::Files, QDir::Name)) {
+        QFile file(folder + '/' + name);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        files.append({name, file.readAll()});
+    }
+    return files;
+}
+
+// Runs the as-run tool; its exit status and output.
+std::pair<int, QString> Tool(const QStringList& args) {
+    QProcess tool;
+    tool.start(DRAVONELLE_ASRUN_TOOL, args);
+    EXPECT_TRUE(tool.waitForFinished(20000));
+    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput())};
+}
+
+platform::AsRunLog::Start Item(const QDateTime& at, const QString& kind, const QString& name) {
+    platform::AsRunLog::Start start;
+    start.at = at;
+    start.kind = kind;
+    start.name = name;
+    return start;
+}
+
+platform::AsRunLog::End Ended(const QDateTime& at, const QString& outcome = "ended") {
+    platform::AsRunLog::End end;
+    end.at = at;
+    end.outcome = outcome;
+    return end;
+}
+
+}  // namespace
+
+// An item over midnight: its start in one day's file, its end in the next, one chain
+// through both; the report gives each day its part. The tool verifies the chain and finds
+// one changed byte in the middle of a day; a line a crash cut short is dropped at the next
+// start, which closes what was left on air.
+TEST(AsRunLog, ChainsThroughMidnightAndShowsAChangedByte) {
+    QTemporaryDir temp;
+    const QString folder = temp.path() + "/asrun";
+    const QDate day = QDate::currentDate().addDays(-3);
+    const QDateTime late = day.startOfDay().addMSecs(86400000 - 500);
+    QString sha;
+    {
+        Log::Options options;
+        options.folder = folder;
+        Log log(options);
+        QFile film(temp.path() + "/film.mpg");
+        ASSERT_TRUE(film.open(QIODevice::WriteOnly));
+        film.write(QByteArray(1 << 20, 'f'));
+        film.close();
+        sha = QString::fromLatin1(asrun::Sha256Hex(QByteArray(1 << 20, 'f')));
+        auto start = Item(late, "film", "film.mpg");
+        start.file = film.fileName();
+        start.origin = "site";
+        start.listing = "20261205120000";
+        const quint64 film1 = log.Begin(start);
+        PumpUntil([] { return false; }, 300);  // time for the hash
+        auto end = Ended(late.addMSecs(1500));
+        log.Finish(film1, end);
+        for (int i = 0; i < 5; ++i) {
+            const QDateTime at = late.addSecs(10 + i);
+            log.Finish(log.Begin(Item(at, "photo", QString("p%1.jpg").arg(i))),
+                       Ended(at.addMSecs(250), i == 2 ? "skipped" : "ended"));
+        }
+        log.Begin(Item(late.addSecs(60), "radio", "http://radio/live"));  // left on air
+        ASSERT_TRUE(log.Flush(5000));
+    }
+    const auto first = Records(folder, day), next = Records(folder, day.addDays(1));
+    ASSERT_EQ(first.size(), 1);
+    EXPECT_EQ(first[0]["event"].toString(), "start");
+    EXPECT_EQ(first[0]["prev"].toString(), QString(asrun::kNoPrev));
+    ASSERT_EQ(next.size(), 12);
+    EXPECT_EQ(next[0]["outcome"].toString(), "ended");
+    EXPECT_EQ(next[0]["seconds"].toDouble(), 1.5);
+    EXPECT_EQ(next[0]["file_sha256"].toString(), sha);
+    EXPECT_EQ(next[0]["origin"].toString(), "site");
+    EXPECT_EQ(asrun::ParseStamp(next[0]["start"].toString()), late);
+
+    const QString dayFile = folder + '/' + asrun::DayFileName(day);
+    const QString nextFile = folder + '/' + asrun::DayFileName(day.addDays(1));
+    auto [status, out] = Tool({"verify", nextFile, dayFile});
+    EXPECT_EQ(status, 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("13 lines in 2 files")) << out.toStdString();
+    std::tie(status, out) = Tool({"report", dayFile, nextFile});
+    const QString d0 = day.toString(Qt::ISODate), d1 = day.addDays(1).toString(Qt::ISODate);
+    EXPECT_TRUE(out.startsWith("day,kind,name,times,seconds,first,last\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains(d0 + ",film,film.mpg,1,0.500,")) << out.toStdString();
+    EXPECT_TRUE(out.contains(d1 + ",film,film.mpg,1,1.000,")) << out.toStdString();
+    EXPECT_TRUE(out.contains(d1 + ",photo,p2.jpg,1,0.250,")) << out.toStdString();
+
+    // A crash: the radio stayed open, and a line was cut short. The next start closes
+    // the radio as cut by restart and drops the cut line; the chain holds.
+    {
+        QFile file(nextFile);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("{\"event\":\"start\",\"id\":\"x");
+    }
+    {
+        Log::Options options;
+        options.folder = folder;
+        Log log(options);
+        ASSERT_TRUE(log.Flush(5000));
+    }
+    QList<QJsonObject> all;
+    for (const asrun::File& f : DayFiles(folder)) {
+        for (const QByteArray& line : asrun::Lines(f.content)) {
+            all << QJsonDocument::fromJson(line).object();
+        }
+    }
+    ASSERT_EQ(all.size(), 14);  // the cut line is gone, the radio's end has come
+    EXPECT_EQ(all.last()["outcome"].toString(), "cut by restart");
+    EXPECT_EQ(all.last()["kind"].toString(), "radio");
+    EXPECT_EQ(asrun::Verify(DayFiles(folder)).broken, "");
+
+    // One byte changed in the middle of a day.
+    QFile file(nextFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype at = bytes.indexOf("p2.jpg");
+    bytes[at + 1] = '3';
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+    std::tie(status, out) = Tool({"verify", dayFile, nextFile});
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(out.contains(asrun::DayFileName(day.addDays(1)) + ":7: the chain breaks"))
+        << out.toStdString();
+}
+
+// A disk below its reserve: the lines wait, in order, and the log says why; once there is
+// room they are all written. Days older than those kept are removed.
+TEST(AsRunLog, WaitsForTheReserveAndKeepsItsDays) {
+    QTemporaryDir temp;
+    const QString folder = temp.path() + "/asrun";
+    QDir().mkpath(folder);
+    const QDate today = QDate::currentDate();
+    for (int age : {401, 399}) {
+        QFile old(folder + '/' + asrun::DayFileName(today.addDays(-age)));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    }
+    std::atomic<qint64> free{1 << 20};
+    Log::Options options;
+    options.folder = folder;
+    options.reserveBytes = 8 << 20;
+    options.freeBytes = [&](const QString&) { return free.load(); };
+    Log log(options);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 0; i < 20; ++i) {
+        log.Finish(log.Begin(Item(now.addSecs(i), "sound", "s.mp3")), Ended(now.addSecs(i + 1)));
+    }
+    EXPECT_FALSE(log.Flush(3000));
+    EXPECT_TRUE(log.Trouble().contains("below its reserve of 8 MiB; 40 lines wait"))
+        << log.Trouble().toStdString();
+    EXPECT_TRUE(Records(folder, today).isEmpty());
+    free = qint64(1) << 30;
+    EXPECT_TRUE(log.Flush(5000));
+    EXPECT_EQ(log.Trouble(), "");
+    EXPECT_EQ(Records(folder, today).size(), 40);
+    EXPECT_FALSE(QFile::exists(folder + '/' + asrun::DayFileName(today.addDays(-401))));
+    EXPECT_TRUE(QFile::exists(folder + '/' + asrun::DayFileName(today.addDays(-399))));
+}
+
+// What the main movie asks for, item by item: each appears once, its start and end within
+// 100 ms of when it was asked for and when it ended, with its outcome; what is on air
+// when the window closes is cut by the close.
+TEST(AsRunLog, EveryCommandOfTheMainMovieIsRecorded) {
+    QTemporaryDir temp;
+    const QString folder = temp.path() + "/asrun";
+    TestRig::Options options;
+    TestRig* rigSeen = nullptr;
+    options.customize = [&](platform::Platform& p) {
+        Log::Options log;
+        log.folder = folder;
+        platform::FileSystem* files = p.files.get();
+        log.hostPath = [files](const QString& path) { return files->HostPath(path); };
+        p.asrun = std::make_unique<Log>(log);
+    };
+    auto rig = std::make_unique<TestRig>(options);
+    rigSeen = rig.get();
+    rig->Load();
+    auto& form = *rig->form;
+    for (const char* name : {"item.swf", "film.mpg", "tune.mp3"}) {
+        rig->WriteDriveFile(QString("c:\\fileftp\\") + name, QByteArray(1000, 'x'));
+    }
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPG");
+    rig->WriteDriveFile("c:\\fileftp\\photo.jpg", jpeg);
+    struct Asked {
+        QString kind, name, outcome;
+        QDateTime start, end;
+    };
+    QList<Asked> asked;
+    const auto wait = [](int ms) { PumpUntil([] { return false; }, ms); };
+    const auto command = [&](const QString& kind, const QString& name, const QString& c,
+                             const QString& args) {
+        asked.append({kind, name, "", QDateTime::currentDateTime(), {}});
+        form.ShockwaveFlash1_FSCommand(c, args);
+    };
+    const auto ended = [&](const QString& outcome) {
+        asked.last().end = QDateTime::currentDateTime();
+        asked.last().outcome = outcome;
+    };
+    rig->flash2->totalFrames = 10;
+    command("insert", "item.swf", "flash", "movie:item.swf");
+    wait(300);
+    rig->flash2->currentFrame = 9;
+    ASSERT_TRUE(PumpUntil([&] { return !form.flashtimer.Enabled(); }, 2000));
+    ended("ended");
+    command("film", "film.mpg", "film", "film:film.mpg");
+    wait(300);
+    form.MediaPlayer1_PlayStateChange(platform::kStopped);
+    ended("ended");
+    command("sound", "tune.mp3", "mp3", "mp3:tune.mp3");
+    wait(200);
+    form.MediaPlayer1_PlayStateChange(platform::kStopped);
+    ended("ended");
+    command("photo", "photo.jpg", "foto", "foto:photo.jpg,2");
+    ASSERT_TRUE(PumpUntil([&] { return form.Status().onAir.contains("photo"); }, 5000));
+    wait(200);
+    form.FotoOverslaan_Click();
+    ended("skipped");
+    command("insert", "missing.swf", "flash", "movie:missing.swf");
+    ended("failed");
+    command("radio", form.Platform().endpoints.radioUrl, "radio", "");
+    wait(200);
+    asked.last().end = QDateTime::currentDateTime();
+    asked.last().outcome = "cut by close";
+    rig->form->close();
+    rig.reset();
+    (void)rigSeen;
+
+    const auto records = Records(folder, QDate::currentDate());
+    for (const Asked& a : asked) {
+        QList<QJsonObject> ends;
+        for (const QJsonObject& r : records) {
+            // The radio comes back after each item: its own turn is the one asked for.
+            if (r["event"].toString() == "end" && r["kind"].toString() == a.kind &&
+                r["name"].toString() == a.name &&
+                (a.kind != "radio" ||
+                 std::abs(asrun::ParseStamp(r["start"].toString()).msecsTo(a.start)) <= 100)) {
+                ends << r;
+            }
+        }
+        ASSERT_EQ(ends.size(), 1) << a.kind.toStdString() << " " << a.name.toStdString();
+        const QJsonObject& r = ends.first();
+        EXPECT_EQ(r["outcome"].toString(), a.outcome) << a.kind.toStdString();
+        EXPECT_LE(std::abs(asrun::ParseStamp(r["start"].toString()).msecsTo(a.start)), 100)
+            << a.kind.toStdString();
+        EXPECT_LE(std::abs(asrun::ParseStamp(r["end"].toString()).msecsTo(a.end)), 100)
+            << a.kind.toStdString();
+        if (a.kind == "insert" && a.outcome == "ended") {
+            EXPECT_EQ(r["frames_shown"].toInt(), 10);
+            EXPECT_EQ(r["frames_total"].toInt(), 10);
+            EXPECT_EQ(r["file_sha256"].toString(), asrun::Sha256Hex(QByteArray(1000, 'x')));
+        }
+    }
+    EXPECT_EQ(asrun::Verify(DayFiles(folder)).broken, "");
+}
+
+// The program killed in the middle of an item: what was written a second before is
+// there, and its next start closes the open item as cut by restart. The status server
+// serves the day's file and its report.
+TEST(AsRunLog, KilledProgramLosesAtMostTheLastSecond) {
+    Station station;
+    const quint16 port = FreePort();
+    station.NoSite();
+    station.settings["system/status_port"] = QString::number(port);
+    const QString folder = station.Folder() + "/data/dravonelle/asrun";
+    const QString today = folder + '/' + asrun::DayFileName(QDate::currentDate());
+    const auto lines = [&] {
+        QFile file(today);
+        return file.open(QIODevice::ReadOnly) ? asrun::Lines(file.readAll()) : QList<QByteArray>();
+    };
+    swf::Writer movie(8, QSize(800, 600), 12);
+    movie.SetBackground(Qt::darkBlue);
+    movie.ShowFrame();
+    station.WriteDriveFile("fileftp/dravonelle.swf", movie.Finish());
+    const QMap<QString, QString> offscreen = {{"QT_QPA_PLATFORM", "offscreen"}};
+    station.Start(offscreen);
+    // What is on air by the log: started, not ended.
+    const auto onAir = [&] {
+        QMap<QString, QJsonObject> open;
+        for (const QByteArray& line : lines()) {
+            const QJsonObject r = QJsonDocument::fromJson(line).object();
+            if (r["event"].toString() == "start") {
+                open.insert(r["id"].toString(), r);
+            } else if (r["event"].toString() == "end") {
+                open.remove(r["id"].toString());
+            }
+        }
+        return open;
+    };
+    const auto mainOnAir = [&] {
+        const auto open = onAir();
+        return std::any_of(open.cbegin(), open.cend(),
+                           [](const QJsonObject& r) { return r["name"] == "dravonelle.swf"; });
+    };
+    ASSERT_TRUE(PumpUntil(mainOnAir, 60000)) << station.Log().toStdString();
+    PumpUntil([] { return false; }, 1000);  // what started a second ago is on the disk
+    ::kill(static_cast<pid_t>(station.Pid()), SIGKILL);
+    ASSERT_TRUE(PumpUntil([&] { return !station.Running(); }, 10000));
+    const QDateTime killed = QDateTime::currentDateTime();
+    ASSERT_TRUE(mainOnAir());
+    const QStringList open = onAir().keys();
+    station.Start(offscreen);
+    QMap<QString, QJsonObject> closed;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            for (const QByteArray& line : lines()) {
+                const QJsonObject r = QJsonDocument::fromJson(line).object();
+                if (r["outcome"].toString() == "cut by restart") {
+                    closed.insert(r["id"].toString(), r);
+                }
+            }
+            return closed.size() >= open.size();
+        },
+        60000))
+        << station.Log().toStdString();
+    for (const QString& id : open) {
+        ASSERT_TRUE(closed.contains(id)) << id.toStdString();
+        EXPECT_LE(std::abs(asrun::ParseStamp(closed[id]["end"].toString()).msecsTo(killed)), 1500);
+    }
+    const auto [status, out] = Tool({"verify", today});
+    EXPECT_EQ(status, 0) << out.toStdString();
+
+    ASSERT_TRUE(
+        PumpUntil([&] { return station.Log().contains("status server listening"); }, 60000));
+    const QString day = QDate::currentDate().toString(Qt::ISODate);
+    const auto fetch = [&](const QString& path) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        QByteArray reply;
+        if (PumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; })) {
+            socket.write("GET " + path.toUtf8() +
+                         " HTTP/1.1\r\nHost: d\r\nConnection: close\r\n\r\n");
+            PumpUntil(
+                [&] {
+                    reply += socket.readAll();
+                    return socket.state() == QAbstractSocket::UnconnectedState;
+                },
+                10000);
+        }
+        return QString::fromUtf8(reply + socket.readAll());
+    };
+    QFile file(today);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString jsonl = fetch("/asrun/" + day + ".jsonl");
+    EXPECT_TRUE(jsonl.startsWith("HTTP/1.1 200")) << jsonl.left(200).toStdString();
+    EXPECT_TRUE(jsonl.contains(lines().first())) << jsonl.left(400).toStdString();
+    const QString csv = fetch("/asrun/" + day + ".csv");
+    EXPECT_TRUE(csv.contains("\r\n\r\nday,kind,name,times,seconds,first,last\n" + day + ",main,"))
+        << csv.toStdString();
+    for (const QString& wrong : {"/asrun/" + day + ".json", QString("/asrun/1999-01-01.jsonl"),
+                                 "/asrun/" + day.left(8) + "1.jsonl"}) {
+        EXPECT_TRUE(fetch(wrong).startsWith("HTTP/1.1 404")) << wrong.toStdString();
+    }
+    QProcess fleet;
+    fleet.start(DRAVONELLE_FLEET_TOOL,
+                {"--asrun", day, "--host", QStringLiteral("127.0.0.1:%1").arg(port)});
+    ASSERT_TRUE(fleet.waitForFinished(30000));
+    const QString gathered = QString::fromUtf8(fleet.readAllStandardOutput());
+    EXPECT_EQ(fleet.exitCode(), 0) << fleet.readAllStandardError().toStdString();
+    EXPECT_TRUE(gathered.startsWith(QStringLiteral("display,day,kind,name,times,seconds,first,"
+                                                   "last\n127.0.0.1:%1,%2,main,")
+                                        .arg(port)
+                                        .arg(day)))
+        << gathered.toStdString();
+    station.Stop();
+}
