@@ -197,6 +197,23 @@ TEST(AsRunLog, WaitsForTheReserveAndKeepsItsDays) {
     EXPECT_EQ(Records(folder, today).size(), 40);
     EXPECT_FALSE(QFile::exists(folder + '/' + asrun::DayFileName(today.addDays(-401))));
     EXPECT_TRUE(QFile::exists(folder + '/' + asrun::DayFileName(today.addDays(-399))));
+
+    // A write the disk refuses (the next day's file leads to /dev/full): the lines wait
+    // with the system's reason, and what was written before stays whole.
+    const QString tomorrow = folder + '/' + asrun::DayFileName(today.addDays(1));
+    ASSERT_TRUE(QFile::link("/dev/full", tomorrow));
+    const QDateTime later = today.addDays(1).startOfDay().addSecs(5);
+    log.Finish(log.Begin(Item(later, "radio", "http://radio/live")), Ended(later.addSecs(1)));
+    EXPECT_FALSE(log.Flush(3000));
+    EXPECT_TRUE(log.Trouble().contains("No space left on device; 2 lines wait"))
+        << log.Trouble().toStdString();
+    EXPECT_EQ(Records(folder, today).size(), 40);
+    ASSERT_TRUE(QFile::remove(tomorrow));
+    EXPECT_TRUE(log.Flush(5000));
+    EXPECT_EQ(Records(folder, today.addDays(1)).size(), 2);
+    auto days = DayFiles(folder);
+    days.removeFirst();  // the empty old day
+    EXPECT_EQ(asrun::Verify(days).broken, "");
 }
 
 // What the main movie asks for, item by item: each appears once, its start and end within
