@@ -166,6 +166,7 @@ Platform MakeRealPlatform(const Places& places) {
     platform::FileSystem* files = p.files.get();
     flash.engineFolder = places.programFolder + QStringLiteral("/ruffle");
     flash.programFolder = places.programFolder;
+    flash.rememberedVariables = movie::kVariables;
     flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
     p.flash1 = std::make_unique<RuffleFlashPlayer>(flash);
     p.flash2 = std::make_unique<RuffleFlashPlayer>(flash);

@@ -2,6 +2,7 @@
 #include "module1/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
+#include "platform/movie_protocol.h"
 #include "presentation/presentation_text.h"
 #include "window/form1.h"
 
@@ -12,10 +13,10 @@
 
 namespace {
 
-const QString kFilm = QStringLiteral("film");
-const QString kFoto = QStringLiteral("foto");
-const QString kBegin = QStringLiteral("begin");
-const QString kKlaar = QStringLiteral("klaar");
+using movie::kBegin;
+using movie::kFilm;
+using movie::kFoto;
+using movie::kKlaar;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // The background radio in the media player.
 #include "platform/log.h"
+#include "platform/movie_protocol.h"
 #include "window/form1.h"
 
 void Form1::StartRadio() {
@@ -41,7 +42,7 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
     }
     NoteOffAir(QStringLiteral("film"), QStringLiteral("ended"));
     NoteOffAir(QStringLiteral("sound"), QStringLiteral("ended"));
-    ShockwaveFlash1.SetVariable(QStringLiteral("film"), QStringLiteral("klaar"));
+    ShockwaveFlash1.SetVariable(movie::kFilm, movie::kKlaar);
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetURL(QString());
     RadioaanTimer.SetEnabled(true);

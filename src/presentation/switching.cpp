@@ -1,5 +1,6 @@
 // The endings of inserted movies and photos.
 #include "platform/log.h"
+#include "platform/movie_protocol.h"
 #include "window/form1.h"
 
 void Form1::flashtimer_Timer() {
@@ -30,7 +31,7 @@ void Form1::EndInsertedMovie(const QString& outcome) {
     flashtimer.SetEnabled(false);
     ShockwaveFlash2.Stop();
     ShockwaveFlash2.SetVisible(false);
-    ShockwaveFlash1.SetVariable(QStringLiteral("film"), QStringLiteral("klaar"));
+    ShockwaveFlash1.SetVariable(movie::kFilm, movie::kKlaar);
     StartRadio();
 }
 
@@ -40,7 +41,7 @@ void Form1::Timer1_Timer() {
     NoteOffAir(QStringLiteral("photo"), QStringLiteral("ended"));
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);
-    ShockwaveFlash1.SetVariable(QStringLiteral("foto"), QStringLiteral("klaar"));
+    ShockwaveFlash1.SetVariable(movie::kFoto, movie::kKlaar);
 }
 
 void Form1::FotoOverslaan_Click() {

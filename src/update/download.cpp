@@ -2,6 +2,7 @@
 #include "module1/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
+#include "platform/movie_protocol.h"
 #include "window/form1.h"
 
 #include <cmath>
@@ -182,7 +183,7 @@ void Form1::SetStatusVariable(const QString& text) {
         return;
     }
     download_.lastStatusVariable = text;
-    ShockwaveFlash1.SetVariable(QStringLiteral("Status"), text);
+    ShockwaveFlash1.SetVariable(movie::kStatus, text);
 }
 
 void Form1::MoveBufferedFiles() {

@@ -10,9 +10,6 @@
 
 namespace platform {
 
-// Drive "c:" as a folder of the host. Each component of a path is matched against what
-// exists without regard to letter case (the exact spelling wins); a new component keeps
-// the spelling given.
 // Free space that every write leaves on the drive's file system; a write that would eat
 // into it fails as "disk full".
 struct DiskReserve {
@@ -25,6 +22,9 @@ struct DiskReserve {
 // replaces the old one; in the calling thread (for tools).
 Result<> WriteFileDurably(const QString& path, const QByteArray& bytes);
 
+// Drive "c:" as a folder of the host. Each component of a path is matched against what
+// exists without regard to letter case (the exact spelling wins); a new component keeps
+// the spelling given.
 class DriveFileSystem : public FileSystem {
   public:
     explicit DriveFileSystem(QString driveFolder, DiskReserve reserve = {});

@@ -28,9 +28,6 @@ namespace {
 
 const QString kMovieKey = QStringLiteral("movie");
 const QString kControlKey = QStringLiteral("control:");
-// The values the program keeps telling the main movie, told again to a new engine.
-const QStringList kRememberedVariables = {QStringLiteral("Status"), QStringLiteral("film"),
-                                          QStringLiteral("foto")};
 
 QString JsString(const QString& text) {
     return QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{text})
@@ -431,7 +428,7 @@ void RuffleFlashPlayer::Stop() {
 }
 
 void RuffleFlashPlayer::SetVariable(const QString& name, const QString& value) {
-    if (kRememberedVariables.contains(name)) {
+    if (options_.rememberedVariables.contains(name)) {
         lastValues_[name] = value;
     }
     Run(QStringLiteral("dvCall('dvSet', %1, %2);").arg(JsString(name), JsString(value)),

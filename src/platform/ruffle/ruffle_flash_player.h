@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/flash_player.h"
+#include "platform/movie_protocol.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -44,6 +45,8 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
         // A page not ready by then is loaded again, and the movie waiting for it ends.
         int pageTimeoutMs = 60000;
         int recycleAfterLoads = 50;
+        // The variables whose last value a fresh page's movie is told again.
+        QStringList rememberedVariables = movie::kVariables;
         // The page answers a heartbeat every heartbeatMs. One that has not answered for
         // unresponsiveMs, or whose shown movie has reported no frame for frameStallMs
         // (its frame watcher reports every frame, also of a movie that stopped itself),
