@@ -288,19 +288,10 @@ QStringList Form1::StatusReasons(double pssMiB, QString* state) {
         degraded << QStringLiteral("radio stream stopped %1 times in a row")
                         .arg(presentation_.radioDrops);
     }
-    degraded << PictureReasons(status_.picture, QDateTime::currentDateTime());
-    const auto& recoveries = status_.engineRecoveries;
-    if (!recoveries.isEmpty() &&
-        recoveries.last().secsTo(QDateTime::currentDateTime()) <= 10 * 60) {
-        degraded << QStringLiteral("flash engine started afresh %1 times in ten minutes (last: %2)")
-                        .arg(recoveries.size())
-                        .arg(status_.lastRecovery);
-    }
+    const QDateTime now = QDateTime::currentDateTime();
+    degraded << PictureReasons(status_.picture, now) << EngineReasons(status_, now);
     if (platform_.asrun && !platform_.asrun->Trouble().isEmpty()) {
         degraded << platform_.asrun->Trouble();
-    }
-    if (!status_.restartPending.isEmpty()) {
-        degraded << status_.restartPending;
     }
     if (!fault.isEmpty()) {
         *state = QStringLiteral("FAULT");

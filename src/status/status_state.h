@@ -81,3 +81,6 @@ struct StatusRecord {
 // What the picture's look says for the status: black for a minute, or still for ten
 // minutes while the main movie alone is shown. Reported only: a still picture may be meant.
 QStringList PictureReasons(const StatusRecord::Picture& picture, const QDateTime& now);
+// The flash engine's recoveries of the ten minutes before `now`, and a restart waiting for
+// a quiet moment.
+QStringList EngineReasons(const StatusRecord& record, const QDateTime& now);

@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "window/form1.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -101,6 +102,22 @@ void Form1::PictureCheck(const QDateTime& now) {
         picture.sameSince = mainAlone ? now : QDateTime();
     }
     picture.last = thumb;
+}
+
+QStringList EngineReasons(const StatusRecord& record, const QDateTime& now) {
+    QStringList reasons;
+    const auto recent =
+        std::count_if(record.engineRecoveries.cbegin(), record.engineRecoveries.cend(),
+                      [&](const QDateTime& t) { return t.msecsTo(now) <= kRecoveryWindowMs; });
+    if (recent > 0) {
+        reasons << QStringLiteral("flash engine started afresh %1 times in ten minutes (last: %2)")
+                       .arg(recent)
+                       .arg(record.lastRecovery);
+    }
+    if (!record.restartPending.isEmpty()) {
+        reasons << record.restartPending;
+    }
+    return reasons;
 }
 
 // The picture's part of the status reasons.

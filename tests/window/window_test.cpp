@@ -378,6 +378,13 @@ TEST(SelfCheck, EngineStartedAfreshTwiceInTenMinutesRestartsAtAQuietMoment) {
                                   t0.addSecs(seconds));
         EXPECT_EQ(form.EngineRestartTimer.Enabled(), restart) << seconds;
     }
+    EXPECT_EQ(EngineReasons(form.Status(), t0.addSecs(15 * 60)).first().toStdString(),
+              "flash engine started afresh 2 times in ten minutes (last: main movie: the "
+              "engine's process ended (9))");
+    // Later, only the incidents of the ten minutes before count.
+    EXPECT_TRUE(EngineReasons(form.Status(), t0.addSecs(22 * 60))
+                    .first()
+                    .startsWith("flash engine started afresh 1 times"));
     EXPECT_FALSE(form.Status().restartPending.isEmpty());
     form.Updating = true;
     form.EngineRestartTimer_Timer();
