@@ -116,7 +116,12 @@ class AsRunWorker : public QObject {
                     << content.size() - keep << "bytes); it is dropped";
                 file.resize(keep);
             }
-            for (const QByteArray& line : asrun::Lines(content)) {
+            const QList<QByteArray> lines = asrun::Lines(content);
+            if (!lines.isEmpty()) {  // the chain goes on from the last line there is
+                lastHash_ = asrun::Sha256Hex(lines.last());
+                lastDay_ = *asrun::DayOfFileName(days[i]);
+            }
+            for (const QByteArray& line : lines) {
                 const QJsonObject record = QJsonDocument::fromJson(line).object();
                 const QString id = record.value(QStringLiteral("id")).toString();
                 const QString event = record.value(QStringLiteral("event")).toString();
@@ -132,8 +137,6 @@ class AsRunWorker : public QObject {
                                                                       : QStringLiteral("start"))
                                                            .toString());
                 lastSeen = std::max(lastSeen, at);
-                lastHash_ = asrun::Sha256Hex(line);
-                lastDay_ = *asrun::DayOfFileName(days[i]);
             }
         }
         QFile alive(options_.folder + '/' + kAliveFile);
