@@ -11,7 +11,7 @@
 // Exit status: 0 all sent; 2 usage; 3 no connection; 4 the display did not answer as
 // the protocol says; 5 a local file could not be read; 6 (many displays) not every
 // display has the files.
-#include "pushserver/push_protocol.h"
+#include "platform/push_protocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -351,7 +351,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription("Pushes files to a dravonelle display.");
     parser.addHelpOption();
-    parser.addOption({"port", "The display's push port.", "N", "1001"});
+    parser.addOption(
+        {"port", "The display's push port.", "N", QString::number(push_protocol::kPort)});
     parser.addOption({"chunk", "Bytes per data message.", "BYTES", "65536"});
     parser.addOption({"timeout", "Seconds to wait for each reply.", "SECONDS", "30"});
     parser.addOption({"host", "A display, HOST[:PORT]; the option may repeat.", "HOST"});

@@ -118,7 +118,6 @@ class FileSystem {
     virtual void MoveFiles(const Moves& moves, MovesDone done) = 0;
     // `done` through the event loop once every commit and move asked for before is over.
     virtual void AfterCommits(std::function<void()> done) = 0;
-    virtual qint64 FileSize(const QString& path) const = 0;
 };
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include "platform/sockets.h"
 #include "platform/status_server.h"
 #include "platform/system_power.h"
+#include "platform/system_settings.h"
 
 #include <memory>
 
@@ -38,20 +39,21 @@ struct Platform {
     std::unique_ptr<DialUp> dialUp;
     std::unique_ptr<MemoryGauge> memory;  // none: no ceiling is watched
 
-    quint16 pushPort = 1001;                   // the push server's port
+    // The defaults of the [system] settings, which the program's start replaces.
+    quint16 pushPort = push_protocol::kPort;   // the push server's port
     QString programFolder;                     // host path of the program's own folder
     int pushIdleTimeoutMs = 10 * 60 * 1000;    // a push connection silent this long is closed
     std::unique_ptr<AddressFilter> pushAllow;  // who may push; none: anyone
-    qint64 pushMaxBytes = qint64(4) << 30;     // a push past this many bytes is dropped
+    qint64 pushMaxBytes = SystemSettings{}.pushMaxBytes;  // a push past this is dropped
     // Past this many MiB the program ends at a quiet moment, to be started afresh.
-    int memoryCeilingMb = 2048;
+    int memoryCeilingMb = SystemSettings{}.memoryCeilingMb;
     QString screenName;       // the output the window covers; empty: the primary screen
     qint64 minFreeBytes = 0;  // what the drive's writes leave free
     // An inserted movie whose frame stands still this long ends as if at its last frame.
-    int insertStallMs = 60000;
+    int insertStallMs = SystemSettings{}.insertStallS * 1000;
     // The read-only status server and what it shows; none: no status server.
     std::unique_ptr<StatusServer> statusServer;
-    quint16 statusPort = 8101;
+    quint16 statusPort = static_cast<quint16>(SystemSettings{}.statusPort);
     std::unique_ptr<PictureGrabber> grabber;
     QString version;
     std::unique_ptr<AsRunLog> asrun;  // none: nothing recorded

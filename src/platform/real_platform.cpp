@@ -12,16 +12,15 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/ruffle/ruffle_flash_player.h"
+#include "platform/system_settings.h"
 #include "platform/vlc/vlc_media_player.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <malloc.h>
 #include <unistd.h>
-#include <climits>
 
 namespace platform {
 
@@ -83,81 +82,53 @@ Platform MakeRealPlatform(const Places& places) {
     Platform p;
     auto store = std::make_unique<QtSettingsStore>(places.configFolder);
     p.endpoints = store->ReadEndpoints(QStringLiteral("dravonelle"));
-    QtInet::Limits inetLimits;
-    DiskReserve reserve;
-    reserve.keepFreeBytes = qint64(256) << 20;
-    RuffleFlashPlayer::Options flash;
-    int asrunDays = 400;
-    {
-        QSettings settings(store->FilePath(QStringLiteral("dravonelle")), QSettings::IniFormat);
-        bool ok = false;
-        const int port = settings.value(QStringLiteral("system/push_port"), 1001).toInt(&ok);
-        p.pushPort = ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : 1001;
-        // A [system] number that must be positive; anything else keeps the default.
-        const auto positive = [&settings](const char* key, qint64 fallback) {
-            bool valid = false;
-            const qint64 value =
-                settings.value(QStringLiteral("system/") + QLatin1String(key), fallback)
-                    .toLongLong(&valid);
-            if (valid && value > 0) {
-                return value;
+    const QString app = QStringLiteral("dravonelle");
+    QStringList warnings;
+    const SystemSettings system = ReadSystemSettings(
+        [&](const QString& key) -> std::optional<QString> {
+            const auto value = store->Get(app, QStringLiteral("system"), key);
+            if (!value) {
+                warnings.append(QStringLiteral("[system] %1: %2").arg(key, value.reason()));
+                return std::nullopt;
             }
-            qCWarning(lcApp).noquote()
-                << "[system]" << key << "is not a positive number; kept at" << fallback;
-            return fallback;
-        };
-        p.memoryCeilingMb = static_cast<int>(
-            std::min<qint64>(positive("memory_ceiling_mb", p.memoryCeilingMb), INT_MAX));
-        inetLimits.deadlineSeconds = static_cast<int>(
-            std::min<qint64>(positive("fetch_deadline_s", inetLimits.deadlineSeconds), INT_MAX));
-        inetLimits.maxUnannouncedBytes =
-            positive("fetch_max_bytes", inetLimits.maxUnannouncedBytes);
-        p.pushMaxBytes = positive("push_max_bytes", p.pushMaxBytes);
-        p.insertStallMs = static_cast<int>(
-            std::min<qint64>(positive("insert_stall_s", p.insertStallMs / 1000), INT_MAX / 1000) *
-            1000);
-        reserve.keepFreeBytes = positive("min_free_mb", reserve.keepFreeBytes >> 20) << 20;
-        asrunDays = static_cast<int>(std::min<qint64>(positive("asrun_days", asrunDays), 100000));
-        const QString renderer =
-            settings.value(QStringLiteral("system/flash_renderer"), flash.renderer).toString();
-        if (QStringList{"auto", "webgl", "canvas"}.contains(renderer)) {
-            flash.renderer = renderer;
-        } else {
-            qCWarning(lcApp).noquote() << "[system] flash_renderer is not auto, webgl or canvas;"
-                                       << "kept at" << flash.renderer;
-        }
-        p.screenName = settings.value(QStringLiteral("system/screen")).toString().trimmed();
-        const int statusPort =
-            settings.value(QStringLiteral("system/status_port"), p.statusPort).toInt(&ok);
-        if (ok && statusPort >= 0 && statusPort < 65536) {
-            p.statusPort = static_cast<quint16>(statusPort);
-        } else {
-            qCWarning(lcApp).noquote() << "[system] status_port is not a port (0 turns it off);"
-                                       << "kept at" << p.statusPort;
-        }
-        // Who may ask: its own list, else the push list, else loopback only.
-        QStringList malformedStatus;
-        const QVariant statusAllow = settings.value(QStringLiteral("system/status_allow"));
-        auto statusFilter = SubnetFilter::FromSetting(
-            statusAllow.isValid() ? statusAllow
-                                  : settings.value(QStringLiteral("system/push_allow")),
-            &malformedStatus);
-        for (const QString& entry : malformedStatus) {
-            qCWarning(lcApp).noquote()
-                << "[system] status_allow: not an address or range, left out:" << entry;
-        }
-        p.statusServer =
-            std::make_unique<QtStatusServer>(std::move(statusFilter), QtStatusServer::Limits{});
-        p.grabber = std::make_unique<QtPictureGrabber>();
-        p.version = QStringLiteral(DRAVONELLE_VERSION);
-        QStringList malformed;
-        p.pushAllow = SubnetFilter::FromSetting(settings.value(QStringLiteral("system/push_allow")),
-                                                &malformed);
-        for (const QString& entry : malformed) {
-            qCWarning(lcApp).noquote()
-                << "[system] push_allow: not an address or range, left out:" << entry;
-        }
+            return *value;
+        },
+        &warnings);
+    for (const QString& warning : warnings) {
+        qCWarning(lcApp).noquote() << warning;
     }
+    p.pushPort = static_cast<quint16>(system.pushPort);
+    p.memoryCeilingMb = system.memoryCeilingMb;
+    QtInet::Limits inetLimits;
+    inetLimits.deadlineSeconds = system.fetchDeadlineS;
+    inetLimits.maxUnannouncedBytes = system.fetchMaxBytes;
+    p.pushMaxBytes = system.pushMaxBytes;
+    p.insertStallMs = system.insertStallS * 1000;
+    DiskReserve reserve;
+    reserve.keepFreeBytes = qint64(system.minFreeMb) << 20;
+    RuffleFlashPlayer::Options flash;
+    flash.renderer = system.flashRenderer;
+    p.screenName = system.screen;
+    p.statusPort = static_cast<quint16>(system.statusPort);
+    // Who may ask: its own list, else the push list, else loopback only.
+    // An entry that is not an address or range is left out, said once for its key.
+    const auto filter = [](const char* key, const QString& list, bool report) {
+        QStringList malformed;
+        auto made = SubnetFilter::FromSetting(list, &malformed);
+        for (const QString& entry : report ? malformed : QStringList()) {
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("[system] %1: not an address or range, left out: %2")
+                       .arg(QLatin1String(key), entry);
+        }
+        return made;
+    };
+    p.statusServer = std::make_unique<QtStatusServer>(
+        system.statusAllow ? filter("status_allow", *system.statusAllow, true)
+                           : filter("push_allow", system.pushAllow, false),
+        QtStatusServer::Limits{});
+    p.grabber = std::make_unique<QtPictureGrabber>();
+    p.version = QStringLiteral(DRAVONELLE_VERSION);
+    p.pushAllow = filter("push_allow", system.pushAllow, true);
     qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
     p.settings = std::move(store);
@@ -189,7 +160,7 @@ Platform MakeRealPlatform(const Places& places) {
     // Beside the drive, outside the content: what went on air.
     AsRunFileLog::Options asrun;
     asrun.folder = QFileInfo(places.driveFolder).absolutePath() + QStringLiteral("/asrun");
-    asrun.keepDays = asrunDays;
+    asrun.keepDays = system.asrunDays;
     asrun.reserveBytes = reserve.keepFreeBytes;
     asrun.hostPath = [files](const QString& path) { return files->HostPath(path); };
     qCInfo(lcApp).noquote() << "as-run log:" << asrun.folder;

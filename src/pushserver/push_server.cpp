@@ -1,8 +1,8 @@
 // The file push server on TCP port 1001.
 #include "module1/content_names.h"
 #include "platform/log.h"
+#include "platform/push_protocol.h"
 #include "pushserver/push_names.h"
-#include "pushserver/push_protocol.h"
 #include "window/form1.h"
 
 using namespace push_protocol;

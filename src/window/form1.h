@@ -116,8 +116,6 @@ class Form1 : public QWidget,
     // Nothing that an end would cut short: no update, film, inserted movie, photo, push or
     // import.
     bool QuietMoment() const;
-    // 0, or kRestartStatus once the window closed for a fresh start.
-    int ExitStatus() const { return exitStatus_; }
     // ---- Presentation ----
     void ShockwaveFlash1_FSCommand(const QString& command, const QString& args);
     // Whether a photo that a "foto" command named is still being read from its file.
@@ -224,7 +222,6 @@ class Form1 : public QWidget,
     void AnswerScreenshot(bool png, int width, platform::StatusServer::Reply reply);
 
     bool closing_ = false;  // a close was accepted: waits end, cycles stop
-    int exitStatus_ = 0;
     DownloadInProgress download_;
     PushInProgress push_;
     PresentationInProgress presentation_;

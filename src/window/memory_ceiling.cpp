@@ -32,7 +32,6 @@ void Form1::MemoryCeilingTimer_Timer() {
 void Form1::EndForRestart(const QString& statusLine, const QString& why) {
     SetStatus(statusLine);
     qCWarning(lcApp).noquote() << why << "ending now, with status" << kRestartStatus;
-    exitStatus_ = kRestartStatus;
     close();
     QCoreApplication::exit(kRestartStatus);
 }

@@ -36,7 +36,6 @@ class SmallDisk : public platform::FileSystem {
     }
     void MoveFiles(const Moves& m, MovesDone d) override { real_->MoveFiles(m, std::move(d)); }
     void AfterCommits(std::function<void()> d) override { real_->AfterCommits(std::move(d)); }
-    qint64 FileSize(const QString& p) const override { return real_->FileSize(p); }
 
   private:
     class File : public platform::DurableFile {

@@ -298,10 +298,6 @@ bool IsWindowsDriveSpec(const QString& path) {
 
 }  // namespace
 
-bool FileSystem::IsDrivePath(const QString& path) const {
-    return IsWindowsDriveSpec(path) && HostPath(path).has_value();
-}
-
 DriveFileSystem::DriveFileSystem(QString driveFolder, DiskReserve reserve)
     : drive_(QDir::cleanPath(QDir(driveFolder).absolutePath())), reserve_(std::move(reserve)) {
     QDir().mkpath(drive_);
@@ -526,11 +522,6 @@ void DriveFileSystem::MoveFiles(const Moves& moves, MovesDone done) {
 
 void DriveFileSystem::AfterCommits(std::function<void()> done) {
     OnCommitWorker([this, done] { Report(done); });
-}
-
-qint64 DriveFileSystem::FileSize(const QString& path) const {
-    const auto host = HostPath(path);
-    return host ? QFileInfo(*host).size() : -1;
 }
 
 }  // namespace platform

@@ -47,7 +47,6 @@ class DriveFileSystem : public FileSystem {
     Result<std::unique_ptr<DurableFile>> CreateDurable(const QString& target) override;
     void MoveFiles(const Moves& moves, MovesDone done) override;
     void AfterCommits(std::function<void()> done) override;
-    qint64 FileSize(const QString& path) const override;
 
     // Sees each step that puts something on the disk ("sync" of a file, "rename" to a
     // target, "sync folder"), on the thread that takes it; for tests.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/inet.h"
+#include "platform/system_settings.h"
 
 #include <QObject>
 #include <QPointer>
@@ -18,8 +19,8 @@ namespace platform {
 class QtInet : public QObject, public Inet {
   public:
     struct Limits {
-        int deadlineSeconds = 1800;  // a slow line must still get a large film through
-        qint64 maxUnannouncedBytes = qint64(4) << 30;
+        int deadlineSeconds = SystemSettings{}.fetchDeadlineS;
+        qint64 maxUnannouncedBytes = SystemSettings{}.fetchMaxBytes;
     };
     QtInet();
     explicit QtInet(Limits limits);

@@ -29,12 +29,6 @@ void Check(QString& value, const char* key, bool valid) {
 
 }  // namespace
 
-Endpoints Endpoints::Defaults() {
-    return Endpoints{QStringLiteral("dravonelle.local"),
-                     QStringLiteral("http://weer.dravonelle.local/freedata/meerdaagsebanner.jpg"),
-                     QStringLiteral("http://radio.dravonelle.local/radio.asx")};
-}
-
 QtSettingsStore::QtSettingsStore(QString folder) : folder_(std::move(folder)) {
     writes_.setMaxThreadCount(1);
 }
@@ -77,7 +71,12 @@ Result<std::optional<QString>> QtSettingsStore::Get(const QString& app, const QS
     if (!settings.contains(full)) {
         return std::optional<QString>();
     }
-    return std::optional<QString>(settings.value(full).toString());
+    // A value written by hand with commas and no quotes is read by QSettings as a list:
+    // it is the text as written.
+    const QVariant value = settings.value(full);
+    return std::optional<QString>(value.typeId() == QMetaType::QStringList
+                                      ? value.toStringList().join(QStringLiteral(", "))
+                                      : value.toString());
 }
 
 Result<> QtSettingsStore::Set(const QString& app, const QString& section, const QString& key,

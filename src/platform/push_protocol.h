@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 
 // The words of the push protocol on port 1001, shared by the push server and
 // dravonelle-push. A push is: "Msg_Dst_" + three bytes + the file's name, answered with
@@ -12,6 +13,8 @@ inline const QByteArray kDst = QByteArrayLiteral("Msg_Dst_");
 inline const QByteArray kEof = QByteArrayLiteral("Msg_Eof_");
 inline const QByteArray kOkS = QByteArrayLiteral("Msg_OkS");
 inline const QByteArray kRec = QByteArrayLiteral("Msg_Rec");
-constexpr int kSkipAfterDst = 3;  // the bytes between "Msg_Dst_" and the name
+constexpr int kSkipAfterDst = 3;
+constexpr quint16 kPort = 1001;  // a display's port unless its [system] push_port says another  //
+                                 // the bytes between "Msg_Dst_" and the name
 
 }  // namespace push_protocol
