@@ -12,6 +12,7 @@
 #include "standin_players.h"
 
 #include <QFile>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -88,16 +89,20 @@ void QuietOffscreen() {
 
 namespace {
 
+// Refused, through the event loop as the system answers.
 class NoPowerOff : public platform::PowerOff {
   public:
-    void RequestPowerOff(std::function<void(const QString&)> done) override { done("bench"); }
+    void RequestPowerOff(platform::SystemDone done) override {
+        QTimer::singleShot(0, [done] { done(platform::Fail("bench")); });
+    }
 };
 
 class NoDialUp : public platform::DialUp {
   public:
-    void ActiveConnections(SnapshotDone done) override { done(false, {}, "bench"); }
-    void Deactivate(const platform::ActiveConnection&,
-                    std::function<void(const QString&)>) override {}
+    void ActiveConnections(SnapshotDone done) override {
+        QTimer::singleShot(0, [done] { done(platform::Fail("bench")); });
+    }
+    void Deactivate(const platform::ActiveConnection&, platform::SystemDone) override {}
 };
 
 }  // namespace

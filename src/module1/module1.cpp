@@ -17,26 +17,26 @@ bool IsDialUp(const platform::ActiveConnection& connection) {
 void HangUpDialUp(platform::DialUp& dialUp) {
     static bool reportedUnavailable = false;
     platform::DialUp* system = &dialUp;
-    dialUp.ActiveConnections([system](bool ok, const QList<platform::ActiveConnection>& connections,
-                                      const QString& error) {
-        if (!ok) {
+    dialUp.ActiveConnections([system](const auto& connections) {
+        if (!connections) {
             if (!reportedUnavailable) {
-                qCInfo(lcPower).noquote() << "no dial-up connections can be listed:" << error;
+                qCInfo(lcPower).noquote()
+                    << "no dial-up connections can be listed:" << connections.reason();
                 reportedUnavailable = true;
             }
             return;
         }
         reportedUnavailable = false;
-        for (const auto& connection : connections) {
+        for (const auto& connection : *connections) {
             if (!IsDialUp(connection)) {
                 continue;
             }
             qCInfo(lcPower).noquote()
                 << "hanging up" << connection.id << "(" << connection.type << ")";
             const QString id = connection.id;
-            system->Deactivate(connection, [id](const QString& failure) {
-                if (!failure.isEmpty()) {
-                    qCWarning(lcPower).noquote() << "cannot hang up" << id << ":" << failure;
+            system->Deactivate(connection, [id](const platform::Result<>& done) {
+                if (!done) {
+                    qCWarning(lcPower).noquote() << "cannot hang up" << id << ":" << done.reason();
                 }
             });
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 #include <functional>
@@ -12,7 +14,6 @@ class FileWriter;
 enum InetState : int {
     kInetReceivingResponse = 7,  // more of the body has been written; BodyBytes says how much
     kInetResponseReceived = 8,   // the whole response is in, its body written
-    kInetError = 11,             // the request failed; ErrorText says why
 };
 
 // An HTTP GET client, one request at a time.
@@ -21,8 +22,8 @@ class Inet {
     virtual ~Inet() = default;
     virtual void SetRequestTimeout(int seconds) = 0;
     // Where the next request writes its body, piece by piece as it arrives; nullptr drops
-    // it. A failed write ends the request with kInetError, and ErrorText is the write's
-    // reason (kDiskFull for a full disk). The writer must outlive the request.
+    // it. A failed write fails the request with the write's reason (kDiskFull for a full
+    // disk). The writer must outlive the request.
     virtual void SetBodyWriter(FileWriter* writer) = 0;
     // Starts the request and returns at once; progress arrives as StateChanged.
     virtual void Execute(const QString& url, const QString& operation) = 0;
@@ -31,12 +32,13 @@ class Inet {
     virtual void Cancel() = 0;
 
     // What the last response said: its HTTP status (0 when none came), the length that
-    // it announced (-1 when it announced none) and, after a failure, the reason.
+    // it announced (-1 when it announced none).
     virtual int ResponseCode() const = 0;
     virtual qint64 AnnouncedLength() const = 0;
-    virtual QString ErrorText() const = 0;
 
-    std::function<void(int state)> StateChanged;
+    // A state the request reached, or its failure with the reason; nothing follows a
+    // failure.
+    std::function<void(const Result<int>& state)> StateChanged;
 };
 
 }  // namespace platform

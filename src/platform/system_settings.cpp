@@ -17,7 +17,11 @@ const SystemKey kKeys[] = {
     {"insert_stall_s", "a positive number", &SystemSettings::insertStallS, 1, INT_MAX / 1000},
     {"min_free_mb", "a positive number", &SystemSettings::minFreeMb},
     {"asrun_days", "a positive number up to 100000", &SystemSettings::asrunDays, 1, 100000},
-    {"flash_renderer", "auto, webgl or canvas", &SystemSettings::flashRenderer, 0, 0,
+    {"flash_renderer",
+     "auto, webgl or canvas",
+     &SystemSettings::flashRenderer,
+     0,
+     0,
      {"auto", "webgl", "canvas"}},
     {"screen", "", &SystemSettings::screen},
     {"status_port", "a port (0 turns it off)", &SystemSettings::statusPort, 0, 65535},
@@ -32,14 +36,13 @@ struct Overloaded : Ts... {
 
 // The default of `key` as the warning shows it.
 QString DefaultText(const SystemKey& key) {
-    return std::visit(Overloaded{[](QString SystemSettings::*f) { return kDefaults.*f; },
-                                 [](std::optional<QString> SystemSettings::*f) {
-                                     return (kDefaults.*f).value_or(QString());
-                                 },
-                                 [](auto SystemSettings::*f) {
-                                     return QString::number(kDefaults.*f);
-                                 }},
-                      key.field);
+    return std::visit(
+        Overloaded{[](QString SystemSettings::*f) { return kDefaults.*f; },
+                   [](std::optional<QString> SystemSettings::*f) {
+                       return (kDefaults.*f).value_or(QString());
+                   },
+                   [](auto SystemSettings::*f) { return QString::number(kDefaults.*f); }},
+        key.field);
 }
 
 // Puts `text` in the settings' field of `key`; false when the key does not take it.
@@ -74,15 +77,14 @@ std::span<const SystemKey> SystemKeys() {
 }
 
 SystemSettings ReadSystemSettings(
-    const std::function<std::optional<QString>(const QString& key)>& value,
-    QStringList* warnings) {
+    const std::function<std::optional<QString>(const QString& key)>& value, QStringList* warnings) {
     SystemSettings settings;
     for (const SystemKey& key : kKeys) {
         const std::optional<QString> text = value(QLatin1String(key.name));
         if (text && !Take(key, *text, settings)) {
-            warnings->append(QStringLiteral("[system] %1 is not %2; kept at %3")
-                                 .arg(QLatin1String(key.name), QLatin1String(key.takes),
-                                      DefaultText(key)));
+            warnings->append(
+                QStringLiteral("[system] %1 is not %2; kept at %3")
+                    .arg(QLatin1String(key.name), QLatin1String(key.takes), DefaultText(key)));
         }
     }
     return settings;

@@ -17,8 +17,8 @@ namespace platform {
 // program reads it once at start and never writes it. Each member holds its key's default.
 struct SystemSettings {
     int pushPort = push_protocol::kPort;  // push_port
-    int memoryCeilingMb = 2048;  // memory_ceiling_mb
-    int fetchDeadlineS = 1800;   // fetch_deadline_s: a slow line must still get a film through
+    int memoryCeilingMb = 2048;           // memory_ceiling_mb
+    int fetchDeadlineS = 1800;  // fetch_deadline_s: a slow line must still get a film through
     qint64 fetchMaxBytes = qint64(4) << 30;  // fetch_max_bytes: a body without a length
     qint64 pushMaxBytes = qint64(4) << 30;   // push_max_bytes
     int insertStallS = 60;                   // insert_stall_s
@@ -39,9 +39,9 @@ struct SystemKey {
     std::variant<int SystemSettings::*, qint64 SystemSettings::*, QString SystemSettings::*,
                  std::optional<QString> SystemSettings::*>
         field;
-    qint64 least = 1;        // a number: the smallest it takes
-    qint64 most = INT_MAX;   // and the largest
-    QStringList choices{};   // a text: the values it takes; empty: any (trimmed)
+    qint64 least = 1;       // a number: the smallest it takes
+    qint64 most = INT_MAX;  // and the largest
+    QStringList choices{};  // a text: the values it takes; empty: any (trimmed)
 };
 
 std::span<const SystemKey> SystemKeys();
@@ -49,7 +49,6 @@ std::span<const SystemKey> SystemKeys();
 // The section as `value` gives it (nullopt: the key is absent), key by key through
 // SystemKeys(); each value that was not taken adds its warning to `warnings`.
 SystemSettings ReadSystemSettings(
-    const std::function<std::optional<QString>(const QString& key)>& value,
-    QStringList* warnings);
+    const std::function<std::optional<QString>(const QString& key)>& value, QStringList* warnings);
 
 }  // namespace platform

@@ -20,15 +20,23 @@ using movie::kKlaar;
 
 }  // namespace
 
-bool Form1::ContentFileFromCommand(const QString& name, const char* command, QString* path) {
-    *path = ContentPath(name);
+bool Form1::PresentationBusy() const {
+    const bool filmPlaying = !RadioPlaying && !MediaPlayer1.URL().isEmpty();
+    return filmPlaying || flashtimer.Enabled() || Timer1.Enabled() || PhotoBeingRead();
+}
+
+platform::Result<QString> Form1::ContentFileFromCommand(const QString& name, const char* command) {
+    const QString path = ContentPath(name);
     if (const QString refused = content::RefusalReason(name, content::kCommandName);
         !refused.isEmpty()) {
         qCWarning(lcPresentation).noquote()
             << "command" << command << "refused (" + refused + "):" << name;
-        return false;
+        return platform::Fail(QStringLiteral("refused (%1): %2").arg(refused, name));
     }
-    return platform_.files->FileExists(*path);
+    if (!platform_.files->FileExists(path)) {
+        return platform::Fail(QStringLiteral("no such file: ") + path);
+    }
+    return path;
 }
 
 void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& args) {
@@ -40,16 +48,15 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
     if (word == QLatin1String("radio")) {
         StartRadio();
     } else if (word == QLatin1String("flashmovie")) {
-        QString path;
-        if (!ContentFileFromCommand(args, "flashmovie", &path)) {
-            path = ContentPath(kMainMovie);
-        }
-        SetMainMovie(path);
+        const auto named = ContentFileFromCommand(args, "flashmovie");
+        SetMainMovie(named ? *named : ContentPath(kMainMovie));
         flash.Rewind();
         flash.Play();
     } else if (word == QLatin1String("flash")) {
-        QString path;
-        if (args.size() >= 6 && ContentFileFromCommand(args.mid(6), "flash", &path)) {
+        const auto named = args.size() >= 6 ? ContentFileFromCommand(args.mid(6), "flash")
+                                            : platform::Fail(QStringLiteral("no file named"));
+        if (named) {
+            const QString& path = *named;
             flash.SetVariable(kFilm, kBegin);
             ShockwaveFlash2.SetWidth(static_cast<float>(WindowWidth()));
             ShockwaveFlash2.SetHeight(static_cast<float>(WindowHeight()));
@@ -62,8 +69,7 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             StopRadio();
             NoteOnAir(QStringLiteral("insert"), path);
         } else {
-            NoteFailedItem(QStringLiteral("insert"), args.mid(6),
-                           QStringLiteral("not a content file that can be played"));
+            NoteFailedItem(QStringLiteral("insert"), args.mid(6), named.reason());
             flash.SetVariable(kFilm, kKlaar);
         }
     } else if (word == QLatin1String("update")) {
@@ -73,8 +79,10 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
     } else if (word == QLatin1String("film")) {
         flash.SetVariable(kFilm, kBegin);
         const auto tail = presentation::ScanTail(args.size() >= 5 ? args.mid(5) : QString());
-        QString path;
-        if (args.size() >= 5 && ContentFileFromCommand(tail.fileName, "film", &path)) {
+        const auto named = args.size() >= 5 ? ContentFileFromCommand(tail.fileName, "film")
+                                            : platform::Fail(QStringLiteral("no file named"));
+        if (named) {
+            const QString& path = *named;
             StopRadio();
             PlaceFilm(tail);
             MediaPlayer1.SetVisible(true);
@@ -82,8 +90,7 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             MediaPlayer1.SetURL(path);
             NoteOnAir(QStringLiteral("film"), path);
         } else {
-            NoteFailedItem(QStringLiteral("film"), tail.fileName,
-                           QStringLiteral("not a content file that can be played"));
+            NoteFailedItem(QStringLiteral("film"), tail.fileName, named.reason());
             MediaPlayer1.SetEnabled(false);
             MediaPlayer1.SetVisible(false);
             flash.SetVariable(kFilm, kKlaar);
@@ -148,11 +155,12 @@ void Form1::ShowPhoto(const QString& args) {
     if (name.isEmpty()) {
         name = args;
     }
-    QString path;
-    if (!ContentFileFromCommand(name, "foto", &path)) {
-        PhotoFailed(QStringLiteral("no such file: ") + path);
+    const auto named = ContentFileFromCommand(name, "foto");
+    if (!named) {
+        PhotoFailed(named.reason());
         return;
     }
+    const QString path = *named;
     const auto host = platform_.files->HostPath(path);
     if (!host) {
         PhotoFailed(path + QStringLiteral(": not on the drive"));

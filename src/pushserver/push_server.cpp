@@ -7,6 +7,10 @@
 
 using namespace push_protocol;
 
+bool Form1::PushBusy() const {
+    return push_.receiving || Importing();
+}
+
 void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
     const int index = Index + 1;
     if (platform_.pushAllow) {
@@ -50,89 +54,109 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
     }
     const QByteArray head = s.left(8);
     if (head == kEof) {
-        if (push_.receiving && !push_.error.isEmpty()) {
-            FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
-                                          QStringLiteral(": ") + push_.error);
-            return;
-        }
-        if (push_.receiving) {
-            push_.receiving = false;
-            // In place, and said so, once the disk has it; pushes to one name replace in
-            // the order they arrived.
-            const QString path = ReceivePath;
-            const qint64 size = push_.receivedBytes;
-            push_.file->Commit([this, path, size](const platform::Result<>& committed) {
-                if (!committed) {
-                    const QString error = platform::WriteFailure(path, committed.reason(), size);
-                    qCWarning(lcPush).noquote() << error;
-                    SetStatus(error);
-                    return;
-                }
-                qCInfo(lcPush).noquote() << "received" << path;
-                if (platform_.asrun) {
-                    platform_.asrun->NoteOrigin(path.mid(path.lastIndexOf('\\') + 1),
-                                                {QStringLiteral("push"), QString()});
-                }
-                ++status_.pushes;
-                status_.lastPushFile = path;
-                SetStatus(QStringLiteral("File Received..."));
-            });
-            push_.file.reset();
-            return;
-        }
-        SetStatus(QStringLiteral("File Received..."));
+        ReceiveEnd(Index);
+    } else if (head == kDst) {
+        ReceiveDestination(Index, s);
+    } else {
+        ReceiveData(Index, s);
+    }
+}
+
+// "Msg_Dst_": a new file, accepted ("Msg_OkS") even when it cannot be stored; its data
+// then ends the connection with the reason.
+void Form1::ReceiveDestination(int index, const QByteArray& message) {
+    if (message.size() < 8 + kSkipAfterDst) {
+        FailPushConnection(index, QStringLiteral("destination message too short"));
         return;
     }
-    if (head == kDst) {
-        if (s.size() < 8 + kSkipAfterDst) {
-            FailPushConnection(Index, QStringLiteral("destination message too short"));
-            return;
-        }
-        DropPushReceive();
-        const QString name = pushserver::DecodeName(s.mid(8 + kSkipAfterDst));
-        ReceivePath = ContentPath(name);
-        push_.receiving = true;
-        push_.receivedBytes = 0;
-        push_.error = content::RefusalReason(name, content::kPushedName);
-        if (push_.error.isEmpty() && !platform_.files->IsDrivePath(ReceivePath)) {
-            push_.error = QStringLiteral("name that leaves the folder");
-        }
-        if (push_.error.isEmpty()) {
-            auto created = platform_.files->CreateDurable(ReceivePath);  // in place once complete
-            if (created) {
-                push_.file = std::move(*created);
-            } else {
-                push_.error = created.reason();
-            }
-        }
-        if (!push_.error.isEmpty()) {
-            qCWarning(lcPush).noquote() << "destination refused:" << name << "-" << push_.error;
-        }
-        WskServer.SendData(Index, kOkS);
-        return;
+    DropPushReceive();
+    const QString name = pushserver::DecodeName(message.mid(8 + kSkipAfterDst));
+    ReceivePath = ContentPath(name);
+    push_.receiving = true;
+    push_.receivedBytes = 0;
+    push_.file = DestinationFile(name);
+    if (!push_.file) {
+        qCWarning(lcPush).noquote() << "destination refused:" << name << "-" << push_.file.reason();
     }
+    WskServer.SendData(index, kOkS);
+}
+
+// The new version of ReceivePath, put in place once complete, or why there is none.
+platform::Result<std::unique_ptr<platform::DurableFile>> Form1::DestinationFile(
+    const QString& name) {
+    if (const QString refused = content::RefusalReason(name, content::kPushedName);
+        !refused.isEmpty()) {
+        return platform::Fail(refused);
+    }
+    if (!platform_.files->IsDrivePath(ReceivePath)) {
+        return platform::Fail(QStringLiteral("name that leaves the folder"));
+    }
+    return platform_.files->CreateDurable(ReceivePath);
+}
+
+// The file's bytes, each message answered with "Msg_Rec".
+void Form1::ReceiveData(int index, const QByteArray& message) {
     if (!push_.receiving) {
-        FailPushConnection(Index, QStringLiteral("data before any destination"));
+        FailPushConnection(index, QStringLiteral("data before any destination"));
         return;
     }
     if (!push_.file) {
-        FailPushConnection(Index, QStringLiteral("cannot store ") + ReceivePath +
-                                      QStringLiteral(": ") + push_.error);
+        FailPushConnection(index, QStringLiteral("cannot store ") + ReceivePath +
+                                      QStringLiteral(": ") + push_.file.reason());
         return;
     }
-    push_.receivedBytes += s.size();
+    push_.receivedBytes += message.size();
     if (push_.receivedBytes > platform_.pushMaxBytes) {
-        FailPushConnection(Index, QStringLiteral("push larger than %1 bytes: %2 dropped")
+        FailPushConnection(index, QStringLiteral("push larger than %1 bytes: %2 dropped")
                                       .arg(platform_.pushMaxBytes)
                                       .arg(ReceivePath));
         return;
     }
-    if (const auto written = push_.file->Write(s); !written) {
+    if (const auto written = (*push_.file)->Write(message); !written) {
         FailPushConnection(
-            Index, platform::WriteFailure(ReceivePath, written.reason(), push_.receivedBytes));
+            index, platform::WriteFailure(ReceivePath, written.reason(), push_.receivedBytes));
         return;
     }
-    WskServer.SendData(Index, kRec);
+    WskServer.SendData(index, kRec);
+}
+
+// "Msg_Eof_", which has no answer: the file replaces the previous one.
+void Form1::ReceiveEnd(int index) {
+    if (!push_.receiving) {
+        SetStatus(QStringLiteral("File Received..."));
+        return;
+    }
+    if (!push_.file) {
+        FailPushConnection(index, QStringLiteral("cannot store ") + ReceivePath +
+                                      QStringLiteral(": ") + push_.file.reason());
+        return;
+    }
+    push_.receiving = false;
+    CommitReceivedFile(std::move(*push_.file));
+    push_.file = PushInProgress::NoPush();
+}
+
+// In place, and said so, once the disk has it; pushes to one name replace in the order
+// they arrived.
+void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
+    const QString path = ReceivePath;
+    const qint64 size = push_.receivedBytes;
+    file->Commit([this, path, size](const platform::Result<>& committed) {
+        if (!committed) {
+            const QString error = platform::WriteFailure(path, committed.reason(), size);
+            qCWarning(lcPush).noquote() << error;
+            SetStatus(error);
+            return;
+        }
+        qCInfo(lcPush).noquote() << "received" << path;
+        if (platform_.asrun) {
+            platform_.asrun->NoteOrigin(path.mid(path.lastIndexOf('\\') + 1),
+                                        {QStringLiteral("push"), QString()});
+        }
+        ++status_.pushes;
+        status_.lastPushFile = path;
+        SetStatus(QStringLiteral("File Received..."));
+    });
 }
 
 void Form1::WskServer_Close(int Index) {
@@ -162,12 +186,11 @@ void Form1::DropPushReceive() {
         return;
     }
     push_.receiving = false;
-    push_.error.clear();
     if (push_.file) {
-        push_.file->Discard();  // the file goes, without being put on the disk
-        push_.file.reset();
+        (*push_.file)->Discard();  // the file goes, without being put on the disk
         qCInfo(lcPush).noquote() << "incomplete file dropped, previous kept:" << ReceivePath;
     }
+    push_.file = PushInProgress::NoPush();
 }
 
 void Form1::FailPushConnection(int index, const QString& description) {

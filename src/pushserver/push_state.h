@@ -16,11 +16,12 @@ struct PushReceiveState {
 
 // The push under way, and the operator's import, seen only by their routines.
 struct PushInProgress {
+    static platform::Failure NoPush() { return platform::Fail(QStringLiteral("no push")); }
     bool receiving = false;  // a destination was accepted and its end has not come
     int index = -1;          // the connection element that pushes; -1 when none does
-    // The new version of ReceivePath: written until "Msg_Eof_", then committed.
-    std::unique_ptr<platform::DurableFile> file;
-    QString error;  // why the destination cannot be stored; empty when it can
+    // The new version of ReceivePath, written until "Msg_Eof_" and then committed, or why
+    // the destination cannot be stored.
+    platform::Result<std::unique_ptr<platform::DurableFile>> file = NoPush();
     qint64 receivedBytes = 0;
     QList<std::pair<QString, QString>> importQueue;  // (source, name) still to copy in
     QString importFailed;  // the last name that could not be copied in, and why

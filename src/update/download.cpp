@@ -44,8 +44,7 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     download_.file = std::move(*created);
     download_.size = 0;
     download_.shownPercent = -1;
-    download_.ok = false;
-    download_.error.clear();
+    download_.ended = platform::Fail(QStringLiteral("under way"));
     qCDebug(lcUpdate).noquote() << "GET" << address;
     DownloadBusy = true;
     Inet1.SetBodyWriter(download_.file.get());  // the body streams into it as it arrives
@@ -54,42 +53,43 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
     platform::WaitUntil([this] { return !DownloadBusy; }, [this] { return closing_; }, -1);
     if (DownloadBusy) {
         Inet1.Cancel();
-        EndDownload(false, QStringLiteral("the window is closing"));
+        EndDownload(platform::Fail(QStringLiteral("the window is closing")));
     }
-    if (!download_.ok) {
+    if (!download_.ended) {
         qCWarning(lcUpdate).noquote()
-            << "fetch of" << address << "failed, previous file kept:" << download_.error;
+            << "fetch of" << address << "failed, previous file kept:" << download_.ended.reason();
     }
-    return download_.ok;
+    return download_.ended.ok();
 }
 
-void Form1::Inet1_StateChanged(int State) {
+void Form1::Inet1_StateChanged(const platform::Result<int>& State) {
     if (InStateChanged || !DownloadBusy) {
         return;
     }
     InStateChanged = true;
-    if (State == platform::kInetReceivingResponse) {
-        CountReceivedPieces();
-    } else if (State == platform::kInetError) {
+    if (!State) {
         // A full disk is told with the bytes that were wanted.
-        const QString reason = Inet1.ErrorText();
-        EndDownload(false, reason == platform::kDiskFull
-                               ? platform::WriteFailure(
-                                     DownloadTarget, reason,
-                                     std::max(Inet1.AnnouncedLength(), Inet1.BodyBytes()))
-                               : reason);
-    } else if (State == platform::kInetResponseReceived) {
+        const QString& reason = State.reason();
+        EndDownload(platform::Fail(
+            reason == platform::kDiskFull
+                ? platform::WriteFailure(DownloadTarget, reason,
+                                         std::max(Inet1.AnnouncedLength(), Inet1.BodyBytes()))
+                : reason));
+    } else if (*State == platform::kInetReceivingResponse) {
+        CountReceivedPieces();
+    } else if (*State == platform::kInetResponseReceived) {
         CountReceivedPieces();
         const int code = Inet1.ResponseCode();
         const qint64 announced = Inet1.AnnouncedLength();
-        QString failure;
         if (code < 200 || code > 299) {
-            failure = QStringLiteral("HTTP status %1").arg(code);
+            EndDownload(platform::Fail(QStringLiteral("HTTP status %1").arg(code)));
         } else if (announced >= 0 && download_.size != announced) {
-            failure =
-                QStringLiteral("body of %1 bytes, %2 announced").arg(download_.size).arg(announced);
+            EndDownload(platform::Fail(QStringLiteral("body of %1 bytes, %2 announced")
+                                           .arg(download_.size)
+                                           .arg(announced)));
+        } else {
+            EndDownload({});
         }
-        EndDownload(failure.isEmpty(), failure);
     }
     InStateChanged = false;
 }
@@ -112,11 +112,10 @@ void Form1::CountReceivedPieces() {
     download_.size = received;
 }
 
-void Form1::EndDownload(bool complete, const QString& failure) {
-    QString error = failure;
+void Form1::EndDownload(const platform::Result<>& ended) {
     Inet1.SetBodyWriter(nullptr);
     if (download_.file) {
-        if (complete) {
+        if (ended) {
             // The fetch is over; the file replaces the old one once the disk has it, while
             // the cycle goes on to the next fetch.
             CommitDownload(std::move(download_.file), DownloadTarget, download_.size);
@@ -125,11 +124,10 @@ void Form1::EndDownload(bool complete, const QString& failure) {
         }
         download_.file.reset();
     }
-    if (error.startsWith(platform::kDiskFull)) {
-        SetStatus(error);  // the operator must make room: say so where they look
+    if (!ended && ended.reason().startsWith(platform::kDiskFull)) {
+        SetStatus(ended.reason());  // the operator must make room: say so where they look
     }
-    download_.ok = complete;
-    download_.error = error;
+    download_.ended = ended;
     DownloadBusy = false;
     platform::WakeWaiters();
 }

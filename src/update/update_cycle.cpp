@@ -44,14 +44,16 @@ void Form1::cmdupdate_Click() {
     UpdateContent();
 }
 
+bool Form1::UpdateBusy() const {
+    return Updating;
+}
+
 void Form1::UpdateContent() {
     if (Updating) {
         return;
     }
     Updating = true;
     qCInfo(lcUpdate) << "update cycle starts";
-    auto& files = *platform_.files;
-    const QString mainMovie = ContentPath(kMainMovie);
     // Every return from here on ends the cycle.
     status_.lastCycle = {};
     status_.lastCycle.start = QDateTime::currentDateTime();
@@ -75,42 +77,65 @@ void Form1::UpdateContent() {
     SiteLocation = Lokatie->text();
     download_.commitFailed.clear();
     if (BufferPending) {
-        platform::PumpEventsOnce();
-        if (!WaitForCommits()) {
+        if (!MoveBufferAndRestart(MainMovieChanged, true)) {
             return;
-        }
-        MoveBufferedFiles();
-        if (MainMovieChanged) {
-            SetMainMovie(DownloadMoviePath());
-            SetMainMovie(mainMovie);
-            ShockwaveFlash1.Rewind();
-            ShockwaveFlash1.Play();
         }
         BufferPending = false;
         MainMovieChanged = false;
     }
+    const auto listings = FetchListing();
+    if (!listings || !FetchListedFiles(*listings) || !FetchWeather()) {
+        return;
+    }
+    SetStatus(QStringLiteral("Geen verbinding"));
+    Module1::HangUpDialUp(*platform_.dialUp);
+    if (DownloadScreenShown) {
+        if (!MoveBufferAndRestart(true, false)) {
+            return;
+        }
+        DownloadScreenShown = false;
+    }
+}
 
+bool Form1::MoveBufferAndRestart(bool restart, bool afresh) {
+    platform::PumpEventsOnce();
+    if (!WaitForCommits()) {
+        return false;
+    }
+    MoveBufferedFiles();
+    if (restart) {
+        if (afresh) {
+            SetMainMovie(DownloadMoviePath());
+        }
+        SetMainMovie(ContentPath(kMainMovie));
+        ShockwaveFlash1.Rewind();
+        ShockwaveFlash1.Play();
+    }
+    return true;
+}
+
+std::optional<Form1::Listings> Form1::FetchListing() {
+    auto& files = *platform_.files;
     CurrentFile = kFlashText;
     SetStatus(QStringLiteral("Download:") + CurrentFile);
     DownloadFile(SiteLocation + '/' + CurrentFile, CurrentFile);
     if (closing_) {
-        return;
+        return std::nullopt;
     }
     DownloadFile(SiteLocation + '/' + kMainMovie, kMainMovie);
     if (!WaitForCommits()) {
-        return;
+        return std::nullopt;
     }
 
     const QString listingPath = ContentPath(kListing);
-    const QString previousText = files.FileExists(listingPath)
-                                     ? files.ReadFirstItem(listingPath).value_or(QString())
-                                     : QString();
-    const update::PreviousListing previous(update::SplitListing(previousText));
-
+    Listings listings;
+    listings.previous = update::SplitListing(
+        files.FileExists(listingPath) ? files.ReadFirstItem(listingPath).value_or(QString())
+                                      : QString());
     const QString number = QLocale::system().toString(platform_.random->Next(), 'g', 7);
     DownloadFile(SiteLocation + QStringLiteral("dir.php?a=") + number, kListing);
     if (!WaitForCommits()) {
-        return;
+        return std::nullopt;
     }
     const auto currentText = files.ReadFirstItem(listingPath);
     if (!currentText) {
@@ -120,10 +145,15 @@ void Form1::UpdateContent() {
         status_.lastCycle.listingSha256 = QString::fromLatin1(
             QCryptographicHash::hash(currentText->toUtf8(), QCryptographicHash::Sha256).toHex());
     }
+    listings.current = update::SplitListing(currentText.value_or(QString()));
+    return listings;
+}
+
+bool Form1::FetchListedFiles(const Listings& listings) {
+    const update::PreviousListing previous(listings.previous);
+    const QStringList& fields = listings.current;
     ExpectedBytes = 0;
     DownloadedBytes = 0;
-    const QStringList fields = update::SplitListing(currentText.value_or(QString()));
-
     for (qsizetype i = 0; i + 2 < fields.size(); i += 3) {
         if (!previous.Matches(fields[i], fields[i + 1])) {
             ExpectedBytes += update::SizeField(fields[i + 2]);
@@ -156,39 +186,26 @@ void Form1::UpdateContent() {
             platform_.asrun->NoteOrigin(name, {QStringLiteral("site"), fields[i + 1]});
         }
         if (closing_) {
-            return;
+            return false;
         }
     }
     if (!WaitForCommits()) {
-        return;
+        return false;
     }
     failed << download_.commitFailed;
     status_.lastCycle.failed = static_cast<int>(failed.size());
     if (!failed.isEmpty()) {
         ForgetFailedEntries(failed);
     }
+    return true;
+}
 
+bool Form1::FetchWeather() {
     CurrentFile = kWeather;
     if (!platform_.endpoints.weatherUrl.isEmpty()) {  // empty when not an http(s) address
         DownloadFile(platform_.endpoints.weatherUrl, kWeather);
     }
-    if (closing_) {
-        return;
-    }
-    SetStatus(QStringLiteral("Geen verbinding"));
-    Module1::HangUpDialUp(*platform_.dialUp);
-
-    if (DownloadScreenShown) {
-        platform::PumpEventsOnce();
-        if (!WaitForCommits()) {
-            return;
-        }
-        MoveBufferedFiles();
-        SetMainMovie(mainMovie);
-        ShockwaveFlash1.Rewind();
-        ShockwaveFlash1.Play();
-        DownloadScreenShown = false;
-    }
+    return !closing_;
 }
 
 void Form1::ForgetFailedEntries(const QStringList& failed) {

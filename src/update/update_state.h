@@ -44,8 +44,8 @@ struct DownloadInProgress {
     std::unique_ptr<platform::DurableFile> file;
     qint64 size = 0;           // body bytes written so far
     qint64 shownPercent = -1;  // the progress text last sent, so that each is sent once
-    bool ok = false;           // how the last fetch ended, and why not
-    QString error;
+    // How the last fetch ended: done, or why not.
+    platform::Result<> ended = platform::Fail(QStringLiteral("not fetched"));
     // Fetched files whose commit has not reported yet, and the names of the listed ones
     // whose commit failed (fetched again at the next cycle).
     int commitsPending = 0;

@@ -113,9 +113,12 @@ class Form1 : public QWidget,
     void EngineRestartTimer_Timer();
     // Compares a thumbnail of the picture with the last one, as of `now`.
     void PictureCheck(const QDateTime& now);
-    // Nothing that an end would cut short: no update, film, inserted movie, photo, push or
-    // import.
+    // Nothing that an end would cut short: no subsystem is busy. Each one's Busy() names
+    // every long activity of its own.
     bool QuietMoment() const;
+    bool UpdateBusy() const;        // a cycle
+    bool PushBusy() const;          // a push or an import
+    bool PresentationBusy() const;  // a film, an inserted movie or a photo
     // ---- Presentation ----
     void ShockwaveFlash1_FSCommand(const QString& command, const QString& args);
     // Whether a photo that a "foto" command named is still being read from its file.
@@ -136,10 +139,23 @@ class Form1 : public QWidget,
     // Returns whether the file was fetched whole; the old file stays when it was not, and
     // the log says why.
     bool DownloadFile(const QString& address, const QString& localName);
-    void Inet1_StateChanged(int State);
+    void Inet1_StateChanged(const platform::Result<int>& State);
     qint64 DownloadBufferUBound() const;
     void CountReceivedPieces();
     void MoveBufferedFiles();
+    // The steps of UpdateContent; each is false (nullopt) when the cycle ends early.
+    // The parked files go in place once the disk has them, and with `restart` the main
+    // movie starts again from its first frame (`afresh`: through the download movie, so
+    // that the engine reads it anew).
+    bool MoveBufferAndRestart(bool restart, bool afresh);
+    // flash.txt, the main movie, then the listing, with the one it replaced.
+    struct Listings {
+        QStringList previous;
+        QStringList current;
+    };
+    std::optional<Listings> FetchListing();
+    bool FetchListedFiles(const Listings& listings);  // into the buffer
+    bool FetchWeather();
     // ---- File push server and import ----
     void WskServer_ConnectionRequest(int Index, long requestID);
     void WskServer_DataArrival(int Index, qint64 bytesTotal);
@@ -185,7 +201,9 @@ class Form1 : public QWidget,
     // Tells the media player where the corner buttons and the panel lie in front of it.
     void KeepControlsInFront();
     void ConnectEvents();
-    bool ContentFileFromCommand(const QString& name, const char* command, QString* path);
+    // The content file that a movie command names, or why there is none to play: a name
+    // the rules refuse (also logged), or no such file.
+    platform::Result<QString> ContentFileFromCommand(const QString& name, const char* command);
     void PlaceFilm(const presentation::TailScan& tail);
     void ShowPhoto(const QString& args);
     void PhotoFailed(const QString& why);
@@ -197,7 +215,7 @@ class Form1 : public QWidget,
     void SetMainMovie(const QString& path);
     void SetStatusVariable(const QString& text);
     QString DownloadMoviePath() const;
-    void EndDownload(bool complete, const QString& failure);
+    void EndDownload(const platform::Result<>& ended);
     // Commits a file the cycle wrote; WaitForCommits waits for it.
     void CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done);
     void CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
@@ -207,6 +225,12 @@ class Form1 : public QWidget,
     void ForgetFailedEntries(const QStringList& failed);
     // Ends the receive under way: its temporary file goes, the previous file stays.
     void DropPushReceive();
+    // The steps of WskServer_DataArrival, one for each kind of message.
+    void ReceiveDestination(int index, const QByteArray& message);
+    void ReceiveData(int index, const QByteArray& message);
+    void ReceiveEnd(int index);
+    platform::Result<std::unique_ptr<platform::DurableFile>> DestinationFile(const QString& name);
+    void CommitReceivedFile(std::unique_ptr<platform::DurableFile> file);
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
     void WithContentFigures(std::function<void()> then);

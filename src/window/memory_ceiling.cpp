@@ -37,7 +37,5 @@ void Form1::EndForRestart(const QString& statusLine, const QString& why) {
 }
 
 bool Form1::QuietMoment() const {
-    const bool filmPlaying = !RadioPlaying && !MediaPlayer1.URL().isEmpty();
-    return !Updating && !push_.receiving && !filmPlaying && !flashtimer.Enabled() &&
-           !Timer1.Enabled() && !PhotoBeingRead() && !Importing();
+    return !UpdateBusy() && !PushBusy() && !PresentationBusy();
 }

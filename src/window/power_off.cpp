@@ -6,9 +6,9 @@ namespace {
 
 void RequestPowerOff(platform::PowerOff& powerOff, const char* why) {
     qCInfo(lcPower) << "power-off requested:" << why;
-    powerOff.RequestPowerOff([](const QString& error) {
-        if (!error.isEmpty()) {
-            qCWarning(lcPower).noquote() << "power-off refused:" << error;
+    powerOff.RequestPowerOff([](const platform::Result<>& done) {
+        if (!done) {
+            qCWarning(lcPower).noquote() << "power-off refused:" << done.reason();
         }
     });
 }

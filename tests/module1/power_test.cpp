@@ -235,10 +235,10 @@ struct Snapshot {
 // The snapshot as the event loop brings it.
 Snapshot TakeSnapshot(platform::DialUp& dialUp) {
     std::optional<Snapshot> taken;
-    dialUp.ActiveConnections(
-        [&](bool ok, const QList<platform::ActiveConnection>& connections, const QString& error) {
-            taken = Snapshot{ok, connections, error};
-        });
+    dialUp.ActiveConnections([&](const auto& connections) {
+        taken = connections ? Snapshot{true, *connections, {}}
+                            : Snapshot{false, {}, connections.reason()};
+    });
     EXPECT_FALSE(taken.has_value());  // never inside the call
     EXPECT_TRUE(PumpUntil([&] { return taken.has_value(); }, 10000));
     return taken.value_or(Snapshot{});

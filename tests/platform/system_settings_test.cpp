@@ -1,5 +1,5 @@
-#include "platform/qt/qt_settings_store.h"
 #include "platform/system_settings.h"
+#include "platform/qt/qt_settings_store.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,7 +30,8 @@ TEST(SystemSettings, EachKeyTakesWhatItsRowSaysAndKeepsItsDefaultOtherwise) {
         {"push_port", "65535", [](auto& s) { return s.pushPort == 65535; }, nullptr},
         {"push_port", "0", nullptr,
          "[system] push_port is not a port from 1 to 65535; kept at 1001"},
-        {"push_port", "65536", nullptr, "[system] push_port is not a port from 1 to 65535; kept at 1001"},
+        {"push_port", "65536", nullptr,
+         "[system] push_port is not a port from 1 to 65535; kept at 1001"},
         {"memory_ceiling_mb", " 512 ", [](auto& s) { return s.memoryCeilingMb == 512; }, nullptr},
         {"memory_ceiling_mb", "-5", nullptr,
          "[system] memory_ceiling_mb is not a positive number; kept at 2048"},
@@ -59,8 +60,8 @@ TEST(SystemSettings, EachKeyTakesWhatItsRowSaysAndKeepsItsDefaultOtherwise) {
         {"status_port", "0", [](auto& s) { return s.statusPort == 0; }, nullptr},
         {"status_port", "-1", nullptr,
          "[system] status_port is not a port (0 turns it off); kept at 8101"},
-        {"push_allow", "10.0.0.0/8, ::1",
-         [](auto& s) { return s.pushAllow == "10.0.0.0/8, ::1"; }, nullptr},
+        {"push_allow", "10.0.0.0/8, ::1", [](auto& s) { return s.pushAllow == "10.0.0.0/8, ::1"; },
+         nullptr},
         {"status_allow", "", [](auto& s) { return s.statusAllow == QString(); }, nullptr},
     };
     for (const auto& row : rows) {

@@ -161,6 +161,50 @@ TEST_F(VlcPlayer, PlayerThatDoesNotLetGoIsReplacedWithoutHoldingTheWindow) {
     EXPECT_LT(held.elapsed(), 3500);
 }
 
+// Players let go while stuck are bounded: with two still stuck none takes their place and
+// each media stops (never inside the call); once they end, a new player plays again.
+TEST_F(VlcPlayer, StuckPlayersLetGoAreBounded) {
+    // A stop sticks once armed, until the hold ends (at most 10 s after the test).
+    const auto armed = std::make_shared<std::atomic<int>>(0);
+    const auto hold = std::make_shared<std::atomic<bool>>(true);
+    platform::VlcMediaPlayer::Options options;
+    options.stuckAfterMs = 300;
+    options.mostStuck = 2;
+    options.beforeStop = [armed, hold] {
+        if (armed->fetch_sub(1) <= 0) {
+            ++*armed;
+            return;
+        }
+        for (int i = 0; *hold && i < 1000; ++i) {
+            QThread::msleep(10);
+        }
+    };
+    player.reset();
+    Start(options);
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/long.wav", 20000));
+    ASSERT_TRUE(media_files::WriteWav(temp.path() + "/clip.wav", 400));
+    for (int stuck = 1; stuck <= 2; ++stuck) {
+        states.clear();
+        player->SetURL("c:\\long.wav");
+        ASSERT_TRUE(PumpUntil([&] { return states.contains(platform::kPlaying); }, 10000)) << stuck;
+        ++*armed;
+        player->SetURL("");  // its stop sticks
+        PumpUntil([] { return false; }, 1500);
+    }
+    EXPECT_FALSE(player->Ready());
+    states.clear();
+    player->SetURL("c:\\clip.wav");
+    EXPECT_TRUE(states.isEmpty());
+    ASSERT_TRUE(WaitForStop(1000));
+    EXPECT_FALSE(states.contains(platform::kPlaying));
+    *hold = false;
+    ASSERT_TRUE(PumpUntil([&] { return player->Ready(); }, 5000));
+    states.clear();
+    player->SetURL("c:\\clip.wav");
+    ASSERT_TRUE(WaitForStop());
+    EXPECT_TRUE(states.contains(platform::kPlaying));
+}
+
 TEST_F(VlcPlayer, RadioComesBackThroughTheWindowAfterAFilm) {
     // The window's restart logic on the real engine: a film ends, the radio returns.
     ASSERT_TRUE(media_files::WriteWav(temp.path() + "/radio.wav", 20000));

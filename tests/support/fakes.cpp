@@ -6,7 +6,6 @@ void FakeInet::Execute(const QString& url, const QString&) {
     requests << url;
     const quint64 generation = ++generation_;
     written_ = 0;
-    error_.clear();
     auto it = answers.find(url);
     Answer answer = it == answers.end() ? Answer{404, "not found", -2, false, false} : it->second;
     if (whileWaiting) {
@@ -22,9 +21,8 @@ void FakeInet::Execute(const QString& url, const QString&) {
         code_ = answer.code;
         announced_ = answer.announced == -2 ? answer.body.size() : answer.announced;
         if (answer.fail) {
-            error_ = "fake failure";
             if (StateChanged) {
-                StateChanged(platform::kInetError);
+                StateChanged(platform::Fail("fake failure"));
             }
             return;
         }
@@ -40,9 +38,8 @@ void FakeInet::Deliver(const QByteArray& body, qsizetype from, quint64 generatio
     if (from < body.size()) {
         const QByteArray bytes = body.mid(from, piece);
         if (const auto written = writer_ ? writer_->Write(bytes) : platform::Result<>(); !written) {
-            error_ = written.reason();
             if (StateChanged) {
-                StateChanged(platform::kInetError);
+                StateChanged(platform::Fail(written.reason()));
             }
             return;
         }

@@ -92,7 +92,6 @@ class FakeInet : public QObject, public platform::Inet {
     }
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
-    QString ErrorText() const override { return error_; }
 
     std::map<QString, Answer> answers;  // by address; others give 404
     QStringList requests;
@@ -108,7 +107,6 @@ class FakeInet : public QObject, public platform::Inet {
     platform::FileWriter* writer_ = nullptr;
     qint64 written_ = 0;
     quint64 generation_ = 0;
-    QString error_;
     int code_ = 0;
     qint64 announced_ = -1;
 };
@@ -153,14 +151,19 @@ class FakeMemory : public platform::MemoryGauge {
 
 class FakePowerOff : public platform::PowerOff {
   public:
-    void RequestPowerOff(std::function<void(const QString&)> done) override {
+    void RequestPowerOff(platform::SystemDone done) override {
         ++requests;
-        if (done) {
-            done(refusal);
-        }
+        QTimer::singleShot(0, &context_, [this, done] {
+            if (done) {
+                done(refusal.isEmpty() ? platform::Result<>() : platform::Fail(refusal));
+            }
+        });
     }
     int requests = 0;
     QString refusal;
+
+  private:
+    QObject context_;  // what is still queued goes with the fake
 };
 
 class FakeDialUp : public platform::DialUp {
@@ -168,16 +171,19 @@ class FakeDialUp : public platform::DialUp {
     void ActiveConnections(SnapshotDone done) override {
         ++snapshots;
         QTimer::singleShot(0, &context_, [this, done] {
-            done(available, available ? connections : QList<platform::ActiveConnection>(),
-                 available ? QString() : QString("not available"));
+            done(available ? platform::Result<QList<platform::ActiveConnection>>(connections)
+                           : platform::Fail("not available"));
         });
     }
     void Deactivate(const platform::ActiveConnection& connection,
-                    std::function<void(const QString&)> done) override {
+                    platform::SystemDone done) override {
         deactivated << connection.id;
-        if (done) {
-            done(failing.contains(connection.id) ? "refused" : "");
-        }
+        QTimer::singleShot(0, &context_, [this, done, id = connection.id] {
+            if (done) {
+                done(failing.contains(id) ? platform::Result<>(platform::Fail("refused"))
+                                          : platform::Result<>());
+            }
+        });
     }
     QList<platform::ActiveConnection> connections;
     QStringList deactivated;

@@ -21,19 +21,19 @@ const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kNmPath = QStringLiteral("/org/freedesktop/NetworkManager");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-void WhenDone(QObject* owner, const QDBusPendingCall& call,
-              std::function<void(const QString& error)> done) {
+Failure ErrorOf(const QDBusMessage& reply) {
+    return Fail(reply.errorName() + QStringLiteral(": ") + reply.errorMessage());
+}
+
+void WhenDone(QObject* owner, const QDBusPendingCall& call, SystemDone done) {
     auto* watcher = new QDBusPendingCallWatcher(call, owner);
     QObject::connect(
         watcher, &QDBusPendingCallWatcher::finished, owner, [watcher, done = std::move(done)] {
             const QDBusMessage reply = watcher->reply();
-            QString error;
-            if (reply.type() == QDBusMessage::ErrorMessage) {
-                error = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
-            }
             watcher->deleteLater();
             if (done) {
-                done(error);
+                done(reply.type() == QDBusMessage::ErrorMessage ? Result<>(ErrorOf(reply))
+                                                                : Result<>());
             }
         });
 }
@@ -51,14 +51,12 @@ void Ask(QObject* owner, const QDBusConnection& bus, const QDBusMessage& call, i
                      });
 }
 
-bool Failed(const QDBusMessage& reply, QString* error) {
+// A reply with arguments, or the error it brought.
+Result<> Answered(const QDBusMessage& reply) {
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-        return false;
+        return {};
     }
-    if (error) {
-        *error = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
-    }
-    return true;
+    return ErrorOf(reply);
 }
 
 QDBusMessage PropertyCall(const QString& path, const QString& interface, const QString& name) {
@@ -90,7 +88,7 @@ struct DialUpSnapshot {
     DialUp::SnapshotDone done;
     void Answered() {
         if (--pending == 0 && done) {
-            done(true, connections, QString());
+            done(connections);
         }
     }
 };
@@ -121,7 +119,7 @@ void TimedateClockSync::Ask() {
 LogindPowerOff::LogindPowerOff(QDBusConnection bus, int timeoutMs)
     : bus_(std::move(bus)), timeoutMs_(timeoutMs) {}
 
-void LogindPowerOff::RequestPowerOff(std::function<void(const QString& error)> done) {
+void LogindPowerOff::RequestPowerOff(SystemDone done) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PowerOff"));
@@ -136,13 +134,12 @@ NetworkManagerDialUp::NetworkManagerDialUp(QDBusConnection bus, int timeoutMs)
 
 void NetworkManagerDialUp::ActiveConnections(SnapshotDone done) {
     if (!bus_.isConnected()) {
-        QTimer::singleShot(0, this, [done] { done(false, {}, QStringLiteral("no system bus")); });
+        QTimer::singleShot(0, this, [done] { done(Fail(QStringLiteral("no system bus"))); });
         return;
     }
     const auto listed = [this, done](const QDBusMessage& reply) {
-        QString error;
-        if (Failed(reply, &error)) {
-            done(false, {}, error);
+        if (const auto answered = Answered(reply); !answered) {
+            done(Fail(answered.reason()));
             return;
         }
         auto snapshot = std::make_shared<DialUpSnapshot>();
@@ -166,21 +163,21 @@ void NetworkManagerDialUp::AskAbout(const std::shared_ptr<DialUpSnapshot>& snaps
     snapshot->pending += 2;
     Ask(this, bus_, PropertyCall(path, active, QStringLiteral("Id")), timeoutMs_,
         [snapshot, i](const QDBusMessage& reply) {
-            if (!Failed(reply, nullptr)) {
+            if (Answered(reply)) {
                 snapshot->connections[i].id = PropertyValue(reply).toString();
             }
             snapshot->Answered();
         });
     Ask(this, bus_, PropertyCall(path, active, QStringLiteral("Type")), timeoutMs_,
         [this, snapshot, i, path, active](const QDBusMessage& reply) {
-            if (!Failed(reply, nullptr)) {
+            if (Answered(reply)) {
                 snapshot->connections[i].type = PropertyValue(reply).toString();
             }
             if (snapshot->connections[i].type == QLatin1String("bluetooth")) {
                 ++snapshot->pending;
                 Ask(this, bus_, PropertyCall(path, active, QStringLiteral("Connection")),
                     timeoutMs_, [this, snapshot, i](const QDBusMessage& profile) {
-                        if (!Failed(profile, nullptr)) {
+                        if (Answered(profile)) {
                             AskBluetoothKind(
                                 snapshot, i,
                                 PropertyValue(profile).value<QDBusObjectPath>().path());
@@ -200,7 +197,7 @@ void NetworkManagerDialUp::AskBluetoothKind(const std::shared_ptr<DialUpSnapshot
         kNm, settingsPath, QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
         "GetSettings");
     Ask(this, bus_, call, timeoutMs_, [snapshot, i](const QDBusMessage& reply) {
-        if (!Failed(reply, nullptr)) {
+        if (Answered(reply)) {
             QMap<QString, QVariantMap> settings;
             reply.arguments().first().value<QDBusArgument>() >> settings;
             snapshot->connections[i].bluetoothKind = settings.value(QStringLiteral("bluetooth"))
@@ -211,8 +208,7 @@ void NetworkManagerDialUp::AskBluetoothKind(const std::shared_ptr<DialUpSnapshot
     });
 }
 
-void NetworkManagerDialUp::Deactivate(const ActiveConnection& connection,
-                                      std::function<void(const QString& error)> done) {
+void NetworkManagerDialUp::Deactivate(const ActiveConnection& connection, SystemDone done) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kNm, kNmPath, kNm, QStringLiteral("DeactivateConnection"));
     call << QVariant::fromValue(QDBusObjectPath(connection.path));

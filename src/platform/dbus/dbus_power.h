@@ -17,7 +17,7 @@ struct DialUpSnapshot;
 class LogindPowerOff : public QObject, public PowerOff {
   public:
     explicit LogindPowerOff(QDBusConnection bus, int timeoutMs = 5000);
-    void RequestPowerOff(std::function<void(const QString& error)> done) override;
+    void RequestPowerOff(SystemDone done) override;
 
   private:
     QDBusConnection bus_;
@@ -44,8 +44,7 @@ class NetworkManagerDialUp : public QObject, public DialUp {
   public:
     explicit NetworkManagerDialUp(QDBusConnection bus, int timeoutMs = 1000);
     void ActiveConnections(SnapshotDone done) override;
-    void Deactivate(const ActiveConnection& connection,
-                    std::function<void(const QString& error)> done) override;
+    void Deactivate(const ActiveConnection& connection, SystemDone done) override;
 
   private:
     void AskAbout(const std::shared_ptr<DialUpSnapshot>& snapshot, qsizetype i);

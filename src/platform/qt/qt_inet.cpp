@@ -60,7 +60,6 @@ void QtInet::Execute(const QString& url, const QString& operation) {
     ++generation_;  // what the previous request still has queued is dropped
     code_ = 0;
     announced_ = -1;
-    error_.clear();
     received_ = 0;
     if (operation != QLatin1String("GET")) {
         Fail(QStringLiteral("unsupported operation ") + operation);
@@ -171,12 +170,11 @@ void QtInet::OnFinished() {
 }
 
 void QtInet::Fail(const QString& reason) {
-    error_ = reason;
     Cancel();
-    Report(kInetError);
+    Report(platform::Fail(reason));
 }
 
-void QtInet::Report(int state) {
+void QtInet::Report(const Result<int>& state) {
     const quint64 generation = generation_;
     QTimer::singleShot(0, this, [this, state, generation] {
         if (generation == generation_ && StateChanged) {

@@ -33,13 +33,12 @@ class QtInet : public QObject, public Inet {
     void Cancel() override;
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
-    QString ErrorText() const override { return error_; }
 
   private:
     void OnReadyRead();
     void OnFinished();
     void Fail(const QString& reason);
-    void Report(int state);
+    void Report(const Result<int>& state);
 
     QNetworkAccessManager* manager_;
     QPointer<QNetworkReply> reply_;
@@ -53,7 +52,6 @@ class QtInet : public QObject, public Inet {
     int timeoutSeconds_ = 60;
     int code_ = 0;
     qint64 announced_ = -1;
-    QString error_;
     quint64 generation_ = 0;
 };
 

@@ -77,8 +77,9 @@ class VlcMediaPlayer::Engine {
         return since == 0 ? 0 : MonotonicMs() - since;
     }
     // Ends the thread once the calls given so far are done (none, when `dropQueued`), and
-    // waits at most `waitMs` for it; a thread still busy then ends on its own.
-    void Finish(bool dropQueued, int waitMs) {
+    // waits at most `waitMs` for it; a thread still busy then ends on its own, counted in
+    // `stillBusy` until it does.
+    void Finish(bool dropQueued, int waitMs, const std::shared_ptr<std::atomic<int>>& stillBusy) {
         std::unique_lock<std::mutex> lock(shared_->mutex);
         if (dropQueued) {
             shared_->jobs.clear();
@@ -89,6 +90,9 @@ class VlcMediaPlayer::Engine {
                                    [this] { return shared_->finished; })) {
             lock.unlock();
             thread_.join();
+        } else if (stillBusy) {
+            shared_->stillBusy = stillBusy;
+            ++*stillBusy;
         }
     }
 
@@ -104,6 +108,7 @@ class VlcMediaPlayer::Engine {
         std::deque<Job> jobs;
         bool quit = false;
         bool finished = false;
+        std::shared_ptr<std::atomic<int>> stillBusy;  // set once it was let go still busy
     };
     static void Run(std::shared_ptr<Shared> shared) {
         for (;;) {
@@ -127,6 +132,9 @@ class VlcMediaPlayer::Engine {
         {
             std::lock_guard<std::mutex> lock(shared->mutex);
             shared->finished = true;
+            if (shared->stillBusy) {
+                --*shared->stillBusy;
+            }
         }
         shared->done.notify_all();
     }
@@ -232,16 +240,48 @@ void VlcMediaPlayer::LetGo(const std::shared_ptr<Engine>& engine, int waitMs) {
     for (libvlc_event_type_t type : kEvents) {
         libvlc_event_detach(events, type, &VlcMediaPlayer::OnVlcEvent, engine.get());
     }
-    engine->Finish(waitMs == 0, waitMs);
+    engine->Finish(waitMs == 0, waitMs, stuck_);
 }
 
+// A player stuck in a call is let go and a new one takes its place, while fewer than
+// `mostStuck` let go are still stuck: past that, nothing plays (every media stops) until
+// one of them ends, since each holds its thread and its stream.
 void VlcMediaPlayer::CheckStuck() {
-    if (!engine_ || engine_->BusyMs() <= options_.stuckAfterMs) {
+    if (!engine_) {
+        if (waitingForStuck_ && *stuck_ < options_.mostStuck) {
+            waitingForStuck_ = false;
+            qCWarning(lcPlatform).noquote()
+                << "a stuck media player ended; a new player takes over";
+            StartAgain();
+        }
         return;
     }
-    qCWarning(lcPlatform).noquote() << "media player has not let go of a media for"
-                                    << engine_->BusyMs() << "ms: a new player takes its place";
+    if (engine_->BusyMs() <= options_.stuckAfterMs) {
+        return;
+    }
+    const qint64 busy = engine_->BusyMs();
     LetGo(engine_, 0);
+    engine_.reset();
+    if (*stuck_ >= options_.mostStuck) {
+        waitingForStuck_ = true;
+        qCCritical(lcPlatform).noquote()
+            << "media player has not let go of a media for" << busy << "ms, and" << *stuck_
+            << "players let go are still stuck: no media plays until one of them ends";
+        if (!url_.isEmpty()) {
+            Report(kStopped);
+        }
+        return;
+    }
+    qCWarning(lcPlatform).noquote()
+        << QStringLiteral(
+               "media player has not let go of a media for %1 ms: a new player "
+               "takes its place (%2 let go still stuck)")
+               .arg(busy)
+               .arg(stuck_->load());
+    StartAgain();
+}
+
+void VlcMediaPlayer::StartAgain() {
     engine_ = StartEngine();
     if (!engine_) {
         stuckCheck_.stop();
@@ -478,8 +518,15 @@ void VlcMediaPlayer::SetURL(const QString& url) {
     if (url.isEmpty()) {
         return;
     }
-    if (!engine_) {
-        Report(kStopped);
+    if (!engine_) {  // nothing plays: it stops, in a turn of its own
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation = generation_] {
+                if (generation == generation_) {
+                    Report(kStopped);
+                }
+            },
+            Qt::QueuedConnection);
         return;
     }
     if (playlist::IsStreamAddress(QUrl(url))) {

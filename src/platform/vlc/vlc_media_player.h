@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,7 +32,8 @@ namespace platform {
 //
 // libVLC's calls run on a thread of the player's own, one after another, since stopping
 // a stream can take seconds. A player that has not let go of a media after
-// `stuckAfterMs` is left to end on its own, and a new one takes its place.
+// `stuckAfterMs` is left to end on its own, and a new one takes its place; while
+// `mostStuck` of those are still stuck, none takes its place and no media plays.
 class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
   public:
     struct Options {
@@ -40,6 +42,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
         QString audioOutput;  // VLC's audio output module; empty for its own choice
         QStringList extraArguments;
         int stuckAfterMs = 10000;
+        int mostStuck = 3;  // players let go that may still be stuck; past that none plays
         int openTimeoutMs = 10000;
         StreamChooser::Options streams;
         // Runs on the player's thread before each stop; tests hold it there to stand for a
@@ -83,6 +86,7 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     std::shared_ptr<Engine> StartEngine();
     void LetGo(const std::shared_ptr<Engine>& engine, int waitMs);
     void CheckStuck();
+    void StartAgain();
 
     Options options_;
     QWidget surface_;
@@ -92,6 +96,9 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     StreamChooser chooser_;
     libvlc_instance_t* instance_ = nullptr;
     std::shared_ptr<Engine> engine_;
+    // How many players let go are still stuck in a call; their threads count down.
+    std::shared_ptr<std::atomic<int>> stuck_ = std::make_shared<std::atomic<int>>(0);
+    bool waitingForStuck_ = false;  // none plays until fewer are stuck
     libvlc_media_t* media_ = nullptr;
     QString url_;
     QRegion keepClear_;
