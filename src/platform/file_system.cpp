@@ -2,9 +2,12 @@
 
 namespace platform {
 
+bool HasDriveSpec(const QString& path) {
+    return path.size() >= 2 && path[1] == ':' && path[0].isLetter();
+}
+
 bool FileSystem::IsDrivePath(const QString& path) const {
-    const bool driveSpec = path.size() >= 2 && path[1] == ':' && path[0].isLetter();
-    return driveSpec && HostPath(path).has_value();
+    return HasDriveSpec(path) && HostPath(path).has_value();
 }
 
 }  // namespace platform

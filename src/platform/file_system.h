@@ -72,6 +72,9 @@ class DurableFile : public FileWriter {
     virtual void Discard() = 0;
 };
 
+// Whether `path` starts with a Windows drive ("c:").
+bool HasDriveSpec(const QString& path);
+
 // The file system as the program sees it: Windows paths on drive "c:" ("c:\fileftp\x.jpg"),
 // with "\" and "/" as separators and names compared without regard to letter case.
 // A path that would leave the drive is refused: the operation fails and changes nothing.

@@ -81,8 +81,8 @@ void PrepareWebEngine() {
 Platform MakeRealPlatform(const Places& places) {
     Platform p;
     auto store = std::make_unique<QtSettingsStore>(places.configFolder);
-    p.endpoints = store->ReadEndpoints(QStringLiteral("dravonelle"));
     const QString app = QStringLiteral("dravonelle");
+    p.endpoints = store->ReadEndpoints(app);
     QStringList warnings;
     const SystemSettings system = ReadSystemSettings(
         [&](const QString& key) -> std::optional<QString> {
@@ -129,7 +129,7 @@ Platform MakeRealPlatform(const Places& places) {
     p.grabber = std::make_unique<QtPictureGrabber>();
     p.version = QStringLiteral(DRAVONELLE_VERSION);
     p.pushAllow = filter("push_allow", system.pushAllow, true);
-    qCInfo(lcApp).noquote() << "settings:" << store->FilePath(QStringLiteral("dravonelle"));
+    qCInfo(lcApp).noquote() << "settings:" << store->FilePath(app);
     qCInfo(lcApp).noquote() << "drive c:" << places.driveFolder;
     p.settings = std::move(store);
     p.minFreeBytes = reserve.keepFreeBytes;

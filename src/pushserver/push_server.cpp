@@ -94,15 +94,23 @@ platform::Result<std::unique_ptr<platform::DurableFile>> Form1::DestinationFile(
     return platform_.files->CreateDurable(ReceivePath);
 }
 
+// Whether the push under way has a file to go into; else its connection ends with why not.
+bool Form1::Storable(int index) {
+    if (push_.file) {
+        return true;
+    }
+    FailPushConnection(index, QStringLiteral("cannot store ") + ReceivePath + QStringLiteral(": ") +
+                                  push_.file.reason());
+    return false;
+}
+
 // The file's bytes, each message answered with "Msg_Rec".
 void Form1::ReceiveData(int index, const QByteArray& message) {
     if (!push_.receiving) {
         FailPushConnection(index, QStringLiteral("data before any destination"));
         return;
     }
-    if (!push_.file) {
-        FailPushConnection(index, QStringLiteral("cannot store ") + ReceivePath +
-                                      QStringLiteral(": ") + push_.file.reason());
+    if (!Storable(index)) {
         return;
     }
     push_.receivedBytes += message.size();
@@ -126,9 +134,7 @@ void Form1::ReceiveEnd(int index) {
         SetStatus(QStringLiteral("File Received..."));
         return;
     }
-    if (!push_.file) {
-        FailPushConnection(index, QStringLiteral("cannot store ") + ReceivePath +
-                                      QStringLiteral(": ") + push_.file.reason());
+    if (!Storable(index)) {
         return;
     }
     push_.receiving = false;

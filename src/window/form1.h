@@ -229,6 +229,7 @@ class Form1 : public QWidget,
     void ReceiveDestination(int index, const QByteArray& message);
     void ReceiveData(int index, const QByteArray& message);
     void ReceiveEnd(int index);
+    bool Storable(int index);
     platform::Result<std::unique_ptr<platform::DurableFile>> DestinationFile(const QString& name);
     void CommitReceivedFile(std::unique_ptr<platform::DurableFile> file);
     void FailPushConnection(int index, const QString& description);

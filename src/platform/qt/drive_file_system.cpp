@@ -292,10 +292,6 @@ std::optional<QString> MatchInFolder(const QString& folder, const QString& name)
     return best;
 }
 
-bool IsWindowsDriveSpec(const QString& path) {
-    return path.size() >= 2 && path[1] == ':' && path[0].isLetter();
-}
-
 }  // namespace
 
 DriveFileSystem::DriveFileSystem(QString driveFolder, DiskReserve reserve)
@@ -324,7 +320,7 @@ QString DriveFileSystem::DefaultDriveFolder() {
 }
 
 std::optional<QString> DriveFileSystem::Resolve(const QString& drivePath) const {
-    if (!IsWindowsDriveSpec(drivePath) || drivePath[0].toLower() != QLatin1Char('c')) {
+    if (!HasDriveSpec(drivePath) || drivePath[0].toLower() != QLatin1Char('c')) {
         return std::nullopt;
     }
     static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
