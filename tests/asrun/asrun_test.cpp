@@ -216,6 +216,22 @@ TEST(AsRunLog, WaitsForTheReserveAndKeepsItsDays) {
     EXPECT_EQ(asrun::Verify(days).broken, "");
 }
 
+// The log closed the moment after an item: what was still waiting is written before it
+// closes, every time, and the chain goes on through each new start.
+TEST(AsRunLog, ClosingWritesWhatWaits) {
+    QTemporaryDir temp;
+    Log::Options options;
+    options.folder = temp.path() + "/asrun";
+    const QDateTime now = QDateTime::currentDateTime();
+    constexpr int kRounds = 20;
+    for (int i = 0; i < kRounds; ++i) {
+        Log log(options);
+        log.Finish(log.Begin(Item(now.addSecs(i), "photo", "p.jpg")), Ended(now.addSecs(i)));
+    }
+    EXPECT_EQ(Records(options.folder, now.date()).size(), 2 * kRounds);
+    EXPECT_EQ(asrun::Verify(DayFiles(options.folder)).broken, "");
+}
+
 // What the main movie asks for, item by item: each appears once, its start and end within
 // 100 ms of when it was asked for and when it ended, with its outcome; what is on air
 // when the window closes is cut by the close.

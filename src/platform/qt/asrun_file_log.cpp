@@ -412,14 +412,16 @@ AsRunFileLog::AsRunFileLog(Options options)
 }
 
 AsRunFileLog::~AsRunFileLog() {
+    // The thread ends from the last thing it is given: a quit from here could end its loop
+    // before the lines still waiting are written and the worker is gone.
     QMetaObject::invokeMethod(
         worker_,
         [w = worker_] {
             w->WriteOut();
             delete w;
+            QThread::currentThread()->quit();
         },
         Qt::QueuedConnection);
-    thread_.quit();
     if (!thread_.wait(5000)) {
         qCWarning(lcPlatform) << "as-run log: its thread did not end within 5 s";
     }
