@@ -13,8 +13,7 @@ inline const QByteArray kDst = QByteArrayLiteral("Msg_Dst_");
 inline const QByteArray kEof = QByteArrayLiteral("Msg_Eof_");
 inline const QByteArray kOkS = QByteArrayLiteral("Msg_OkS");
 inline const QByteArray kRec = QByteArrayLiteral("Msg_Rec");
-constexpr int kSkipAfterDst = 3;
-constexpr quint16 kPort = 1001;  // a display's port unless its [system] push_port says another  //
-                                 // the bytes between "Msg_Dst_" and the name
+constexpr int kSkipAfterDst = 3;  // the bytes between "Msg_Dst_" and the name
+constexpr quint16 kPort = 1001;   // a display's port unless its [system] push_port says another
 
 }  // namespace push_protocol

@@ -84,16 +84,7 @@ Platform MakeRealPlatform(const Places& places) {
     const QString app = QStringLiteral("dravonelle");
     p.endpoints = store->ReadEndpoints(app);
     QStringList warnings;
-    const SystemSettings system = ReadSystemSettings(
-        [&](const QString& key) -> std::optional<QString> {
-            const auto value = store->Get(app, QStringLiteral("system"), key);
-            if (!value) {
-                warnings.append(QStringLiteral("[system] %1: %2").arg(key, value.reason()));
-                return std::nullopt;
-            }
-            return *value;
-        },
-        &warnings);
+    const SystemSettings system = ReadSystemSettings(*store, app, &warnings);
     for (const QString& warning : warnings) {
         qCWarning(lcApp).noquote() << warning;
     }

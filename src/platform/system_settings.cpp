@@ -90,4 +90,17 @@ SystemSettings ReadSystemSettings(
     return settings;
 }
 
+SystemSettings ReadSystemSettings(SettingsStore& store, const QString& app, QStringList* warnings) {
+    return ReadSystemSettings(
+        [&](const QString& key) -> std::optional<QString> {
+            const auto value = store.Get(app, QStringLiteral("system"), key);
+            if (!value) {
+                warnings->append(QStringLiteral("[system] %1: %2").arg(key, value.reason()));
+                return std::nullopt;
+            }
+            return *value;
+        },
+        warnings);
+}
+
 }  // namespace platform

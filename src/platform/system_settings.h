@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/push_protocol.h"
+#include "platform/settings_store.h"
 
 #include <QString>
 #include <QStringList>
@@ -50,5 +51,8 @@ std::span<const SystemKey> SystemKeys();
 // SystemKeys(); each value that was not taken adds its warning to `warnings`.
 SystemSettings ReadSystemSettings(
     const std::function<std::optional<QString>(const QString& key)>& value, QStringList* warnings);
+// The section of `app` in `store`; a value the store cannot read keeps the default, with
+// a warning "[system] NAME: REASON".
+SystemSettings ReadSystemSettings(SettingsStore& store, const QString& app, QStringList* warnings);
 
 }  // namespace platform

@@ -96,12 +96,7 @@ TEST(SystemSettings, ReadThroughTheStoreAndEveryKeyDocumented) {
     conf.close();
     platform::QtSettingsStore store(temp.path());
     QStringList warnings;
-    const SystemSettings read = platform::ReadSystemSettings(
-        [&](const QString& key) {
-            const auto value = store.Get("dravonelle", "system", key);
-            return value ? *value : std::nullopt;
-        },
-        &warnings);
+    const SystemSettings read = platform::ReadSystemSettings(store, "dravonelle", &warnings);
     EXPECT_TRUE(warnings.isEmpty());
     EXPECT_EQ(read.pushAllow.toStdString(), "10.0.0.0/8, 192.168.1.20");
     EXPECT_EQ(read.statusPort, 8102);

@@ -256,10 +256,10 @@ void VlcMediaPlayer::CheckStuck() {
         }
         return;
     }
-    if (engine_->BusyMs() <= options_.stuckAfterMs) {
+    const qint64 busy = engine_->BusyMs();
+    if (busy <= options_.stuckAfterMs) {
         return;
     }
-    const qint64 busy = engine_->BusyMs();
     LetGo(engine_, 0);
     engine_.reset();
     if (*stuck_ >= options_.mostStuck) {
