@@ -32,6 +32,7 @@ bench_packages=(
     nginx-light curl
     xvfb xauth
     chromium ffmpeg linux-perf
+    strace e2fsprogs mount
 )
 
 wanted=("${run_packages[@]}")

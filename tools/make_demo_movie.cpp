@@ -1,11 +1,13 @@
 // Writes the demo site's main movie: a channel page that asks for the radio, two photos,
 // a film and an inserted news movie, over and over; and, when a second name is given,
-// that news movie.
+// that news movie. With --idle the page asks for the radio only; with --update, for the
+// radio and for an update cycle halfway through each round.
 #include "platform/ruffle/swf.h"
 
 #include <QFile>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -43,8 +45,14 @@ QByteArray NewsMovie(int fps) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool idle = argc > 1 && std::strcmp(argv[1], "--idle") == 0;
+    const bool update = argc > 1 && std::strcmp(argv[1], "--update") == 0;
+    if (idle || update) {
+        --argc;
+        ++argv;
+    }
     if (argc != 2 && argc != 3) {
-        std::fputs("usage: make_demo_movie OUTPUT [NEWS_OUTPUT]\n", stderr);
+        std::fputs("usage: make_demo_movie [--idle|--update] OUTPUT [NEWS_OUTPUT]\n", stderr);
         return 2;
     }
     const int fps = 12;
@@ -62,6 +70,10 @@ int main(int argc, char** argv) {
     for (int frame = 0; frame < seconds * fps; ++frame) {
         if (frame == 0) {
             w.AddActions(Command("radio", ""));
+        } else if (idle || update) {
+            if (update && frame == seconds / 2 * fps) {
+                w.AddActions(Command("update", "waar"));
+            }
         } else if (frame == 4 * fps) {
             w.AddActions(Command("foto", "foto:fotos\\zomermarkt.jpg,4"));
         } else if (frame == 10 * fps) {

@@ -45,7 +45,10 @@ class AsRunLog {
         QString origin = QStringLiteral("unknown");
         QString listing;
     };
+    // Notes an origin in memory; StoreOrigins puts what changed on the disk, once a cycle,
+    // a push or an import (and at the close), so that a cycle of many files writes it once.
     virtual void NoteOrigin(const QString& name, const Origin& origin) = 0;
+    virtual void StoreOrigins() = 0;
     virtual Origin OriginOf(const QString& name) const = 0;
     // A day's file as it is on the disk, read off the window's thread; `done` comes
     // through the event loop, with nullopt when there is none.

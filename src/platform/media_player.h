@@ -38,6 +38,9 @@ class WindowsMediaPlayer : public VisualControl {
 
     // Raised, through the event loop, on every change of play state.
     std::function<void(int newState)> PlayStateChange;
+    // Raised, through the event loop, just before the stop of a media that did not play or
+    // stopped by itself, with why.
+    std::function<void(const QString& reason)> MediaError;
     // Raised, through the event loop, when a network address starts playing: the stream
     // that plays, which for a playlist is the item and alternative chosen.
     std::function<void(const QString& address)> NowPlaying;

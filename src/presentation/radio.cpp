@@ -8,15 +8,22 @@ void Form1::StartRadio() {
         return;
     }
     RadioPlaying = true;
-    qCInfo(lcPresentation).noquote() << "radio on:" << platform_.endpoints.radioUrl;
     MediaPlayer1.SetURL(platform_.endpoints.radioUrl);
     MediaPlayer1.Play();
+    if (presentation_.radioDrops > 0) {
+        // Tried again in an outage: counted, and on air again only once it plays.
+        ++presentation_.radioRetries;
+        ++status_.radioRetries;
+        return;
+    }
+    qCInfo(lcPresentation).noquote() << "radio on:" << platform_.endpoints.radioUrl;
     NoteOnAir(QStringLiteral("radio"), platform_.endpoints.radioUrl);
 }
 
 void Form1::StopRadio() {
     RadioaanTimer.SetEnabled(false);
     presentation_.radioDrops = 0;
+    presentation_.radioRetries = 0;
     if (RadioPlaying) {
         RadioPlaying = false;
         qCInfo(lcPresentation) << "radio off";
@@ -26,19 +33,32 @@ void Form1::StopRadio() {
 }
 
 void Form1::MediaPlayer1_PlayStateChange(int NewState) {
+    const bool radio = RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl;
+    if (NewState == platform::kPlaying && radio && presentation_.radioDrops > 0) {
+        qCInfo(lcPresentation).noquote()
+            << "radio plays again after" << presentation_.radioRetries << "retries";
+        presentation_.radioDrops = 0;
+        presentation_.radioRetries = 0;
+        presentation_.radioReason.clear();
+        NoteOnAir(QStringLiteral("radio"), platform_.endpoints.radioUrl);
+    }
     if (NewState != platform::kStopped) {
         return;
     }
-    if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
+    if (radio) {
         // The stream itself stopped (unreachable, or dropped): let the restart bring it
         // back. A stream that stays away is reported once a minute, not every two seconds.
         ++presentation_.radioDrops;
+        if (presentation_.radioReason.isEmpty()) {
+            presentation_.radioReason = QStringLiteral("the stream stopped");
+        }
         if (presentation_.radioDrops == 1 || presentation_.radioDrops % 30 == 0) {
-            qCWarning(lcPresentation) << "radio stream stopped" << presentation_.radioDrops
-                                      << "times in a row; trying again in 2 s";
+            qCWarning(lcPresentation).noquote()
+                << "radio stream stopped" << presentation_.radioDrops
+                << "times in a row (" + presentation_.radioReason + "); trying again in 2 s";
         }
         RadioPlaying = false;
-        NoteOffAir(QStringLiteral("radio"), QStringLiteral("failed"));
+        NoteOffAir(QStringLiteral("radio"), QStringLiteral("failed: ") + presentation_.radioReason);
     }
     NoteOffAir(QStringLiteral("film"), QStringLiteral("ended"));
     NoteOffAir(QStringLiteral("sound"), QStringLiteral("ended"));
@@ -46,6 +66,12 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetURL(QString());
     RadioaanTimer.SetEnabled(true);
+}
+
+void Form1::MediaPlayer1_MediaError(const QString& reason) {
+    if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
+        presentation_.radioReason = reason;
+    }
 }
 
 void Form1::MediaPlayer1_NowPlaying(const QString& address) {

@@ -25,6 +25,9 @@ void Form1::FileCopyButton_Click() {
 
 void Form1::ImportNext() {
     if (push_.importQueue.isEmpty()) {
+        if (platform_.asrun) {
+            platform_.asrun->StoreOrigins();
+        }
         if (!push_.importFailed.isEmpty()) {
             SetStatus(QStringLiteral("Copy failed: ") + push_.importFailed);  // the last word
         }

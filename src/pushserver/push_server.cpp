@@ -158,6 +158,7 @@ void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
         if (platform_.asrun) {
             platform_.asrun->NoteOrigin(path.mid(path.lastIndexOf('\\') + 1),
                                         {QStringLiteral("push"), QString()});
+            platform_.asrun->StoreOrigins();
         }
         ++status_.pushes;
         status_.lastPushFile = path;

@@ -337,7 +337,9 @@ QJsonObject Form1::StatusJson() {
     json["on_air"] = air;
     json["radio"] = QJsonObject{{"address", platform_.endpoints.radioUrl},
                                 {"playing", RadioPlaying},
-                                {"source", OrNull(presentation_.radioSource)}};
+                                {"source", OrNull(presentation_.radioSource)},
+                                {"retries", presentation_.radioRetries},
+                                {"last_reason", OrNull(presentation_.radioReason)}};
 
     const auto& cycle = status_.lastCycle;
     json["last_cycle"] = QJsonObject{{"start", OrNull(Iso(cycle.start))},
@@ -437,6 +439,16 @@ QByteArray Form1::MetricsText() {
     sample("content_files", {}, static_cast<double>(status_.content.files));
     family("radio_playing", "gauge", "1 while the background radio plays.");
     sample("radio_playing", {}, RadioPlaying ? 1 : 0);
+    family("radio_retries_total", "counter", "Starts of the radio while its stream was away.");
+    sample("radio_retries_total", {}, static_cast<double>(status_.radioRetries));
+    family("radio_outage_retries", "gauge",
+           "Starts of the radio since its stream went away, with the last reason; absent while "
+           "it plays.");
+    if (presentation_.radioDrops > 0) {
+        sample("radio_outage_retries",
+               QStringLiteral("reason=\"%1\"").arg(Label(presentation_.radioReason)),
+               presentation_.radioRetries);
+    }
     family("last_cycle_end_timestamp_seconds", "gauge", "When the last update cycle ended.");
     sample("last_cycle_end_timestamp_seconds", {},
            status_.lastCycle.end.isValid() ? status_.lastCycle.end.toSecsSinceEpoch() : 0);

@@ -38,6 +38,7 @@ struct StatusRecord {
 
     quint64 pushes = 0;  // files received
     quint64 pushRefusals = 0;
+    quint64 radioRetries = 0;  // starts of the radio in its outages
     QString lastPushPeer, lastPushFile;
     bool powerOffRequested = false;
 

@@ -70,6 +70,9 @@ void Form1::UpdateContent() {
                     cycle.failed > 0 ? QStringLiteral("files failed") : QStringLiteral("ok");
             }
             ++form->status_.cyclesByResult[cycle.result];
+            if (form->platform_.asrun) {
+                form->platform_.asrun->StoreOrigins();
+            }
             qCInfo(lcUpdate) << "update cycle ends";
         }
     } endCycle{this};

@@ -154,6 +154,7 @@ void Form1::ConnectEvents() {
     };
     MediaPlayer1.PlayStateChange = [this](int state) { MediaPlayer1_PlayStateChange(state); };
     MediaPlayer1.NowPlaying = [this](const QString& address) { MediaPlayer1_NowPlaying(address); };
+    MediaPlayer1.MediaError = [this](const QString& reason) { MediaPlayer1_MediaError(reason); };
     Inet1.StateChanged = [this](const platform::Result<int>& state) { Inet1_StateChanged(state); };
     WskServer.ConnectionRequest = [this](int index, long id) {
         WskServer_ConnectionRequest(index, id);

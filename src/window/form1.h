@@ -131,6 +131,7 @@ class Form1 : public QWidget,
     void MediaPlayer1_PlayStateChange(int NewState);
     // The stream the radio's address led to has started playing.
     void MediaPlayer1_NowPlaying(const QString& address);
+    void MediaPlayer1_MediaError(const QString& reason);
     void RadioaanTimer_Timer();
     // ---- Content update ----
     void UpdateContent();

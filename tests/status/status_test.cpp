@@ -1,4 +1,6 @@
+#include "asrun/asrun.h"
 #include "platform/http/qt_status_server.h"
+#include "platform/qt/asrun_file_log.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "support/test_rig.h"
 
@@ -175,6 +177,64 @@ TEST(StatusServer, DisplayTellsItsStateAndWhatIsOnAir) {
 }
 
 // The README's Prometheus configuration and alert rules are what Prometheus accepts.
+// A radio whose stream stays away is one as-run item for the whole outage, ended as failed
+// with the player's reason; its retries are counted in the status and the metrics until it
+// plays again, when a new item starts.
+TEST(StatusServer, RadioOutageIsOneItemAndItsRetriesAreCounted) {
+    const quint16 port = FreePort();
+    QTemporaryDir temp;
+    const QString folder = temp.path() + "/asrun";
+    TestRig::Options options;
+    options.customize = [&](platform::Platform& p) {
+        p.statusServer = std::make_unique<platform::QtStatusServer>();
+        p.statusPort = port;
+        platform::AsRunFileLog::Options log;
+        log.folder = folder;
+        p.asrun = std::make_unique<platform::AsRunFileLog>(log);
+    };
+    auto rig = std::make_unique<TestRig>(options);
+    rig->Load();
+    Form1& form = *rig->form;
+    const auto drop = [&](const QString& reason) {
+        form.MediaPlayer1_MediaError(reason);
+        form.MediaPlayer1_PlayStateChange(platform::kStopped);
+    };
+    form.ShockwaveFlash1_FSCommand("radio", "");
+    drop("no answer within 10000 ms");
+    for (int retry = 0; retry < 3; ++retry) {
+        form.RadioaanTimer_Timer();  // the restart two seconds later
+        drop("Connection refused");
+    }
+    const QJsonObject radio =
+        QJsonDocument::fromJson(Body(Get(port, "/status"))).object()["radio"].toObject();
+    EXPECT_EQ(radio["retries"].toInt(), 3);
+    EXPECT_EQ(radio["last_reason"].toString(), "Connection refused");
+    QByteArray metrics = Body(Get(port, "/metrics"));
+    EXPECT_TRUE(metrics.contains("dravonelle_radio_retries_total 3\n")) << metrics.toStdString();
+    EXPECT_TRUE(
+        metrics.contains("dravonelle_radio_outage_retries{reason=\"Connection refused\"} 3\n"));
+
+    form.RadioaanTimer_Timer();
+    form.MediaPlayer1_PlayStateChange(platform::kPlaying);
+    metrics = Body(Get(port, "/metrics"));
+    EXPECT_TRUE(metrics.contains("dravonelle_radio_retries_total 4\n"));
+    EXPECT_FALSE(metrics.contains("dravonelle_radio_outage_retries{"));
+    EXPECT_TRUE(metrics.contains("dravonelle_items_started_total{kind=\"radio\"} 2\n"));
+    form.close();
+    rig.reset();
+
+    QFile day(folder + '/' + asrun::DayFileName(QDate::currentDate()));
+    ASSERT_TRUE(day.open(QIODevice::ReadOnly));
+    QStringList radioEnds;
+    for (const QByteArray& line : asrun::Lines(day.readAll())) {
+        const QJsonObject r = QJsonDocument::fromJson(line).object();
+        if (r["kind"] == "radio" && r["event"] == "end") {
+            radioEnds << r["outcome"].toString() + " (" + r["reason"].toString() + ")";
+        }
+    }
+    EXPECT_EQ(radioEnds, QStringList({"failed (no answer within 10000 ms)", "cut by close ()"}));
+}
+
 TEST(StatusServer, ReadmePrometheusExamplesAreValid) {
     QFile readme(DRAVONELLE_SOURCE_DIR "/README.md");
     ASSERT_TRUE(readme.open(QIODevice::ReadOnly));

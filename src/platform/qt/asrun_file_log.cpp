@@ -2,6 +2,7 @@
 
 #include "asrun/asrun.h"
 #include "platform/log.h"
+#include "platform/qt/drive_file_system.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -10,22 +11,25 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSemaphore>
 #include <QStorageInfo>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace platform {
 
 namespace {
 
-constexpr int kWriteWithinMs = 200;  // a line waits at most this long to be written
-constexpr int kRetryMs = 2000;       // while the disk is below its reserve
-constexpr int kAliveEveryMs = 1000;  // how often the run says it is still alive
+constexpr int kWriteWithinMs = 200;     // a line is kept (in memory) within this
+constexpr int kOnDiskWithinMs = 60000;  // and on the disk within this
+constexpr int kRetryMs = 2000;          // while the disk is below its reserve
+constexpr int kAliveEveryMs = 1000;     // how often the run says it is alive, in memory
+constexpr int kAliveOnDiskEvery = 60;   // of those, how often on the disk too
 constexpr qsizetype kMaxWaiting = 200000;
 const QString kAliveFile = QStringLiteral("alive");
 const QString kOriginsFile = QStringLiteral("origins.json");
@@ -38,45 +42,134 @@ double Seconds(const QDateTime& from, const QDateTime& to) {
     return std::max<qint64>(from.msecsTo(to), 0) / 1000.0;
 }
 
-// Appends `bytes` to `path` and puts them on the disk; on failure the file is as it was.
-QString AppendDurably(const QString& path, const QByteArray& bytes, bool* created) {
-    *created = !QFileInfo::exists(path);
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return qt_error_string(errno);
-    }
-    const off_t before = ::lseek(fd, 0, SEEK_END);
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (n < 0 && errno == EINTR) {
-            continue;
+// Where the log keeps what must outlive the program but not a power cut: a name on tmpfs
+// for the folder, in the runtime folder where it is one, else in /dev/shm; none when
+// neither is.
+QString MemoryPrefix(const QString& folder) {
+    const QByteArray tag =
+        QCryptographicHash::hash(QFile::encodeName(QFileInfo(folder).absoluteFilePath()),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
+    for (const QString& place :
+         {QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")), QStringLiteral("/dev/shm")}) {
+        struct statfs fs {};
+        if (!place.isEmpty() && ::statfs(QFile::encodeName(place).constData(), &fs) == 0 &&
+            (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC)) {
+            return place + QStringLiteral("/dravonelle-asrun-") + QString::fromLatin1(tag);
         }
-        if (n <= 0) {
-            const QString error = qt_error_string(errno);
-            if (::ftruncate(fd, before) != 0) {
-                qCWarning(lcPlatform).noquote() << "as-run log: cannot cut back" << path;
-            }
-            ::close(fd);
-            return error;
-        }
-        written += n;
     }
-    const bool synced = ::fdatasync(fd) == 0;
-    const QString error = synced ? QString() : qt_error_string(errno);
-    ::close(fd);
-    return error;
+    return QString();
 }
 
-void SyncFolder(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+// Where the run says that it is alive, for the next start to end what it left on air: a
+// stamp every second in memory, and one a minute on the disk for a power cut. Both are
+// rewritten in place and never synced, so that an idle display writes one block a minute
+// for them, and the kernel's writeback puts it down.
+class AliveStamps {
+  public:
+    AliveStamps(const QString& folder, const QString& memoryPrefix)
+        : disk_(folder + '/' + kAliveFile),
+          memory_(memoryPrefix.isEmpty() ? QString() : memoryPrefix + QStringLiteral("-alive")) {}
+    ~AliveStamps() {
+        for (const int fd : {diskFd_, memoryFd_}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
     }
-}
+    // The latest stamp the last run left, before this one says anything.
+    QDateTime LastRun() const { return std::max(Read(disk_), Read(memory_)); }
+    void Say(const QDateTime& now, bool onDisk) {
+        const QByteArray line = asrun::Stamp(now).toUtf8().leftJustified(kWidth - 1, ' ') + '\n';
+        if (!memory_.isEmpty()) {
+            Put(memory_, memoryFd_, line);
+        }
+        if (onDisk) {
+            Put(disk_, diskFd_, line);
+        }
+    }
+    // At a normal close: the disk has the last word, and the memory stamp goes.
+    void Close(const QDateTime& now) {
+        Say(now, true);
+        if (!memory_.isEmpty()) {
+            ::unlink(QFile::encodeName(memory_).constData());
+        }
+    }
+
+  private:
+    static constexpr int kWidth = 48;
+
+    static QDateTime Read(const QString& path) {
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return asrun::ParseStamp(QString::fromUtf8(file.read(kWidth)).trimmed());
+    }
+    static void Put(const QString& path, int& fd, const QByteArray& line) {
+        if (fd < 0) {
+            fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        }
+        if (fd >= 0 && ::pwrite(fd, line.constData(), static_cast<size_t>(line.size()), 0) < 0) {
+            qCDebug(lcPlatform).noquote() << "as-run log: cannot stamp" << path;
+        }
+    }
+
+    QString disk_, memory_;
+    int diskFd_ = -1, memoryFd_ = -1;
+};
+
+// The lines not yet on the disk, kept in memory that outlives the program: the disk gets
+// them once a minute, and a crash loses none of them.
+class MemoryLines {
+  public:
+    using Lines = QList<std::pair<QDate, QByteArray>>;
+    explicit MemoryLines(const QString& memoryPrefix)
+        : path_(memoryPrefix.isEmpty() ? QString() : memoryPrefix + QStringLiteral("-lines")) {}
+    bool Available() const { return !path_.isEmpty(); }
+    // What the last run left there, in order.
+    Lines Left() const {
+        Lines left;
+        QFile file(path_);
+        if (path_.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            return left;
+        }
+        for (const QByteArray& entry : asrun::Lines(file.readAll())) {
+            const QDate day = QDate::fromString(QString::fromLatin1(entry.left(10)), Qt::ISODate);
+            if (day.isValid() && entry.size() > 11) {
+                left.append({day, entry.mid(11)});
+            }
+        }
+        return left;
+    }
+    void Append(Lines::const_iterator from, Lines::const_iterator to) {
+        QByteArray bytes;
+        for (auto it = from; it != to; ++it) {
+            bytes += it->first.toString(Qt::ISODate).toLatin1() + ' ' + it->second + '\n';
+        }
+        QFile file(path_);
+        if (!bytes.isEmpty() &&
+            (!file.open(QIODevice::Append) || file.write(bytes) != bytes.size())) {
+            qCWarning(lcPlatform).noquote() << "as-run log: cannot keep lines in" << path_;
+        }
+    }
+    // Exactly `lines`, no more.
+    void Keep(const Lines& lines) {
+        if (Available()) {
+            QFile(path_).resize(0);
+            Append(lines.cbegin(), lines.cend());
+        }
+    }
+    void Remove() {
+        if (Available()) {
+            QFile::remove(path_);
+        }
+    }
+
+  private:
+    QString path_;
+};
 
 }  // namespace
 
@@ -87,17 +180,29 @@ class AsRunWorker : public QObject {
           mutex_(mutex),
           trouble_(trouble),
           writeTimer_(this),
-          aliveTimer_(this) {
+          diskTimer_(this),
+          aliveTimer_(this),
+          alive_(options.folder, MemoryPrefix(options.folder)),
+          memory_(MemoryPrefix(options.folder)) {
         hashPool_.setMaxThreadCount(1);
     }
 
     void Open() {
         writeTimer_.setSingleShot(true);
-        connect(&writeTimer_, &QTimer::timeout, this, [this] { WriteOut(); });
+        connect(&writeTimer_, &QTimer::timeout, this, [this] {
+            if (memory_.Available()) {
+                KeepInMemory();
+            } else {
+                WriteOut();
+            }
+        });
+        diskTimer_.setSingleShot(true);
+        connect(&diskTimer_, &QTimer::timeout, this, [this] { WriteOut(); });
         aliveTimer_.setInterval(kAliveEveryMs);
         connect(&aliveTimer_, &QTimer::timeout, this, [this] { SayAlive(); });
         aliveTimer_.start();
         QDir().mkpath(options_.folder);
+        Recover();
         const QStringList days = DayFiles();
         QHash<QString, QJsonObject> open;
         QStringList order;
@@ -139,10 +244,11 @@ class AsRunWorker : public QObject {
                 lastSeen = std::max(lastSeen, at);
             }
         }
-        QFile alive(options_.folder + '/' + kAliveFile);
-        if (alive.open(QIODevice::ReadOnly)) {
-            lastSeen = std::max(lastSeen, asrun::ParseStamp(QString::fromUtf8(alive.readAll())));
+        if (!waiting_.isEmpty()) {  // recovered, still waiting for the disk
+            lastHash_ = asrun::Sha256Hex(waiting_.last().second);
+            lastDay_ = std::max(lastDay_, waiting_.last().first);
         }
+        lastSeen = std::max(lastSeen, alive_.LastRun());
         for (const QString& id : order) {
             if (!open.contains(id)) {
                 continue;
@@ -225,17 +331,75 @@ class AsRunWorker : public QObject {
     }
 
     void SaveOrigins(const QByteArray& json) {
-        QSaveFile file(options_.folder + '/' + kOriginsFile);
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
+        const QString path = options_.folder + '/' + kOriginsFile;
+        if (const auto written = WriteFileDurably(path, json); !written) {
             qCWarning(lcPlatform).noquote()
-                << "as-run log: origins not stored:" << file.errorString();
+                << "as-run log: origins not stored:" << written.reason();
         }
+    }
+
+    // The last task of the log's thread. Lines the disk did not take stay in memory, for
+    // the next start.
+    void Close() {
+        WriteOut();
+        if (waiting_.isEmpty()) {
+            memory_.Remove();
+        }
+        alive_.Close(QDateTime::currentDateTime());
+    }
+
+    // The lines a crash left in memory go to the disk first: those after the disk's last
+    // line, which the first of them names as "prev" (or one of them is).
+    void Recover() {
+        const MemoryLines::Lines left = memory_.Left();
+        if (left.isEmpty()) {
+            return;
+        }
+        QByteArray last = asrun::kNoPrev;
+        const QStringList days = DayFiles();
+        for (qsizetype i = days.size() - 1; i >= 0; --i) {
+            QFile file(options_.folder + '/' + days[i]);
+            if (file.open(QIODevice::ReadOnly)) {
+                if (const auto lines = asrun::Lines(file.readAll()); !lines.isEmpty()) {
+                    last = asrun::Sha256Hex(lines.last());
+                    break;
+                }
+            }
+        }
+        qsizetype from = -1;
+        if (QJsonDocument::fromJson(left.first().second)["prev"].toString().toLatin1() == last) {
+            from = 0;
+        }
+        for (qsizetype i = left.size() - 1; from < 0 && i >= 0; --i) {
+            if (asrun::Sha256Hex(left[i].second) == last) {
+                from = i + 1;
+            }
+        }
+        if (from < 0) {
+            qCWarning(lcPlatform) << "as-run log:" << left.size()
+                                  << "lines kept in memory do not follow the disk's; dropped";
+            memory_.Remove();
+            return;
+        }
+        qCInfo(lcPlatform) << "as-run log:" << left.size() - from
+                           << "lines of the last run were still in memory; written now";
+        waiting_ = left.mid(from);
+        WriteOut();
+    }
+
+    // Lines are kept in memory within a fraction of a second and written to the disk once
+    // a minute (at once when there is no memory for them).
+    void KeepInMemory() {
+        memory_.Append(waiting_.cbegin() + kept_, waiting_.cend());
+        kept_ = waiting_.size();
     }
 
     // Writes what waits, a run of lines per day file, unless the disk is below its
     // reserve; then it tries again a little later.
     void WriteOut() {
         writeTimer_.stop();
+        diskTimer_.stop();
+        const qsizetype before = waiting_.size();
         while (!waiting_.isEmpty()) {
             const QDate day = waiting_.first().first;
             QByteArray bytes;
@@ -252,11 +416,11 @@ class AsRunWorker : public QObject {
                             .arg(free >> 20)
                             .arg(options_.reserveBytes >> 20);
             } else {
-                bool created = false;
-                error =
-                    AppendDurably(options_.folder + '/' + asrun::DayFileName(day), bytes, &created);
-                if (error.isEmpty() && created) {
-                    SyncFolder(options_.folder);
+                const QString path = options_.folder + '/' + asrun::DayFileName(day);
+                const bool created = !QFileInfo::exists(path);
+                if (const auto appended = AppendFileDurably(path, bytes); !appended) {
+                    error = appended.reason();
+                } else if (created) {
                     Prune();
                 }
             }
@@ -264,11 +428,19 @@ class AsRunWorker : public QObject {
                 SetTrouble(QStringLiteral("as-run log: %1; %2 lines wait")
                                .arg(error)
                                .arg(waiting_.size()));
-                writeTimer_.start(kRetryMs);
+                if (waiting_.size() != before || kept_ != waiting_.size()) {
+                    memory_.Keep(waiting_);
+                    kept_ = waiting_.size();
+                }
+                diskTimer_.start(kRetryMs);
                 return;
             }
             waiting_.remove(0, count);
         }
+        if (before > 0) {
+            memory_.Keep({});
+        }
+        kept_ = 0;
         SetTrouble(QString());
     }
 
@@ -303,10 +475,14 @@ class AsRunWorker : public QObject {
         if (waiting_.size() >= kMaxWaiting) {
             qCWarning(lcPlatform) << "as-run log: too many lines wait; the oldest is dropped";
             waiting_.removeFirst();
+            kept_ = std::max<qsizetype>(kept_ - 1, 0);
         }
         waiting_.append({day, line});
         if (!writeTimer_.isActive()) {
             writeTimer_.start(kWriteWithinMs);
+        }
+        if (memory_.Available() && !diskTimer_.isActive()) {
+            diskTimer_.start(kOnDiskWithinMs);
         }
     }
 
@@ -357,12 +533,7 @@ class AsRunWorker : public QObject {
     }
 
     void SayAlive() {
-        QSaveFile alive(options_.folder + '/' + kAliveFile);
-        alive.setDirectWriteFallback(true);
-        if (alive.open(QIODevice::WriteOnly)) {
-            alive.write(asrun::Stamp(QDateTime::currentDateTime()).toUtf8());
-            alive.commit();
-        }
+        alive_.Say(QDateTime::currentDateTime(), saidAlive_++ % kAliveOnDiskEvery == 0);
     }
 
     void SetTrouble(const QString& trouble) {
@@ -378,8 +549,9 @@ class AsRunWorker : public QObject {
     AsRunFileLog::Options options_;
     QMutex& mutex_;
     QString& trouble_;
-    QTimer writeTimer_, aliveTimer_;  // children: they move to the log's thread with it
-    QList<std::pair<QDate, QByteArray>> waiting_;
+    QTimer writeTimer_, diskTimer_, aliveTimer_;  // children: they move to the log's thread
+    MemoryLines::Lines waiting_;                  // not yet on the disk
+    qsizetype kept_ = 0;                          // of those, the first ones kept in memory
     QByteArray lastHash_ = asrun::kNoPrev;
     QDate lastDay_;
     QHash<QString, QJsonObject> open_;       // started, not ended: their start records
@@ -387,6 +559,9 @@ class AsRunWorker : public QObject {
     QHash<QString, QJsonObject> hashLater_;  // ended before their file's hash was known
     QHash<QString, QByteArray> hashCache_;   // path|size|mtime -> sha256
     QThreadPool hashPool_;
+    AliveStamps alive_;
+    MemoryLines memory_;
+    quint64 saidAlive_ = 0;
 };
 
 AsRunFileLog::AsRunFileLog(Options options)
@@ -412,12 +587,13 @@ AsRunFileLog::AsRunFileLog(Options options)
 }
 
 AsRunFileLog::~AsRunFileLog() {
+    StoreOrigins();
     // The thread ends from the last thing it is given: a quit from here could end its loop
     // before the lines still waiting are written and the worker is gone.
     QMetaObject::invokeMethod(
         worker_,
         [w = worker_] {
-            w->WriteOut();
+            w->Close();
             delete w;
             QThread::currentThread()->quit();
         },
@@ -467,10 +643,19 @@ bool AsRunFileLog::Flush(int ms) {
 }
 
 void AsRunFileLog::NoteOrigin(const QString& name, const Origin& origin) {
+    QMutexLocker lock(&mutex_);
+    origins_.insert(name.toLower(), origin);
+    originsChanged_ = true;
+}
+
+void AsRunFileLog::StoreOrigins() {
     QJsonObject all;
     {
         QMutexLocker lock(&mutex_);
-        origins_.insert(name.toLower(), origin);
+        if (!originsChanged_) {
+            return;
+        }
+        originsChanged_ = false;
         for (auto it = origins_.cbegin(); it != origins_.cend(); ++it) {
             all[it.key()] = QJsonObject{{"origin", it->origin}, {"listing", OrNull(it->listing)}};
         }

@@ -16,8 +16,9 @@ class AsRunWorker;
 // synced on a thread of the log's own, within a fraction of a second; files are hashed on
 // another. While the disk's free space is below `reserveBytes` the lines wait in memory,
 // in order, and Trouble() says so. At its start the log closes what a crash left open
-// ("cut by restart", ending when the last run was last known to be alive), drops a line
-// that was cut short, and removes days older than `keepDays`.
+// ("cut by restart", ending when the last run was last known to be alive: within a second
+// after a crash, within a minute and the kernel's writeback after a power cut), drops a
+// line that was cut short, and removes days older than `keepDays`.
 class AsRunFileLog : public AsRunLog {
   public:
     struct Options {
@@ -38,6 +39,7 @@ class AsRunFileLog : public AsRunLog {
     QString Trouble() const override;
     bool Flush(int ms) override;
     void NoteOrigin(const QString& name, const Origin& origin) override;
+    void StoreOrigins() override;
     Origin OriginOf(const QString& name) const override;
 
   private:
@@ -47,8 +49,9 @@ class AsRunFileLog : public AsRunLog {
     QString run_;  // names this run's items
     quint64 next_ = 0;
     mutable QMutex mutex_;
-    QString trouble_;  // under mutex_, written by the worker
-    QHash<QString, Origin> origins_;
+    QString trouble_;                 // under mutex_, written by the worker
+    QHash<QString, Origin> origins_;  // under mutex_
+    bool originsChanged_ = false;     // since they were last stored; under mutex_
 };
 
 }  // namespace platform

@@ -48,6 +48,22 @@ void SyncFolder(const QString& folder, const DriveFileSystem::Trace* trace) {
     }
 }
 
+// Writes all of `size` bytes at the file's position.
+Result<> WriteAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return Fail(WriteError(written < 0 ? errno : ENOSPC));
+        }
+        data += written;
+        size -= written;
+    }
+    return {};
+}
+
 }  // namespace
 
 // A new version of a file, written beside its target. Writes go straight to the system
@@ -78,16 +94,8 @@ class Draft {
         if (!WithinReserve(size)) {
             return Failed(kDiskFull);
         }
-        while (size > 0) {
-            const ssize_t written = ::write(fd_, data, static_cast<size_t>(size));
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                return Failed(WriteError(written < 0 ? errno : ENOSPC));
-            }
-            data += written;
-            size -= written;
+        if (const auto written = WriteAll(fd_, data, size); !written) {
+            return Failed(written.reason());
         }
         return {};
     }
@@ -218,6 +226,29 @@ Result<> WriteFileDurably(const QString& path, const QByteArray& bytes) {
         written = draft.Write(bytes.constData(), bytes.size());
     }
     return written ? draft.Commit() : written;
+}
+
+Result<> AppendFileDurably(const QString& path, const QByteArray& bytes) {
+    const QByteArray name = QFile::encodeName(path);
+    const bool created = ::access(name.constData(), F_OK) != 0;
+    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return Fail(WriteError(errno));
+    }
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    Result<> appended = WriteAll(fd, bytes.constData(), bytes.size());
+    // EINVAL: a file that cannot be synced (a device), written as it is.
+    if (appended && ::fdatasync(fd) != 0 && errno != EINVAL) {
+        appended = Fail(WriteError(errno));
+    }
+    if (!appended && before >= 0 && ::ftruncate(fd, before) != 0) {
+        qCWarning(lcPlatform).noquote() << "cannot cut" << path << "back to" << before << "bytes";
+    }
+    ::close(fd);
+    if (appended && created) {
+        SyncFolder(QFileInfo(path).absolutePath(), nullptr);
+    }
+    return appended;
 }
 
 namespace {

@@ -268,7 +268,7 @@ void VlcMediaPlayer::CheckStuck() {
             << "media player has not let go of a media for" << busy << "ms, and" << *stuck_
             << "players let go are still stuck: no media plays until one of them ends";
         if (!url_.isEmpty()) {
-            Report(kStopped);
+            StoppedBecause(QStringLiteral("the media players are stuck"));
         }
         return;
     }
@@ -285,7 +285,7 @@ void VlcMediaPlayer::StartAgain() {
     engine_ = StartEngine();
     if (!engine_) {
         stuckCheck_.stop();
-        Report(kStopped);
+        StoppedBecause(QStringLiteral("no media player"));
         return;
     }
     ApplyVideoSettings();
@@ -435,6 +435,13 @@ void VlcMediaPlayer::NothingPlays(bool played, const QString& reason) {
     if (!played && LogFailure(QStringLiteral("all of ") + url_)) {
         qCWarning(lcPlatform).noquote() << "media" << url_ << "does not play:" << reason;
     }
+    StoppedBecause(played ? QStringLiteral("the stream ended") : reason);
+}
+
+void VlcMediaPlayer::StoppedBecause(const QString& reason) {
+    if (!stoppedReported_ && MediaError) {
+        MediaError(reason);
+    }
     Report(kStopped);
 }
 
@@ -523,7 +530,7 @@ void VlcMediaPlayer::SetURL(const QString& url) {
             this,
             [this, generation = generation_] {
                 if (generation == generation_) {
-                    Report(kStopped);
+                    StoppedBecause(QStringLiteral("no media player"));
                 }
             },
             Qt::QueuedConnection);

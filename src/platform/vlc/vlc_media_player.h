@@ -78,6 +78,8 @@ class VlcMediaPlayer : public QObject, public WindowsMediaPlayer {
     void EndOfMedia();
     void PlayStream(const QString& address);
     void NothingPlays(bool played, const QString& reason);
+    // Reports the stop, told first why (MediaError).
+    void StoppedBecause(const QString& reason);
     // Whether a failure of `address` is to be logged: once in ten minutes.
     bool LogFailure(const QString& address);
     void ReleaseMedia();
