@@ -10,7 +10,8 @@
 namespace platform {
 
 // Where the as-run log goes: a record of every item that went on air, written off the
-// window's thread and on the disk within a second of the event.
+// window's thread, kept within a second of the event where a crash of the program does
+// not lose it, and on the disk within a minute.
 class AsRunLog {
   public:
     struct Start {

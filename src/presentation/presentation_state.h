@@ -15,8 +15,8 @@ struct PresentationInProgress {
     // Stops of the radio stream since it last played (or was last stopped): an outage is
     // one as-run item, however often it is tried again.
     int radioDrops = 0;
-    int radioRetries = 0;  // starts since the outage began
-    QString radioReason;   // why the stream last stopped
+    int radioRetries = 0;      // starts since the outage began
+    QString radioReason;       // why the stream last stopped
     QString radioSource;       // the stream the radio played last, as shown on the status line
     quint64 commandsSeen = 0;  // the movie's commands so far
     // The inserted movie's frame at the last poll, and since when it has stood there.

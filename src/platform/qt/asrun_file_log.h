@@ -12,13 +12,16 @@ namespace platform {
 
 class AsRunWorker;
 
-// The as-run log in a folder of day files ("YYYY-MM-DD.jsonl"). Lines are written and
-// synced on a thread of the log's own, within a fraction of a second; files are hashed on
-// another. While the disk's free space is below `reserveBytes` the lines wait in memory,
-// in order, and Trouble() says so. At its start the log closes what a crash left open
-// ("cut by restart", ending when the last run was last known to be alive: within a second
-// after a crash, within a minute and the kernel's writeback after a power cut), drops a
-// line that was cut short, and removes days older than `keepDays`.
+// The as-run log in a folder of day files ("YYYY-MM-DD.jsonl"). On a thread of the log's
+// own, lines are kept within a fraction of a second in memory that outlives the program
+// (tmpfs), and appended to the day file and synced once a minute, so that a display that
+// shows an item every few seconds syncs once a minute for it; files are hashed on another
+// thread. While the disk's free space is below `reserveBytes` the lines wait, in order,
+// and Trouble() says so. At its start the log first writes the lines a crash left in
+// memory, then closes what was left open ("cut by restart", ending when the last run was
+// last known to be alive: within a second after a crash, within a minute and the kernel's
+// writeback after a power cut), drops a line that was cut short, and removes days older
+// than `keepDays`.
 class AsRunFileLog : public AsRunLog {
   public:
     struct Options {
