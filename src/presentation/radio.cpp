@@ -3,6 +3,15 @@
 #include "platform/movie_protocol.h"
 #include "window/form1.h"
 
+namespace {
+
+// The radio is meant to play, and the player has its address (not a film or sound file).
+bool RadioIsTheMedia(Form1& form) {
+    return form.RadioPlaying && form.MediaPlayer1.URL() == form.Platform().endpoints.radioUrl;
+}
+
+}  // namespace
+
 void Form1::StartRadio() {
     if (RadioPlaying) {
         return;
@@ -33,7 +42,7 @@ void Form1::StopRadio() {
 }
 
 void Form1::MediaPlayer1_PlayStateChange(int NewState) {
-    const bool radio = RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl;
+    const bool radio = RadioIsTheMedia(*this);
     if (NewState == platform::kPlaying && radio && presentation_.radioDrops > 0) {
         qCInfo(lcPresentation).noquote()
             << "radio plays again after" << presentation_.radioRetries << "retries";
@@ -69,13 +78,13 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
 }
 
 void Form1::MediaPlayer1_MediaError(const QString& reason) {
-    if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
+    if (RadioIsTheMedia(*this)) {
         presentation_.radioReason = reason;
     }
 }
 
 void Form1::MediaPlayer1_NowPlaying(const QString& address) {
-    if (RadioPlaying && MediaPlayer1.URL() == platform_.endpoints.radioUrl) {
+    if (RadioIsTheMedia(*this)) {
         if (address != presentation_.radioSource) {
             presentation_.radioSource = address;  // a station's other server: say which one plays
             SetStatus(QStringLiteral("Radio: ") + address);

@@ -176,17 +176,23 @@ class MemoryLines {
 class AsRunWorker : public QObject {
   public:
     AsRunWorker(const AsRunFileLog::Options& options, QMutex& mutex, QString& trouble)
+        : AsRunWorker(options, mutex, trouble, MemoryPrefix(options.folder)) {}
+
+  private:
+    AsRunWorker(const AsRunFileLog::Options& options, QMutex& mutex, QString& trouble,
+                const QString& memoryPrefix)
         : options_(options),
           mutex_(mutex),
           trouble_(trouble),
           writeTimer_(this),
           diskTimer_(this),
           aliveTimer_(this),
-          alive_(options.folder, MemoryPrefix(options.folder)),
-          memory_(MemoryPrefix(options.folder)) {
+          alive_(options.folder, memoryPrefix),
+          memory_(memoryPrefix) {
         hashPool_.setMaxThreadCount(1);
     }
 
+  public:
     void Open() {
         writeTimer_.setSingleShot(true);
         connect(&writeTimer_, &QTimer::timeout, this, [this] {
@@ -416,11 +422,11 @@ class AsRunWorker : public QObject {
                             .arg(free >> 20)
                             .arg(options_.reserveBytes >> 20);
             } else {
-                const QString path = options_.folder + '/' + asrun::DayFileName(day);
-                const bool created = !QFileInfo::exists(path);
-                if (const auto appended = AppendFileDurably(path, bytes); !appended) {
+                const auto appended =
+                    AppendFileDurably(options_.folder + '/' + asrun::DayFileName(day), bytes);
+                if (!appended) {
                     error = appended.reason();
-                } else if (created) {
+                } else if (*appended) {  // a new day's file
                     Prune();
                 }
             }

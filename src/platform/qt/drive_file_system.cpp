@@ -228,7 +228,7 @@ Result<> WriteFileDurably(const QString& path, const QByteArray& bytes) {
     return written ? draft.Commit() : written;
 }
 
-Result<> AppendFileDurably(const QString& path, const QByteArray& bytes) {
+Result<bool> AppendFileDurably(const QString& path, const QByteArray& bytes) {
     const QByteArray name = QFile::encodeName(path);
     const bool created = ::access(name.constData(), F_OK) != 0;
     const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -245,10 +245,13 @@ Result<> AppendFileDurably(const QString& path, const QByteArray& bytes) {
         qCWarning(lcPlatform).noquote() << "cannot cut" << path << "back to" << before << "bytes";
     }
     ::close(fd);
-    if (appended && created) {
+    if (!appended) {
+        return Fail(appended.reason());
+    }
+    if (created) {
         SyncFolder(QFileInfo(path).absolutePath(), nullptr);
     }
-    return appended;
+    return created;
 }
 
 namespace {

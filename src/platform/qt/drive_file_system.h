@@ -22,9 +22,9 @@ struct DiskReserve {
 // replaces the old one; in the calling thread (for tools).
 Result<> WriteFileDurably(const QString& path, const QByteArray& bytes);
 // Appends `bytes` to the host file `path` and puts them on the disk (with the folder's new
-// entry when the file is new); on a failure the file is cut back to what it was. In the
-// calling thread.
-Result<> AppendFileDurably(const QString& path, const QByteArray& bytes);
+// entry when the file is new); on a failure the file is cut back to what it was. Gives
+// whether it made the file. In the calling thread.
+Result<bool> AppendFileDurably(const QString& path, const QByteArray& bytes);
 
 // Drive "c:" as a folder of the host. Each component of a path is matched against what
 // exists without regard to letter case (the exact spelling wins); a new component keeps
