@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package and checks it: its files, its dependencies, lintian (errors
-# fail, warnings are listed). Usage: scripts/package.sh [--chroot]
+# Builds the Debian package and checks it: its files, its dependencies, lintian (an error
+# or a warning fails). Usage: scripts/package.sh [--chroot]
 #
 # --chroot also installs the package with apt in a fresh Debian 12 chroot made by
 # debootstrap (needs root and the Debian mirror; skipped, with a word, where no chroot
@@ -30,7 +30,9 @@ for file in usr/lib/dravonelle/dravonelle usr/lib/dravonelle/download.swf \
     usr/lib/dravonelle/ruffle/LICENSE_MIT usr/bin/dravonelle-push usr/bin/dravonelle-listing \
     usr/lib/systemd/user/dravonelle.service usr/share/polkit-1/rules.d/50-dravonelle.rules \
     usr/share/doc/dravonelle/README.md usr/share/doc/dravonelle/copyright \
-    usr/share/doc/dravonelle/changelog.gz; do
+    usr/share/doc/dravonelle/changelog.gz usr/share/man/man1/dravonelle.1.gz \
+    usr/share/man/man1/dravonelle-push.1.gz usr/share/man/man1/dravonelle-listing.1.gz \
+    usr/share/man/man1/dravonelle-fleet.1.gz usr/share/man/man1/dravonelle-asrun.1.gz; do
     grep -qx "./$file" <<<"$listing" || fail "missing $file"
 done
 grep -qx "./usr/bin/dravonelle -> ../lib/dravonelle/dravonelle" <<<"$listing" ||
@@ -52,8 +54,11 @@ if grep -q '^E:' "$build/lintian.txt"; then
     grep '^E:' "$build/lintian.txt" >&2
     fail "lintian reports errors"
 fi
-echo "lintian warnings:"
-grep '^W:' "$build/lintian.txt" | sed 's/^/  /' || echo "  none"
+if grep -q '^W:' "$build/lintian.txt"; then
+    grep '^W:' "$build/lintian.txt" >&2
+    fail "lintian reports warnings"
+fi
+echo "lintian: no errors, no warnings"
 
 if [ "${1:-}" = "--chroot" ]; then
     chroot_dir="$(mktemp -d)"

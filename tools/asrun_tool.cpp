@@ -9,6 +9,7 @@
 // the display's status port (/asrun/YYYY-MM-DD.jsonl). Exit status: 0 fine; 1 the chain
 // breaks or a file cannot be read; 2 usage.
 #include "asrun/asrun.h"
+#include "platform/program_info.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,7 +18,33 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace {
+
+const char kHelp[] =
+    "Usage: dravonelle-asrun verify|report FILE...\n"
+    "Checks and reports a dravonelle display's as-run log.\n"
+    "\n"
+    "Options:\n"
+    "  verify FILE...   checks the chain of lines through the files, in day order,\n"
+    "                   and says where it breaks\n"
+    "  report FILE...   per day and item: times on air, seconds, first and last\n"
+    "                   time, as CSV on standard output\n"
+    "  --help           shows this text\n"
+    "  --version        shows the version\n"
+    "\n"
+    "FILE is a day's file (YYYY-MM-DD.jsonl) of the data folder's asrun/, or one\n"
+    "fetched from the display's status port (/asrun/YYYY-MM-DD.jsonl).\n"
+    "\n"
+    "Exit status:\n"
+    "0 fine; 1 the chain breaks or a file cannot be read; 2 usage.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (const auto answered =
+            platform::AnswerHelpOrVersion(argc, argv, "dravonelle-asrun", kHelp)) {
+        return *answered;
+    }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const QString command = args.isEmpty() ? QString() : args.takeFirst();

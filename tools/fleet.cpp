@@ -18,8 +18,12 @@
 // display whose chain breaks or that has no log of the day is named on stderr, and the
 // exit status is then 1.
 #include "asrun/asrun.h"
+#include "hosts_file.h"
+#include "platform/program_info.h"
+#include "platform/qt/drive_file_system.h"
 
 #include <QCommandLineParser>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -41,7 +45,7 @@ namespace {
 struct Member {
     QString host;
     quint16 port = 8101;
-    QString Name() const { return host + ':' + QString::number(port); }
+    QString Name() const { return hosts::Display{host, port}.Name(); }
     QJsonObject status;
     QString error;  // why it did not answer
     QImage shot;
@@ -76,40 +80,11 @@ QString OnAir(const QJsonObject& air) {
     return items.isEmpty() ? QStringLiteral("-") : items.join(' ');
 }
 
-// HOST, HOST:PORT, an IPv6 address, or [IPV6]:PORT.
-Member ParseHost(const QString& entry, quint16 port) {
+Member FromDisplay(const hosts::Display& display) {
     Member d;
-    d.host = entry;
-    d.port = port;
-    QString portText;
-    if (entry.startsWith('[') && entry.contains("]:")) {
-        d.host = entry.mid(1, entry.indexOf(']') - 1);
-        portText = entry.section("]:", 1);
-    } else if (entry.count(':') == 1) {
-        d.host = entry.section(':', 0, 0);
-        portText = entry.section(':', 1);
-    }
-    bool ok = false;
-    const int p = portText.toInt(&ok);
-    if (ok && p > 0 && p < 65536) {
-        d.port = static_cast<quint16>(p);
-    }
+    d.host = display.host;
+    d.port = display.port;
     return d;
-}
-
-bool ReadHosts(const QString& path, quint16 port, QList<Member>* displays) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "dravonelle-fleet: cannot read %s\n", qPrintable(path));
-        return false;
-    }
-    for (QString line : QString::fromUtf8(file.readAll()).split('\n')) {
-        line = line.section('#', 0, 0).trimmed();
-        if (!line.isEmpty()) {
-            displays->append(ParseHost(line, port));
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -120,15 +95,25 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(platform::kVersion));
     QCommandLineParser parser;
-    parser.setApplicationDescription("Asks every display how it is.");
+    parser.setApplicationDescription(
+        "Asks every display how it is, and prints a table: state, what is on air, the last\n"
+        "cycle, whether its content is behind, disk free, memory, uptime and version.\n"
+        "Exits 0 when every display answers and is OK, 1 otherwise, 2 on a usage error.");
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({"hosts", "A file of displays, HOST[:PORT] a line.", "file"});
     parser.addOption({"host", "A display, HOST[:PORT].", "host"});
     parser.addOption({"port", "The status port where none is given (8101).", "port", "8101"});
     parser.addOption({"timeout", "Seconds to wait for each answer (10).", "seconds", "10"});
     parser.addOption({"shots", "Saves each screenshot and a contact sheet in DIR.", "dir"});
     parser.addOption({"asrun", "Gathers every display's as-run log of DATE as CSV.", "date"});
+    parser.addOption({"site",
+                      "The content site's address, as the displays have it: a display is "
+                      "behind when its listing differs from the site's (without it, from "
+                      "the one most displays read).",
+                      "url"});
     parser.process(app);
     bool ok = false;
     const int port = parser.value("port").toInt(&ok);
@@ -138,12 +123,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     QList<Member> displays;
-    if (parser.isSet("hosts") &&
-        !ReadHosts(parser.value("hosts"), static_cast<quint16>(port), &displays)) {
-        return 2;
+    if (parser.isSet("hosts")) {
+        const auto listed = hosts::ReadFile(parser.value("hosts"), static_cast<quint16>(port));
+        if (!listed) {
+            std::fprintf(stderr, "dravonelle-fleet: %s\n", qPrintable(listed.reason()));
+            return 2;
+        }
+        for (const hosts::Display& display : *listed) {
+            displays.append(FromDisplay(display));
+        }
     }
     for (const QString& host : parser.values("host")) {
-        displays.append(ParseHost(host, static_cast<quint16>(port)));
+        const auto display = hosts::Parse(host, static_cast<quint16>(port));
+        if (!display) {
+            std::fprintf(stderr, "dravonelle-fleet: --host %s\n", qPrintable(display.reason()));
+            return 2;
+        }
+        displays.append(FromDisplay(*display));
     }
     if (displays.isEmpty()) {
         std::fputs("dravonelle-fleet: no display named (--hosts FILE or --host HOST)\n", stderr);
@@ -174,6 +170,30 @@ int main(int argc, char** argv) {
             }
         });
     };
+    QString siteListing;  // the digest of the site's listing, as a display takes it
+    if (parser.isSet("site") && !asrunDay.isValid()) {
+        ++pending;
+        QNetworkReply* reply = network.get(
+            QNetworkRequest(QUrl(parser.value("site") + QStringLiteral("dir.php?a=0"))));
+        QObject::connect(reply, &QNetworkReply::finished, [&, reply] {
+            const QByteArray body = reply->readAll();
+            if (reply->error() != QNetworkReply::NoError) {
+                std::fprintf(stderr,
+                             "dravonelle-fleet: the site's listing cannot be read (%s): behind "
+                             "compares the displays with each other\n",
+                             qPrintable(reply->errorString()));
+            } else {
+                siteListing =
+                    QString::fromLatin1(QCryptographicHash::hash(platform::FirstItem(body).toUtf8(),
+                                                                 QCryptographicHash::Sha256)
+                                            .toHex());
+            }
+            reply->deleteLater();
+            if (--pending == 0) {
+                QGuiApplication::quit();
+            }
+        });
+    }
     for (Member& d : displays) {
         if (asrunDay.isValid()) {
             for (const QDate day : {asrunDay, asrunDay.addDays(1)}) {
@@ -232,7 +252,7 @@ int main(int argc, char** argv) {
         return allVerified ? 0 : 1;
     }
 
-    // The listing most displays read.
+    // The site's listing, or else the one most displays read.
     std::map<QString, int> listings;
     for (const Member& d : displays) {
         const QString sha = d.status["last_cycle"].toObject()["listing_sha256"].toString();
@@ -240,10 +260,10 @@ int main(int argc, char** argv) {
             ++listings[sha];
         }
     }
-    QString common;
+    QString common = siteListing;
     int most = 0;
     for (const auto& [sha, count] : listings) {
-        if (count > most) {
+        if (siteListing.isEmpty() && count > most) {
             most = count;
             common = sha;
         }

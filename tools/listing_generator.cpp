@@ -8,6 +8,7 @@
 // step, so a web server never serves half a listing) or to standard output. A plain
 // static server can serve it as the site's "dir.php". With --watch (OUTPUT required) it
 // keeps running and writes the listing again whenever the folder changes.
+#include "platform/program_info.h"
 #include "platform/qt/drive_file_system.h"
 
 #include <QCoreApplication>
@@ -90,9 +91,30 @@ int Watch(const QDir& folder, const QString& output) {
     return QCoreApplication::exec();
 }
 
+const char kHelp[] =
+    "Usage: dravonelle-listing [--watch] FOLDER [OUTPUT]\n"
+    "Writes the listing of a content site's folder, the line a dravonelle display\n"
+    "reads to know what to fetch: name;stamp;size;... for the plain files of FOLDER,\n"
+    "where the stamp is a digest of the file's content. A plain static web server\n"
+    "can serve it as the site's \"dir.php\".\n"
+    "\n"
+    "Options:\n"
+    "  FOLDER      the site's folder\n"
+    "  OUTPUT      the listing's file, written durably (standard output without)\n"
+    "  --watch     writes OUTPUT again whenever the folder changes\n"
+    "  --help      shows this text\n"
+    "  --version   shows the version\n"
+    "\n"
+    "Exit status:\n"
+    "0 written; 1 the folder or a file cannot be read or written; 2 usage.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered =
+            platform::AnswerHelpOrVersion(argc, argv, "dravonelle-listing", kHelp)) {
+        return *answered;
+    }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool watch = args.removeAll(QStringLiteral("--watch")) > 0;

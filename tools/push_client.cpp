@@ -11,6 +11,8 @@
 // Exit status: 0 all sent; 2 usage; 3 no connection; 4 the display did not answer as
 // the protocol says; 5 a local file could not be read; 6 (many displays) not every
 // display has the files.
+#include "hosts_file.h"
+#include "platform/program_info.h"
 #include "platform/push_protocol.h"
 
 #include <QCommandLineParser>
@@ -20,7 +22,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 
 #include <deque>
@@ -157,9 +158,7 @@ qsizetype SafeChunkLength(const QByteArray& rest, qsizetype wanted) {
 struct Display {
     QString host;
     quint16 port = 0;
-    QString Name() const {
-        return (host.contains(':') ? '[' + host + ']' : host) + ':' + QString::number(port);
-    }
+    QString Name() const { return hosts::Display{host, port}.Name(); }
     QProcess* process = nullptr;
     QElapsedTimer clock;
     qint64 sent = 0, total = 0;  // of the file under way
@@ -169,44 +168,6 @@ struct Display {
     QString result;  // empty while under way or waiting
     QString reason;  // the last word of its run
 };
-
-// HOST, HOST:PORT or [IPv6]:PORT.
-std::optional<Display> ParseDisplay(QString text, quint16 defaultPort) {
-    text = text.trimmed();
-    Display display;
-    display.port = defaultPort;
-    QString portText;
-    if (text.startsWith('[')) {
-        const qsizetype close = text.indexOf(']');
-        if (close < 0) {
-            return std::nullopt;
-        }
-        display.host = text.mid(1, close - 1);
-        if (close + 1 < text.size()) {
-            if (text[close + 1] != ':') {
-                return std::nullopt;
-            }
-            portText = text.mid(close + 2);
-        }
-    } else if (text.count(':') == 1) {
-        display.host = text.section(':', 0, 0);
-        portText = text.section(':', 1);
-    } else {
-        display.host = text;
-    }
-    if (!portText.isNull()) {
-        bool ok = false;
-        const int port = portText.toInt(&ok);
-        if (!ok || port <= 0 || port > 65535) {
-            return std::nullopt;
-        }
-        display.port = static_cast<quint16>(port);
-    }
-    if (display.host.isEmpty() || display.host.contains(QRegularExpression("\\s"))) {
-        return std::nullopt;
-    }
-    return display;
-}
 
 class ManyDisplays {
   public:
@@ -348,9 +309,15 @@ class ManyDisplays {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("dravonelle-push");
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(platform::kVersion));
     QCommandLineParser parser;
-    parser.setApplicationDescription("Pushes files to a dravonelle display.");
+    parser.setApplicationDescription(
+        "Pushes files to a dravonelle display, or to many at once, over its push port.\n"
+        "Each file is committed on the display only once it arrived whole.\n"
+        "Exits 0 when all arrived; 2 usage; 3 no connection; 4 the display broke the\n"
+        "protocol; 5 a local file cannot be read; 6 not every display took every file.");
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption(
         {"port", "The display's push port.", "N", QString::number(push_protocol::kPort)});
     parser.addOption({"chunk", "Bytes per data message.", "BYTES", "65536"});
@@ -378,27 +345,35 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     if (many) {
-        QStringList names = parser.values("host");
+        QList<hosts::Display> named;
+        for (const QString& name : parser.values("host")) {
+            const auto display = hosts::Parse(name, static_cast<quint16>(port));
+            if (!display) {
+                std::fprintf(stderr, "dravonelle-push: --host %s\n", qPrintable(display.reason()));
+                return kUsage;
+            }
+            named << *display;
+        }
         if (parser.isSet("hosts")) {
             QFile list(parser.value("hosts"));
             if (!list.open(QIODevice::ReadOnly | QIODevice::Text)) {
                 Fail(kLocalFile, "cannot read " + list.fileName() + ": " + list.errorString());
             }
-            for (const QString& line : QString::fromUtf8(list.readAll()).split('\n')) {
-                const QString entry = line.section('#', 0, 0).trimmed();
-                if (!entry.isEmpty()) {
-                    names << entry;
-                }
-            }
-        }
-        QList<Display> displays;
-        for (const QString& name : names) {
-            const auto display = ParseDisplay(name, static_cast<quint16>(port));
-            if (!display) {
-                std::fprintf(stderr, "dravonelle-push: not a display: %s\n", qPrintable(name));
+            const auto listed =
+                hosts::ParseList(QString::fromUtf8(list.readAll()), static_cast<quint16>(port));
+            if (!listed) {
+                std::fprintf(stderr, "dravonelle-push: %s, %s\n", qPrintable(list.fileName()),
+                             qPrintable(listed.reason()));
                 return kUsage;
             }
-            displays << *display;
+            named << *listed;
+        }
+        QList<Display> displays;
+        for (const hosts::Display& display : named) {
+            Display d;
+            d.host = display.host;
+            d.port = display.port;
+            displays << d;
         }
         if (displays.isEmpty()) {
             std::fputs("dravonelle-push: no display named\n", stderr);

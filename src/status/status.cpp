@@ -452,6 +452,8 @@ QByteArray Form1::MetricsText() {
     family("last_cycle_end_timestamp_seconds", "gauge", "When the last update cycle ended.");
     sample("last_cycle_end_timestamp_seconds", {},
            status_.lastCycle.end.isValid() ? status_.lastCycle.end.toSecsSinceEpoch() : 0);
+    family("build_info", "gauge", "1, with the version of the program that runs.");
+    sample("build_info", QStringLiteral("version=\"%1\"").arg(Label(platform_.version)), 1);
     family("start_timestamp_seconds", "gauge", "When the program started.");
     sample("start_timestamp_seconds", {}, static_cast<double>(status_.started.toSecsSinceEpoch()));
     family("state", "gauge", "1 for the display's state.");

@@ -201,3 +201,62 @@ TEST(Fleet, TableOfEveryDisplayAndOneThatDoesNotAnswer) {
     }
     EXPECT_FALSE(QImage(dir.path() + "/shots/contact.jpg").isNull());
 }
+
+// With the site's address, the fleet tool marks behind a display whose listing is not the
+// site's: the same listing is not behind, a changed one on the site puts it behind, and a
+// display that read none cannot say.
+TEST(Fleet, BehindIsMeasuredAgainstTheSitesListing) {
+    QTemporaryDir site;
+    const auto writeListing = [&](const QByteArray& line) {
+        QFile file(site.path() + "/dir.php");
+        return file.open(QIODevice::WriteOnly) && file.write(line) == line.size();
+    };
+    ASSERT_TRUE(writeListing("a.jpg;1;3\r\n"));
+    const quint16 web = FreePort();
+    QProcess server;
+    server.start("python3", {"-m", "http.server", "--bind", "127.0.0.1", "--directory", site.path(),
+                             QString::number(web)});
+    ASSERT_TRUE(server.waitForStarted(10000));
+    ASSERT_TRUE(PumpUntil([&] { return !Fetch(web, "/dir.php", 1000).isEmpty(); }, 20000));
+    const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(web);
+
+    std::array<Station, 2> displays;
+    std::array<quint16, 2> ports{FreePort(), FreePort()};
+    displays[1].NoSite();
+    displays[0].NoSite();
+    displays[0].settings["main/lokatie"] = address;
+    for (int i = 0; i < 2; ++i) {
+        displays[i].settings["system/status_port"] = QString::number(ports[i]);
+        displays[i].Start({{"QT_QPA_PLATFORM", "offscreen"}});
+    }
+    // The behind column of each display's row.
+    const auto behind = [&] {
+        QStringList args{"--site", address, "--timeout", "5"};
+        for (const quint16 port : ports) {
+            args << "--host" << QStringLiteral("127.0.0.1:%1").arg(port);
+        }
+        const QStringList lines = Output(DRAVONELLE_FLEET_TOOL, args).split('\n');
+        QStringList column;
+        for (const quint16 port : ports) {
+            const QString name = QStringLiteral("127.0.0.1:%1").arg(port);
+            const auto row = std::find_if(lines.begin(), lines.end(),
+                                          [&](const QString& l) { return l.startsWith(name); });
+            column << (row == lines.end() || row->contains("NO ANSWER")
+                           ? QString()
+                           : row->mid(24 + 1 + 13 + 1 + 30 + 1 + 16 + 1, 7).trimmed());
+        }
+        return column;
+    };
+    QStringList seen;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            seen = behind();
+            return seen == QStringList{"no", "?"};
+        },
+        90000))
+        << seen.join(',').toStdString();
+    ASSERT_TRUE(writeListing("a.jpg;2;3\r\n"));
+    EXPECT_EQ(behind(), (QStringList{"YES", "?"}));
+    server.kill();
+    server.waitForFinished();
+}

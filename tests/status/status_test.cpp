@@ -154,6 +154,10 @@ TEST(StatusServer, DisplayTellsItsStateAndWhatIsOnAir) {
     const QByteArray metrics = Body(Get(port, "/metrics"));
     EXPECT_TRUE(metrics.contains("dravonelle_items_started_total{kind=\"radio\"} 1\n"));
     EXPECT_TRUE(metrics.contains("dravonelle_state{state=\"OK\"} 1\n"));
+    EXPECT_TRUE(metrics.contains(QStringLiteral("dravonelle_build_info{version=\"%1\"} 1\n")
+                                     .arg(rig.form->Platform().version)
+                                     .toUtf8()))
+        << metrics.toStdString();
     if (!QStandardPaths::findExecutable("promtool").isEmpty()) {
         QProcess check;
         check.start("promtool", {"check", "metrics"});

@@ -471,17 +471,12 @@ bool DriveFileSystem::RemoveFolder(const QString& path) {
     return host && ::rmdir(QFile::encodeName(*host).constData()) == 0;
 }
 
-std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const {
-    const auto host = Resolve(path);
-    if (!host) {
-        return std::nullopt;
+QString FirstItem(QByteArray line) {
+    const qsizetype newline = line.indexOf('\n');
+    if (newline >= 0) {
+        line.truncate(newline);
     }
-    QFile file(*host);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    QByteArray line = file.readLine(kMaxFirstLine);
-    while (line.endsWith('\n') || line.endsWith('\r')) {
+    while (line.endsWith('\r')) {
         line.chop(1);
     }
     qsizetype start = 0;
@@ -500,6 +495,18 @@ std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const
         }
     }
     return QString::fromUtf8(item);
+}
+
+std::optional<QString> DriveFileSystem::ReadFirstItem(const QString& path) const {
+    const auto host = Resolve(path);
+    if (!host) {
+        return std::nullopt;
+    }
+    QFile file(*host);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return FirstItem(file.readLine(kMaxFirstLine));
 }
 
 Result<std::unique_ptr<DurableFile>> DriveFileSystem::CreateDurable(const QString& target) {

@@ -25,6 +25,9 @@ Result<> WriteFileDurably(const QString& path, const QByteArray& bytes);
 // entry when the file is new); on a failure the file is cut back to what it was. Gives
 // whether it made the file. In the calling thread.
 Result<bool> AppendFileDurably(const QString& path, const QByteArray& bytes);
+// The first item of comma-delimited text: up to the first comma or the end of the first
+// line, surrounding blanks or quotes removed.
+QString FirstItem(QByteArray text);
 
 // Drive "c:" as a folder of the host. Each component of a path is matched against what
 // exists without regard to letter case (the exact spelling wins); a new component keeps

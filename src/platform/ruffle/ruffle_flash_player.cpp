@@ -336,7 +336,12 @@ void RuffleFlashPlayer::CheckFirstFrame() {
 }
 
 void RuffleFlashPlayer::FirstFrameMissed(const QString& pageState) {
-    qCWarning(lcPlatform).noquote() << "flash page state:" << pageState;
+    // A hidden page draws no frames: that is no fault until the movie is to be shown.
+    if (wantVisible_) {
+        qCWarning(lcPlatform).noquote() << "flash page state:" << pageState;
+    } else {
+        qCInfo(lcPlatform).noquote() << "flash page state:" << pageState;
+    }
     OnFailed(kAnyMovie,
              QStringLiteral("no frame shown within %1 ms").arg(awaitingSince_.elapsed()));
     // The engine may be stuck: the next movie gets a fresh page.
@@ -524,11 +529,15 @@ void RuffleFlashPlayer::OnFailed(int movie, const QString& reason) {
     if (failed_ || (movie != kAnyMovie && movie != movieId_)) {
         return;
     }
-    qCWarning(lcPlatform).noquote() << "movie" << movie_ << "cannot be played:" << reason;
     failed_ = true;
-    // A movie in a hidden player (the inserted movie's design-time one) was never on air.
+    // A movie in a hidden player (the inserted movie's design-time one) was never on air:
+    // it is noted, not warned about.
     if (wantVisible_) {
+        qCWarning(lcPlatform).noquote() << "movie" << movie_ << "cannot be played:" << reason;
         ++moviesFailed_;
+    } else {
+        qCInfo(lcPlatform).noquote()
+            << "movie" << movie_ << "in a hidden player cannot be played:" << reason;
     }
     loadTimeout_.stop();
     ShowIfWanted();
