@@ -1,6 +1,7 @@
 // The read-only status server: the display's state, its metrics and its picture.
 #include "asrun/asrun.h"
 #include "platform/log.h"
+#include "status/status_page.h"
 #include "window/form1.h"
 
 #include <QBuffer>
@@ -32,10 +33,6 @@ QString Iso(const QDateTime& time) {
 
 QJsonValue OrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
-
-QByteArray Escape(const QString& text) {
-    return text.toHtmlEscaped().toUtf8();
 }
 
 // The two Flash players, by the name the status gives them.
@@ -500,30 +497,7 @@ QByteArray Form1::MetricsText() {
 }
 
 QByteArray Form1::StatusPage() {
-    QString state;
-    const QStringList reasons = StatusReasons(MemoryPssMiB(), &state);
-    QByteArray page =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-        "<meta http-equiv=\"refresh\" content=\"10\"><title>" +
-        Escape(QSysInfo::machineHostName()) +
-        "</title><style>body{font-family:sans-serif;background:#222;color:#eee;margin:1em}"
-        "img{max-width:100%;border:1px solid #555}.OK{color:#6c6}.DEGRADED{color:#ec4}"
-        ".FAULT{color:#e55}.SCHEDULED_OFF{color:#9ad}td{padding:0 1em 0 0}</style></head><body>"
-        "<h1>" +
-        Escape(QSysInfo::machineHostName()) + " <span id=\"state\" class=\"" + state.toUtf8() +
-        "\">" + state.toUtf8() + "</span></h1><ul id=\"reasons\">";
-    for (const QString& reason : reasons) {
-        page += "<li>" + Escape(reason) + "</li>";
-    }
-    page += "</ul><img src=\"/screenshot.jpg?w=960\" alt=\"the picture\"><table id=\"on-air\">";
-    for (auto it = status_.onAir.cbegin(); it != status_.onAir.cend(); ++it) {
-        page += "<tr><td>" + Escape(it.key()) + "</td><td>" + Escape(it->name) + "</td><td>" +
-                Escape(Iso(it->start)) + "</td></tr>";
-    }
-    page += "</table><p>" + Escape(lblInfo->text()) +
-            "</p><p><a href=\"/status\">status</a> <a href=\"/metrics\">metrics</a></p>"
-            "</body></html>\n";
-    return page;
+    return status_page::Page(StatusJson(), QDateTime::currentDateTime());
 }
 
 void Form1::AnswerScreenshot(bool png, int width, platform::StatusServer::Reply reply) {

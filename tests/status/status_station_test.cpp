@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -116,6 +117,27 @@ TEST_F(StatusStation, PageInARealBrowserShowsTheState) {
         return dom.contains(QStringLiteral("id=\"state\" class=\"%1\">%1<").arg(s));
     };
     EXPECT_TRUE(shows(before) || shows(after)) << dom.left(2000).toStdString();
+    // Each figure of the fleet's row, labelled; the main movie's frame in words; times in
+    // the display's local time with how long ago.
+    for (const char* label :
+         {"<th>On air</th>", "<th>Last update</th>", "<th>Disk free</th>", "<th>Memory</th>",
+          "<th>Up</th>", "<th>Version</th>", "<th>Last warnings</th>", "kept free:", " MiB</td>",
+          "s ago)", "name=\"viewport\"", "http-equiv=\"refresh\""}) {
+        EXPECT_TRUE(dom.contains(label)) << label;
+    }
+    EXPECT_TRUE(dom.contains(QRegularExpression("main: dravonelle.swf, frame \\d+ of \\d+")))
+        << dom.toStdString();
+    // As a desk and a phone show it, for a person to look at.
+    for (const auto& [name, size] :
+         {std::pair{"status_page_desk.png", "1280,1000"}, {"status_page_phone.png", "390,1400"}}) {
+        Output("chromium",
+               {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                "--disable-quic", "--hide-scrollbars", "--user-data-dir=" + profile.path(),
+                "--window-size=" + QString(size), "--screenshot=" + QDir::current().filePath(name),
+                QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+        EXPECT_FALSE(QImage(name).isNull()) << name;
+    }
 }
 
 // A real Prometheus server scrapes the display on loopback, and a query gives its figure.
@@ -259,4 +281,17 @@ TEST(Fleet, BehindIsMeasuredAgainstTheSitesListing) {
     EXPECT_EQ(behind(), (QStringList{"YES", "?"}));
     server.kill();
     server.waitForFinished();
+}
+
+// The hidden inserted-movie player's design-time movie draws no frame while hidden; that
+// is noted in the log and is no warning of a healthy display.
+TEST_F(StatusStation, HiddenPlayersMovieIsNoWarning) {
+    PumpUntil([&] { return station.Log().contains("in a hidden player cannot be played"); }, 30000);
+    const QJsonArray warnings =
+        QJsonDocument::fromJson(Fetch(port, "/status")).object()["warnings"].toArray();
+    for (const QJsonValue warning : warnings) {
+        EXPECT_FALSE(warning.toString().contains("cannot be played") ||
+                     warning.toString().contains("flash page state"))
+            << warning.toString().toStdString();
+    }
 }
