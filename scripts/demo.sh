@@ -2,9 +2,21 @@
 # Installs what is missing, builds dravonelle and starts it on the demo: the content
 # site under demo/site, served on loopback, with its own settings store and drive in
 # demo/run, so that a real installation is not touched. Close the window ("X") or
-# press Ctrl+C to stop.
+# press Ctrl+C to stop. Usage: scripts/demo.sh [--full-screen]
+#
+# It runs in an ordinary window, to sit on a desktop; --full-screen shows it as a kiosk
+# does, over the whole screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+windowed=1
+case "${1:-}" in
+    "") ;;
+    --full-screen) windowed="" ;;
+    *)
+        echo "usage: scripts/demo.sh [--full-screen]" >&2
+        exit 2
+        ;;
+esac
 
 scripts/install-deps.sh run
 
@@ -80,5 +92,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi
 echo "Demo site: http://127.0.0.1:$port/  push port: $push_port  files: $run/data"
-XDG_CONFIG_HOME="$run/config" XDG_DATA_HOME="$run/data" DRAVONELLE_WINDOWED=1 \
-    "$build/src/dravonelle"
+if [ -n "$windowed" ]; then
+    export DRAVONELLE_WINDOWED=1
+fi
+XDG_CONFIG_HOME="$run/config" XDG_DATA_HOME="$run/data" "$build/src/dravonelle"

@@ -10,6 +10,8 @@
 #include <QFont>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kApp = "dravonelle";
@@ -24,6 +26,29 @@ QPushButton* Button(QWidget* parent, const char* caption, int l, int t, int w, i
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     Place(button, l, t, w, h);
     return button;
+}
+
+// Widens `buttons` together to their widest caption, up to `right` (in their parent); a
+// caption still too wide gets a smaller size, down to 8 pixels. The face found on a
+// machine can be wider than the design's.
+void FitCaptions(std::initializer_list<QPushButton*> buttons, int right) {
+    constexpr int kFrame = 4;
+    const auto needs = [](QPushButton* b) {
+        b->ensurePolished();
+        return b->fontMetrics().horizontalAdvance(b->text()) + kFrame;
+    };
+    int widest = 0;
+    for (QPushButton* b : buttons) {
+        widest = std::max(widest, needs(b));
+    }
+    for (QPushButton* b : buttons) {
+        b->resize(std::clamp(widest, b->width(), std::max(b->width(), right - b->x())),
+                  b->height());
+        const QString style = b->styleSheet();
+        for (int px = b->fontInfo().pixelSize() - 1; needs(b) > b->width() && px >= 8; --px) {
+            b->setStyleSheet(style + QStringLiteral("font-size: %1px;").arg(px));
+        }
+    }
 }
 
 QLabel* Label(QWidget* parent, const char* caption, int l, int t, int w, int h) {
@@ -112,6 +137,8 @@ void Form1::BuildControls() {
     CmdCompUit = Button(extra, "Computer uit doen", 3840, 1440, 1215, 495);
     cmdupdate = Button(extra, "Update", 3840, 2040, 1215, 495);
     FotoOverslaan = Button(extra, "Foto Overslaan", 3840, 2640, 1215, 495);
+    FitCaptions({FileCopyButton, CmdCompUit, cmdupdate, FotoOverslaan},
+                extra->width() - platform::TwipsToPixels(120));
     extra->hide();
 
     CmdShowinstelling = Button(this, "O", 0, 0, 255, 255);

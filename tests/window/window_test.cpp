@@ -154,7 +154,10 @@ TEST(Window, InventoryAndStacking) {
     EXPECT_EQ(f.CloseButton->text(), "X");
     EXPECT_EQ(f.extra->title(), "Instellingen");
     EXPECT_EQ(f.lblinstelling[3]->text(), "Afsluit tijd");
-    EXPECT_EQ(f.FotoOverslaan->geometry(), QRect(256, 176, 81, 33));
+    // Its place as designed; its width may grow with the caption's face (see below).
+    EXPECT_EQ(f.FotoOverslaan->geometry().topLeft(), QPoint(256, 176));
+    EXPECT_EQ(f.FotoOverslaan->height(), 33);
+    EXPECT_GE(f.FotoOverslaan->width(), 81);
     EXPECT_FALSE(f.extra->isVisibleTo(&f));
     EXPECT_FALSE(rig.flash2->Visible());
     EXPECT_EQ(f.CheckCompUit.Interval(), 30000);
@@ -469,4 +472,40 @@ TEST(SelfCheck, BlackOrStillPictureIsReported) {
     look(moved, 900);
     look(moved, 2000);
     EXPECT_EQ(reasons(2000), "");
+}
+
+// Every caption of the settings panel is shown whole in the size its control has, with
+// the fonts the package installs.
+TEST(Settings, EveryControlOfThePanelShowsItsWholeText) {
+    TestRig rig;
+    rig.Load();
+    rig.form->show();
+    rig.form->CmdShowinstelling->click();
+    ASSERT_TRUE(rig.form->extra->isVisible());
+    int checked = 0;
+    for (QWidget* control : rig.form->extra->findChildren<QWidget*>()) {
+        QString text;
+        int needed = 0;
+        const QFontMetrics metrics = control->fontMetrics();
+        if (auto* check = qobject_cast<QCheckBox*>(control)) {
+            text = check->text();
+            needed = check->sizeHint().width();
+        } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+            text = button->text();
+            needed = metrics.horizontalAdvance(text) + 4;  // inside its frame
+        } else if (auto* label = qobject_cast<QLabel*>(control); label && !label->wordWrap()) {
+            text = label->text();
+            needed = metrics.horizontalAdvance(text);
+        }
+        if (text.isEmpty()) {
+            continue;
+        }
+        ++checked;
+        const QFontInfo face(control->font());
+        EXPECT_LE(needed, control->width())
+            << text.toStdString() << " in " << face.family().toStdString() << " "
+            << face.styleName().toStdString() << " " << face.pixelSize() << " px";
+        EXPECT_GE(metrics.height(), 10) << text.toStdString() << ": still readable";
+    }
+    EXPECT_EQ(checked, 9);  // three labels, the box, five buttons
 }
