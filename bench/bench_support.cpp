@@ -73,6 +73,20 @@ double TreeCpuSeconds(const QList<int>& pids) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+double TreeMinorFaults(const QList<int>& pids) {
+    double faults = 0;
+    for (int pid : pids) {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> f = stat.readAll().split(')').last().split(' ');
+            if (f.size() > 8) {
+                faults += f[8].toDouble();  // minflt
+            }
+        }
+    }
+    return faults;
+}
+
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback) {
     const qsizetype at = args.indexOf(name);
     bool ok = false;

@@ -26,6 +26,8 @@ long CurrentRssKiB();
 QList<int> ProcessTree(int root);
 double PssMiB(const QList<int>& pids);
 double TreeCpuSeconds(const QList<int>& pids);
+// Minor page faults the processes have taken so far.
+double TreeMinorFaults(const QList<int>& pids);
 
 // A whole number given as `name N` on the command line, else `fallback`.
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);

@@ -44,6 +44,7 @@ struct Figures {
     double pssMiB = 0;
     double picturesPerSecond = 0;
     QMap<QString, double> cpuByProcess;  // seconds, by kind of process
+    QMap<QString, double> faultsByProcess;  // minor page faults a second, by kind
     QString perfReport;
 };
 
@@ -80,12 +81,17 @@ QString Kind(int pid) {
     return match.hasMatch() ? name + " (" + match.captured(1) + ')' : name;
 }
 
-QMap<int, double> CpuByPid(const QList<int>& pids) {
-    QMap<int, double> cpu;
+struct Counts {
+    double cpu = 0;
+    double faults = 0;
+};
+
+QMap<int, Counts> CountsByPid(const QList<int>& pids) {
+    QMap<int, Counts> counts;
     for (int pid : pids) {
-        cpu[pid] = bench::TreeCpuSeconds({pid});
+        counts[pid] = {bench::TreeCpuSeconds({pid}), bench::TreeMinorFaults({pid})};
     }
-    return cpu;
+    return counts;
 }
 
 // Distinct pictures per second on the screen, counted from the hashes of a 50 per second
@@ -148,7 +154,7 @@ Figures Measure(int root, const XServer& x, const Options& options, const QStrin
     Figures f;
     Wait(options.settle);
     QList<int> pids = bench::ProcessTree(root);
-    const QMap<int, double> before = CpuByPid(pids);
+    const QMap<int, Counts> before = CountsByPid(pids);
     const double start = bench::Now();
     double pss = 0;
     int samples = 0;
@@ -165,11 +171,13 @@ Figures Measure(int root, const XServer& x, const Options& options, const QStrin
     }
     const double elapsed = bench::Now() - start;
     pids = bench::ProcessTree(root);
-    const QMap<int, double> after = CpuByPid(pids);
+    const QMap<int, Counts> after = CountsByPid(pids);
     double total = 0;
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        const double used = it.value() - before.value(it.key(), 0);
+        const Counts was = before.value(it.key());
+        const double used = it.value().cpu - was.cpu;
         f.cpuByProcess[Kind(it.key())] += used;
+        f.faultsByProcess[Kind(it.key())] += (it.value().faults - was.faults) / elapsed;
         total += used;
     }
     f.cpuPercent = 100 * total / elapsed;
@@ -283,7 +291,8 @@ void Print(const char* who, const Figures& f) {
                 f.cpuPercent, f.pssMiB, f.picturesPerSecond);
     for (auto it = f.cpuByProcess.cbegin(); it != f.cpuByProcess.cend(); ++it) {
         if (it.value() > 0.005) {
-            std::printf("             %-40s %7.2f s\n", qPrintable(it.key()), it.value());
+            std::printf("             %-40s %7.2f s %9.0f page faults/s\n", qPrintable(it.key()),
+                        it.value(), f.faultsByProcess.value(it.key()));
         }
     }
     if (!f.perfReport.isEmpty()) {

@@ -106,12 +106,14 @@ TEST_F(StatusStation, PageInARealBrowserShowsTheState) {
     const QString before = state();
     ASSERT_FALSE(before.isEmpty());
     QTemporaryDir profile;
-    // Without its background traffic, which a machine without a network can hold up.
+    // Without its background traffic, which a machine without a network can hold up, and
+    // with a bound on the page's load (past it the page is taken as it stands).
     const QString dom =
-        Output("chromium", {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                            "--disable-background-networking", "--disable-component-update",
-                            "--disable-sync", "--disable-quic", "--user-data-dir=" + profile.path(),
-                            "--dump-dom", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+        Output("chromium",
+               {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                "--disable-quic", "--timeout=15000", "--user-data-dir=" + profile.path(),
+                "--dump-dom", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
     const QString after = state();  // the state may change while the browser starts
     const auto shows = [&](const QString& s) {
         return dom.contains(QStringLiteral("id=\"state\" class=\"%1\">%1<").arg(s));
@@ -133,8 +135,9 @@ TEST_F(StatusStation, PageInARealBrowserShowsTheState) {
         Output("chromium",
                {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--disable-quic", "--hide-scrollbars", "--user-data-dir=" + profile.path(),
-                "--window-size=" + QString(size), "--screenshot=" + QDir::current().filePath(name),
+                "--disable-quic", "--timeout=15000", "--hide-scrollbars",
+                "--user-data-dir=" + profile.path(), "--window-size=" + QString(size),
+                "--screenshot=" + QDir::current().filePath(name),
                 QStringLiteral("http://127.0.0.1:%1/").arg(port)});
         EXPECT_FALSE(QImage(name).isNull()) << name;
     }
