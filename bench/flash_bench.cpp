@@ -57,9 +57,14 @@ int main(int argc, char** argv) {
     main.SetMovie("c:\\fileftp\\movie.swf");
     platform::WaitUntil([&] { return main.ShowingFrames(); }, nullptr, 60000);
     const double firstFrame = bench::Now() - kStart;
+    // The design-time movie of the hidden player has had its time, as on a display that
+    // runs; then an insert, as the "flash" command starts it.
+    platform::WaitUntil([] { return false; }, nullptr, 3000);
+    const double insertStart = bench::Now();
     second.SetMovie("c:\\fileftp\\movie.swf");
     second.SetVisible(true);  // as the "flash" command shows the second player
     platform::WaitUntil([&] { return second.ShowingFrames(); }, nullptr, 60000);
+    const double insertFirstFrame = bench::Now() - insertStart;
     platform::WaitUntil([] { return false; }, nullptr, 2000);
 
     const QList<int> tree = bench::ProcessTree(static_cast<int>(getpid()));
@@ -73,6 +78,8 @@ int main(int argc, char** argv) {
                 qPrintable(QGuiApplication::platformName()));
     std::printf("  drawn with %s\n", qPrintable(main.Renderer()));
     std::printf("  start to first movie frame: %.2f s\n", firstFrame);
+    std::printf("  inserted movie, from the command to its first frame: %.2f s\n",
+                insertFirstFrame);
     std::printf("  process tree (%lld processes) with both players: %.0f MiB PSS\n",
                 static_cast<long long>(tree.size()), pss);
     for (const int pid : tree) {

@@ -17,11 +17,12 @@ Places DefaultPlaces();
 // network, and no sandbox for root.
 void PrepareWebEngine();
 
-// Keeps the C library's heap from growing over a long run, in this process and in the
-// processes it starts (the web engine's): large blocks are always mapped on their own
-// and returned when freed. Without this, the blocks that a page's drawing allocates and
-// frees move the allocator's threshold up, and the heap grows by fragments that are
-// never returned. Call it first thing in main().
+// Sets the C library's heap for a long run, for this process and for those it starts (the
+// web engine's), each as its blocks need: the program maps its large blocks on its own and
+// returns them when freed, so its heap does not grow by fragments; the engine's frame
+// buffers stay in its heap, where they are reused frame after frame, instead of being
+// mapped and unmapped for each. A fixed threshold, set either way, keeps the allocator
+// from moving it. Call it first thing in main().
 void PrepareAllocator();
 
 // The components of the running program, with the store's configured endpoints.
