@@ -43,7 +43,7 @@ struct Figures {
     double cpuPercent = 0;
     double pssMiB = 0;
     double picturesPerSecond = 0;
-    QMap<QString, double> cpuByProcess;  // seconds, by kind of process
+    QMap<QString, double> cpuByProcess;     // seconds, by kind of process
     QMap<QString, double> faultsByProcess;  // minor page faults a second, by kind
     QString perfReport;
 };
