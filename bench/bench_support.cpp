@@ -59,32 +59,32 @@ double PssMiB(const QList<int>& pids) {
     return platform::ProcMemoryGauge::PssMiB(pids);
 }
 
-double TreeCpuSeconds(const QList<int>& pids) {
-    double ticks = 0;
+namespace {
+
+// The sum over `pids` of fields of /proc/PID/stat, counted after the command's name
+// (the split leaves an empty field 0; field 1 is the state).
+double SumOfStatFields(const QList<int>& pids, std::initializer_list<int> fields) {
+    double sum = 0;
     for (int pid : pids) {
         QFile stat(QString("/proc/%1/stat").arg(pid));
         if (stat.open(QIODevice::ReadOnly)) {
             const QList<QByteArray> f = stat.readAll().split(')').last().split(' ');
-            if (f.size() > 13) {
-                ticks += f[12].toDouble() + f[13].toDouble();
+            for (const int field : fields) {
+                sum += field < f.size() ? f[field].toDouble() : 0;
             }
         }
     }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return sum;
+}
+
+}  // namespace
+
+double TreeCpuSeconds(const QList<int>& pids) {
+    return SumOfStatFields(pids, {12, 13}) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 double TreeMinorFaults(const QList<int>& pids) {
-    double faults = 0;
-    for (int pid : pids) {
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        if (stat.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> f = stat.readAll().split(')').last().split(' ');
-            if (f.size() > 8) {
-                faults += f[8].toDouble();  // minflt
-            }
-        }
-    }
-    return faults;
+    return SumOfStatFields(pids, {8});
 }
 
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback) {
