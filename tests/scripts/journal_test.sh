@@ -45,6 +45,7 @@ CONF
 # so the wrapper does what the service manager does.
 env -i PATH="$PATH" HOME="$temp" XDG_CONFIG_HOME="$temp/config" XDG_DATA_HOME="$temp/data" \
     XDG_RUNTIME_DIR="$temp" QT_QPA_PLATFORM=offscreen \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$temp/no-session-bus" \
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:new_delete_type_mismatch=0 \
     systemd-cat -t dravonelle-journal-test sh -c \
     'JOURNAL_STREAM="$(stat -L -c %d:%i /proc/self/fd/2)" exec "$0"' "$program" &

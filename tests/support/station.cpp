@@ -65,6 +65,10 @@ void Station::Start(const QMap<QString, QString>& environment, const QString& pr
     env.insert("XDG_CONFIG_HOME", temp_.path() + "/config");
     env.insert("XDG_DATA_HOME", temp_.path() + "/data");
     env.insert("XDG_RUNTIME_DIR", temp_.path());
+    // No session bus: without an address libdbus would start one itself, forking from a
+    // program with many threads, and under AddressSanitizer that child can spin for ever
+    // on a lock another thread held (it outlived a test run once, at a whole core).
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + temp_.path() + "/no-session-bus");
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         env.insert(it.key(), it.value());
     }
