@@ -4,7 +4,9 @@
 // before it replaces the old one; curl does not, so it is also timed followed by sync(1)
 // of what it wrote: the same bytes on the same disk.
 //
-//   update_bench [--files N] [--total-mib M] [--big-mib B]
+//   update_bench [--files N] [--total-mib M] [--big-mib B] [--running]
+//
+// --running measures the cycle on the running program instead (see RunOnTheDisplay).
 #include "bench_support.h"
 #include "content_site.h"
 #include "platform/event_loop.h"
@@ -12,11 +14,19 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include "support/station.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <functional>
 #include <random>
 
 #include <unistd.h>
@@ -67,6 +77,127 @@ void PrintAgainst(const char* name, const bench::Usage& baseline, const bench::U
         name, baseline.wall / cycle.wall, throughputTarget, cycle.cpu / baseline.cpu);
 }
 
+// The cycle where a station has it: the program running on an X server of its own with
+// both engines up and its main movie playing (make_demo_movie --update, which asks for an
+// update every round); once its start-up cycle is over the site lists `sizes` as new
+// files. Timed from the first of them appearing on the drive until all stand complete
+// under their names; the CPU is the program's whole tree less what it used for as long
+// just before, drawing. Also curl + sync of the same files, in the same run.
+void RunOnTheDisplay(const QList<qint64>& sizes) {
+    bench::Site site;
+    bench::MakeSite(site, {});
+    QProcess maker;
+    const QString movie = site.Www() + "/test/dravonelle.swf";
+    maker.start(BENCH_MOVIE_MAKER, {"--update", movie});
+    if (!maker.waitForFinished(30000) || maker.exitCode() != 0 || !site.Start()) {
+        std::fprintf(stderr, "no site or no movie for the running display\n");
+        return;
+    }
+    XServer x(QSize(1920, 1080));
+    Station display;
+    QFile made(movie);
+    made.open(QIODevice::ReadOnly);
+    display.WriteDriveFile("fileftp/dravonelle.swf", made.readAll());
+    const QString base = "http://127.0.0.1:" + QString::number(site.port);
+    display.settings["main/lokatie"] = base + "/test";
+    display.settings["endpoints/site_host"] = "127.0.0.1:" + QString::number(site.port);
+    display.settings["endpoints/weather_url"] = base + "/freedata/meerdaagsebanner.jpg";
+    display.settings["endpoints/radio_url"] = base + "/radio.asx";
+    display.settings["system/status_port"] = "0";
+    display.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
+    const auto waitFor = [](const std::function<bool()>& done, double seconds) {
+        return platform::WaitUntil(done, nullptr, static_cast<int>(seconds * 1000));
+    };
+    if (!waitFor([&] { return display.Log().contains("update cycle ends"); }, 120)) {
+        std::fprintf(stderr, "the display's start-up cycle did not end:\n%s\n",
+                     qPrintable(display.Log().right(2000)));
+        return;
+    }
+    waitFor([] { return false; }, 10);  // the main movie plays
+    const int pid = static_cast<int>(display.Pid());
+    const double idleStart = bench::Now();
+    const double idleCpu = bench::TreeCpuSeconds(bench::ProcessTree(pid));
+    waitFor([] { return false; }, 10);
+    const double drawingRate =
+        (bench::TreeCpuSeconds(bench::ProcessTree(pid)) - idleCpu) / (bench::Now() - idleStart);
+
+    QStringList fields, names, paths;
+    qint64 total = 0;
+    for (int i = 0; i < sizes.size(); ++i) {
+        names << QString("new%1.jpg").arg(i, 3, 10, QChar('0'));
+        bench::WriteFile(site.Www() + "/test/fotos/" + names.last(), sizes[i]);
+        fields << names.last() << "1" << QString::number(sizes[i]);
+        paths << "/test/fotos/" + names.last();
+        total += sizes[i];
+    }
+    ::sync();
+    const bench::Usage curlSync = RunCurl(site, paths, true);
+    ::sync();
+    QFile listing(site.Www() + "/testdir.php");
+    listing.open(QIODevice::WriteOnly);
+    listing.write(fields.join(';').toUtf8());
+    listing.close();
+
+    // Where the drive has them: fetched into the buffer folder, moved on by a later cycle.
+    const QDir content(display.DriveFolder() + "/fileftp");
+    const auto found = [&] {
+        QMap<QString, qint64> sizesFound;
+        QDirIterator it(content.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            it.next();
+            if (it.fileName().contains("new")) {
+                sizesFound[it.fileName()] = it.fileInfo().size();
+            }
+        }
+        return sizesFound;
+    };
+    const auto anyNew = [&] { return !found().isEmpty(); };
+    const auto allThere = [&] {
+        const QMap<QString, qint64> got = found();
+        for (int i = 0; i < names.size(); ++i) {
+            if (got.value(names[i], -1) != sizes[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // The movie asks for the cycle once a round.
+    double start = 0, cpu = 0;
+    if (!waitFor([&] { return anyNew(); }, 120)) {
+        std::fprintf(stderr, "the running display started no cycle:\n%s\n%s\n",
+                     qPrintable(display.Log().right(3000)),
+                     qPrintable(content.entryList(QDir::AllEntries | QDir::Hidden).join(' ')));
+        QFile got(content.filePath("file.txt")), served(site.Www() + "/testdir.php");
+        got.open(QIODevice::ReadOnly);
+        served.open(QIODevice::ReadOnly);
+        std::fprintf(stderr, "got: %s\nserved: %s\n", got.readAll().left(200).constData(),
+                     served.readAll().left(200).constData());
+        return;
+    }
+    start = bench::Now();
+    cpu = bench::TreeCpuSeconds(bench::ProcessTree(pid));
+    if (!waitFor([&] { return allThere(); }, 600)) {
+        std::fprintf(stderr, "the running display did not fetch every file\n");
+        return;
+    }
+    const double wall = bench::Now() - start;
+    const bench::Usage cycle{
+        wall, bench::TreeCpuSeconds(bench::ProcessTree(pid)) - cpu - drawingRate * wall};
+    display.Stop();
+    const double mib = total / 1048576.0;
+    std::printf(
+        "on a running display (both engines up, main movie playing): %lld files, %.0f "
+        "MiB\n",
+        static_cast<long long>(sizes.size()), mib);
+    std::printf("  %-14s wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB\n", "curl + sync",
+                curlSync.wall, curlSync.cpu, mib / curlSync.wall, curlSync.cpu / mib);
+    std::printf(
+        "  %-14s wall %6.2f s  cpu %6.2f s  %7.1f MiB/s  %.4f cpu-s/MiB  (drawing "
+        "%.0f %% of a core left out)\n",
+        "dravonelle", cycle.wall, cycle.cpu, mib / cycle.wall, cycle.cpu / mib, 100 * drawingRate);
+    PrintAgainst("curl + sync", curlSync, cycle, 1.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +233,10 @@ int main(int argc, char** argv) {
     QList<qint64> sizes;
     for (double w : weights) {
         sizes << std::max<qint64>(1, static_cast<qint64>(w / sum * total));
+    }
+    if (args.contains("--running")) {
+        RunOnTheDisplay(sizes);
+        return 0;
     }
     bench::Site site;
     const QStringList paths = bench::MakeSite(site, sizes);
