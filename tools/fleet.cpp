@@ -42,10 +42,9 @@
 
 namespace {
 
-struct Member {
-    QString host;
-    quint16 port = 8101;
-    QString Name() const { return hosts::Display{host, port}.Name(); }
+struct Member : hosts::Display {
+    Member() = default;
+    explicit Member(const hosts::Display& at) : hosts::Display(at) {}
     QJsonObject status;
     QString error;  // why it did not answer
     QImage shot;
@@ -78,13 +77,6 @@ QString OnAir(const QJsonObject& air) {
         items << QStringLiteral("radio");
     }
     return items.isEmpty() ? QStringLiteral("-") : items.join(' ');
-}
-
-Member FromDisplay(const hosts::Display& display) {
-    Member d;
-    d.host = display.host;
-    d.port = display.port;
-    return d;
 }
 
 }  // namespace
@@ -130,7 +122,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         for (const hosts::Display& display : *listed) {
-            displays.append(FromDisplay(display));
+            displays.append(Member(display));
         }
     }
     for (const QString& host : parser.values("host")) {
@@ -139,7 +131,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "dravonelle-fleet: --host %s\n", qPrintable(display.reason()));
             return 2;
         }
-        displays.append(FromDisplay(*display));
+        displays.append(Member(*display));
     }
     if (displays.isEmpty()) {
         std::fputs("dravonelle-fleet: no display named (--hosts FILE or --host HOST)\n", stderr);
@@ -155,13 +147,10 @@ int main(int argc, char** argv) {
     QNetworkAccessManager network;
     network.setTransferTimeout(timeout * 1000);
     int pending = 0;
-    const auto ask = [&](Member& d, const QString& path, auto handle) {
+    // Every answer is handled as it comes; the last one ends the wait.
+    const auto get = [&](const QUrl& url, auto handle) {
         ++pending;
-        QNetworkRequest request(QUrl(QStringLiteral("http://%1:%2%3")
-                                         .arg(d.host.contains(':') ? '[' + d.host + ']' : d.host)
-                                         .arg(d.port)
-                                         .arg(path)));
-        QNetworkReply* reply = network.get(request);
+        QNetworkReply* reply = network.get(QNetworkRequest(url));
         QObject::connect(reply, &QNetworkReply::finished, [&, reply, handle] {
             handle(reply);
             reply->deleteLater();
@@ -170,12 +159,12 @@ int main(int argc, char** argv) {
             }
         });
     };
+    const auto ask = [&](const Member& d, const QString& path, auto handle) {
+        get(QUrl("http://" + d.Name() + path), handle);
+    };
     QString siteListing;  // the digest of the site's listing, as a display takes it
     if (parser.isSet("site") && !asrunDay.isValid()) {
-        ++pending;
-        QNetworkReply* reply = network.get(
-            QNetworkRequest(QUrl(parser.value("site") + QStringLiteral("dir.php?a=0"))));
-        QObject::connect(reply, &QNetworkReply::finished, [&, reply] {
+        get(QUrl(parser.value("site") + QStringLiteral("dir.php?a=0")), [&](QNetworkReply* reply) {
             const QByteArray body = reply->readAll();
             if (reply->error() != QNetworkReply::NoError) {
                 std::fprintf(stderr,
@@ -187,10 +176,6 @@ int main(int argc, char** argv) {
                     QString::fromLatin1(QCryptographicHash::hash(platform::FirstItem(body).toUtf8(),
                                                                  QCryptographicHash::Sha256)
                                             .toHex());
-            }
-            reply->deleteLater();
-            if (--pending == 0) {
-                QGuiApplication::quit();
             }
         });
     }

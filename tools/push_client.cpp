@@ -155,10 +155,9 @@ qsizetype SafeChunkLength(const QByteArray& rest, qsizetype wanted) {
 
 // ---- Many displays: one run of this program per display, a few at a time ----
 
-struct Display {
-    QString host;
-    quint16 port = 0;
-    QString Name() const { return hosts::Display{host, port}.Name(); }
+struct Display : hosts::Display {
+    Display() = default;
+    explicit Display(const hosts::Display& at) : hosts::Display(at) {}
     QProcess* process = nullptr;
     QElapsedTimer clock;
     qint64 sent = 0, total = 0;  // of the file under way
@@ -370,10 +369,7 @@ int main(int argc, char** argv) {
         }
         QList<Display> displays;
         for (const hosts::Display& display : named) {
-            Display d;
-            d.host = display.host;
-            d.port = display.port;
-            displays << d;
+            displays << Display(display);
         }
         if (displays.isEmpty()) {
             std::fputs("dravonelle-push: no display named\n", stderr);
