@@ -23,7 +23,9 @@ class Inet {
     virtual void SetRequestTimeout(int seconds) = 0;
     // Where the next request writes its body, piece by piece as it arrives; nullptr drops
     // it. A failed write fails the request with the write's reason (kDiskFull for a full
-    // disk). The writer must outlive the request.
+    // disk). The writer may be written from another thread, but never at the same time
+    // as from the caller's and never once Cancel, or SetBodyWriter with another writer,
+    // has returned; until then it must live.
     virtual void SetBodyWriter(FileWriter* writer) = 0;
     // Starts the request and returns at once; progress arrives as StateChanged.
     virtual void Execute(const QString& url, const QString& operation) = 0;

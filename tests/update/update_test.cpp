@@ -1,13 +1,19 @@
+#include "platform/event_loop.h"
 #include "support/small_disk.h"
 #include "support/test_rig.h"
 #include "update/listing.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
 
 namespace {
 
@@ -464,6 +470,69 @@ TEST_F(UpdateCycle, LargeBodyArrivesWhole) {
     // The short last piece is not counted in the progress.
     EXPECT_TRUE(rig->flash1->calls.contains("Status=Downloading: 99 %"));
     EXPECT_FALSE(rig->flash1->calls.contains("Status=Downloading: 100 %"));
+}
+
+namespace {
+
+// Counts what it is given, from whichever thread writes.
+class CountingWriter : public platform::FileWriter {
+  public:
+    platform::Result<> Write(const char*, qint64 size) override {
+        written += size;
+        return {};
+    }
+    std::atomic<qint64> written{0};
+};
+
+// Holds the calling thread, without pumping its events, until `done` or 20 s.
+bool HoldUntil(const std::function<bool()>& done) {
+    QElapsedTimer held;
+    held.start();
+    while (!done() && held.elapsed() < 20000) {
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+}  // namespace
+
+// The body is written on the transfer's own thread: it reaches the writer while the
+// window's thread is held, its reports wait for the window's loop, and once Cancel has
+// returned neither a byte nor a report follows.
+TEST_F(UpdateCycle, TheTransferWritesOffTheWindowsThreadAndStopsAtCancel) {
+    const qint64 size = 4 << 20;
+    SiteFile("test/fotos/big.bin", Bytes(size, 'x'));
+    Fault("/test/fotos/endless.bin", "trickle");
+    const QString base = "http://127.0.0.1:" + QString::number(port) + "/test/fotos/";
+    platform::QtInet inet;
+    QList<platform::Result<int>> states;
+    inet.StateChanged = [&](const platform::Result<int>& state) { states << state; };
+
+    CountingWriter writer;
+    inet.SetBodyWriter(&writer);
+    inet.Execute(base + "big.bin", "GET");
+    EXPECT_TRUE(HoldUntil([&] { return writer.written == size; })) << writer.written;
+    EXPECT_TRUE(states.isEmpty());
+    ASSERT_TRUE(platform::WaitUntil(
+        [&] {
+            return !states.isEmpty() && states.last() &&
+                   *states.last() == platform::kInetResponseReceived;
+        },
+        nullptr, 20000));
+    EXPECT_EQ(inet.BodyBytes(), size);
+    EXPECT_EQ(inet.ResponseCode(), 200);
+
+    states.clear();
+    auto endless = std::make_unique<CountingWriter>();
+    inet.SetBodyWriter(endless.get());
+    inet.Execute(base + "endless.bin", "GET");
+    ASSERT_TRUE(HoldUntil([&] { return endless->written > 0; }));
+    inet.Cancel();
+    inet.SetBodyWriter(nullptr);
+    endless.reset();  // a later write would touch freed memory (AddressSanitizer)
+    states.clear();
+    platform::WaitUntil([] { return false; }, nullptr, 1500);  // the site sends on
+    EXPECT_TRUE(states.isEmpty());
 }
 
 // A site folder with its "fotos" folder, and the listing the tool writes beside it.

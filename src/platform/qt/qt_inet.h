@@ -3,19 +3,22 @@
 #include "platform/inet.h"
 #include "platform/system_settings.h"
 
+#include <QMutex>
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
+#include <QThread>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+#include <atomic>
 
 namespace platform {
 
-// HTTP GET on QNetworkAccessManager. The body is written to the caller's writer as it
-// arrives, in large blocks, so memory stays flat whatever its size. A request with no
+class InetTransfer;
+
+// HTTP GET on QNetworkAccessManager, on a thread of its own: the body is written to the
+// caller's writer there, as it arrives, in large blocks, so a busy window neither slows
+// the transfer nor grows its memory, whatever the body's size. A request with no
 // progress for the time-out fails, and so does one that runs past its deadline or, when
-// no length was announced, brings more than the largest body.
+// no length was announced, brings more than the largest body. States reach StateChanged
+// through the event loop of the thread that made the QtInet.
 class QtInet : public QObject, public Inet {
   public:
     struct Limits {
@@ -28,26 +31,35 @@ class QtInet : public QObject, public Inet {
 
     void SetRequestTimeout(int seconds) override;
     void Execute(const QString& url, const QString& operation) override;
-    void SetBodyWriter(FileWriter* writer) override { writer_ = writer; }
+    void SetBodyWriter(FileWriter* writer) override;
     qint64 BodyBytes() const override { return received_; }
     void Cancel() override;
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
 
+    // What the transfer thread shares with the caller's: the writer and the request it
+    // belongs to. The transfer writes only while both hold, under the lock, so that once
+    // Cancel or SetBodyWriter returns no byte more reaches the old writer.
+    struct Shared {
+        QMutex lock;
+        FileWriter* writer = nullptr;
+        quint64 generation = 0;
+        std::atomic<bool> progressQueued{false};
+    };
+    // What a report of the transfer carries besides its state.
+    struct Figures {
+        qint64 received = 0;
+        int code = 0;
+        qint64 announced = -1;
+    };
+    void Deliver(quint64 generation, const Result<int>& state, Figures figures);
+
   private:
-    void OnReadyRead();
-    void OnFinished();
-    void Fail(const QString& reason);
     void Report(const Result<int>& state);
 
-    QNetworkAccessManager* manager_;
-    QPointer<QNetworkReply> reply_;
-    FileWriter* writer_ = nullptr;
-    QByteArray buffer_;
-    bool progressQueued_ = false;
-    QTimer progress_;
-    QTimer deadline_;
-    Limits limits_;
+    Shared shared_;
+    QThread thread_;
+    InetTransfer* transfer_;
     qint64 received_ = 0;
     int timeoutSeconds_ = 60;
     int code_ = 0;
