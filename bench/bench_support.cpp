@@ -12,7 +12,12 @@
 #include "standin_players.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -187,6 +192,65 @@ platform::Platform RealPlatform(const QString& driveFolder, const platform::Endp
     p.pushPort = pushPort;
     p.programFolder = driveFolder;
     return p;
+}
+
+bool PortAnswers(quint16 port, int ms) {
+    const double end = Now() + ms / 1000.0;
+    QTcpSocket socket;
+    do {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100)) {
+            return true;
+        }
+        socket.abort();
+        QThread::msleep(50);
+    } while (Now() < end);
+    return false;
+}
+
+PerfRecorder::PerfRecorder(QString folder) : data_(folder + "/perf.data") {}
+
+PerfRecorder::~PerfRecorder() {
+    Report();
+}
+
+void PerfRecorder::Start(const QList<int>& pids) {
+    QStringList list;
+    for (int pid : pids) {
+        list << QString::number(pid);
+    }
+    record_ = std::make_unique<QProcess>();
+    record_->setStandardOutputFile(QProcess::nullDevice());
+    record_->setStandardErrorFile(QProcess::nullDevice());
+    record_->start("perf", {"record", "-F", "499", "-o", data_, "-p", list.join(',')});
+    record_->waitForStarted(10000);
+}
+
+QString PerfRecorder::Report() {
+    if (!record_) {
+        return {};
+    }
+    ::kill(static_cast<pid_t>(record_->processId()), SIGINT);
+    if (!record_->waitForFinished(60000)) {
+        record_->kill();
+        record_->waitForFinished();
+    }
+    record_.reset();
+    QStringList lines;
+    for (const char* sort : {"comm", "comm,dso,sym"}) {
+        QProcess report;
+        report.start("perf",
+                     {"report", "-i", data_, "--stdio", "--sort", sort, "--percent-limit", "1"});
+        report.waitForFinished(120000);
+        for (const QString& line :
+             QString::fromLocal8Bit(report.readAllStandardOutput()).split('\n')) {
+            if (!line.startsWith('#') && !line.trimmed().isEmpty()) {
+                lines << line;
+            }
+        }
+        lines << QString();
+    }
+    return lines.join('\n').trimmed();
 }
 
 }  // namespace bench

@@ -2,8 +2,11 @@
 
 #include "platform/platform.h"
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -31,6 +34,23 @@ double TreeMinorFaults(const QList<int>& pids);
 
 // A whole number given as `name N` on the command line, else `fallback`.
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);
+
+// Whether a server on loopback accepts connections on `port` within `ms`.
+bool PortAnswers(quint16 port, int ms);
+
+// Samples processes with perf from Start until Report, which prints where their time
+// went by thread, library and symbol (entries under 1 % left out).
+class PerfRecorder {
+  public:
+    explicit PerfRecorder(QString folder);
+    ~PerfRecorder();
+    void Start(const QList<int>& pids);
+    QString Report();
+
+  private:
+    QString data_;
+    std::unique_ptr<QProcess> record_;
+};
 
 // Before the application object: the offscreen platform unless another is set, and the
 // program's own log off.

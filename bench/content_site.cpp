@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 #include <cstdio>
@@ -59,17 +58,11 @@ bool Site::StartNginx() {
     conf.close();
     server.setStandardErrorFile(QProcess::nullDevice());
     server.start("/usr/sbin/nginx", {"-c", conf.fileName(), "-p", dir.path()});
-    QTcpSocket socket;
-    for (int i = 0; i < 100; ++i) {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(100)) {
-            std::fprintf(stderr, "server: nginx\n");
-            return true;
-        }
-        socket.abort();
-        QThread::msleep(50);
+    if (!bench::PortAnswers(port, 10000)) {
+        return false;
     }
-    return false;
+    std::fprintf(stderr, "server: nginx\n");
+    return true;
 }
 
 Site::~Site() {

@@ -1,11 +1,12 @@
 // What a station would run instead, side by side: one busy channel page played full screen
 // on one Xvfb, first by the program as its main movie, then by Chromium in kiosk mode with
-// the same engine build on a loopback page. For each it prints the CPU share of the whole
-// process tree (per cent of one core), its PSS, and the distinct pictures per second that
-// reach the screen, then where the CPU went, per process.
+// the same engine build on a loopback page, then by Qt WebEngine alone on that page, through
+// its widget and through a Qt Quick window (engine_host). For each it prints the CPU share
+// of the whole process tree (per cent of one core), its PSS, and the distinct pictures per second
+// that reach the screen, then where the CPU went, per process.
 //
 //     engine_vs_browser [--seconds N] [--grab-seconds G] [--settle S] [--width W] [--height H]
-//                       [--shapes K] [--only program|chromium] [--perf]
+//                       [--shapes K] [--only program|chromium|qt-widget|qt-quick] [--perf]
 //                       [--program-env NAME=VALUE]...
 //
 // --perf also samples the process tree with perf for the measured seconds and prints the
@@ -122,32 +123,6 @@ double PicturesPerSecond(const QString& display, QSize size, int seconds) {
     return changes / static_cast<double>(seconds);
 }
 
-QString PerfReport(const QList<int>& pids, int seconds, const QString& folder) {
-    QStringList list;
-    for (int pid : pids) {
-        list << QString::number(pid);
-    }
-    const QString data = folder + "/perf.data";
-    QProcess record;
-    record.start("perf", {"record", "-F", "199", "-o", data, "-p", list.join(','), "--", "sleep",
-                          QString::number(seconds)});
-    if (!record.waitForFinished((seconds + 30) * 1000)) {
-        record.kill();
-        record.waitForFinished();
-    }
-    QProcess report;
-    report.start("perf", {"report", "-i", data, "--stdio", "--sort", "comm,dso,sym",
-                          "--percent-limit", "1"});
-    report.waitForFinished(120000);
-    QStringList lines;
-    for (const QString& line : QString::fromLocal8Bit(report.readAllStandardOutput()).split('\n')) {
-        if (!line.startsWith('#') && !line.trimmed().isEmpty()) {
-            lines << line;
-        }
-    }
-    return lines.join('\n');
-}
-
 // Measures the tree under `root` once the picture is up: CPU and PSS over `seconds`, then the
 // pictures that reach the screen.
 Figures Measure(int root, const XServer& x, const Options& options, const QString& folder) {
@@ -159,7 +134,10 @@ Figures Measure(int root, const XServer& x, const Options& options, const QStrin
     double pss = 0;
     int samples = 0;
     if (options.perf) {
-        f.perfReport = PerfReport(pids, options.seconds, folder);
+        bench::PerfRecorder perf(folder);
+        perf.Start(pids);
+        Wait(options.seconds);
+        f.perfReport = perf.Report();
         pss = bench::PssMiB(bench::ProcessTree(root));
         samples = 1;
     } else {
@@ -229,7 +207,41 @@ player.load("movie.swf");
 )";
 }
 
-bool RunChromium(const XServer& x, const QByteArray& movie, const Options& options, Figures* f) {
+// A browser on the loopback page: its program and its arguments for the page's address.
+struct Browser {
+    QString name;
+    QString program;
+    std::function<QStringList(const QString& folder, const QString& url)> arguments;
+};
+
+QList<Browser> Browsers(const Options& options) {
+    const auto host = [](const QString& path) {
+        return [path](const QString&, const QString& url) { return QStringList{path, url}; };
+    };
+    return {
+        {"chromium", "chromium",
+         [options](const QString& folder, const QString& url) {
+             return QStringList{"--kiosk",
+                                "--no-first-run",
+                                "--no-default-browser-check",
+                                "--no-sandbox",
+                                "--user-data-dir=" + folder + "/profile",
+                                QStringLiteral("--window-size=%1,%2")
+                                    .arg(options.size.width())
+                                    .arg(options.size.height()),
+                                "--window-position=0,0",
+                                "--autoplay-policy=no-user-gesture-required",
+                                url};
+         }},
+        // Qt WebEngine with the program's settings, without the program: its widget path
+        // and its Qt Quick window path.
+        {"qt-widget", ENGINE_HOST, host("--widget")},
+        {"qt-quick", ENGINE_HOST, host("--quick")},
+    };
+}
+
+bool RunBrowser(const XServer& x, const QByteArray& movie, const Options& options,
+                const Browser& which, Figures* f) {
     QTemporaryDir folder;
     const QString site = folder.path() + "/site";
     QDir().mkpath(site);
@@ -251,19 +263,21 @@ bool RunChromium(const XServer& x, const QByteArray& movie, const Options& optio
     server.setStandardOutputFile(QProcess::nullDevice());
     server.start("python3", {"-m", "http.server", "--bind", "127.0.0.1", "--directory", site,
                              QString::number(port)});
+    if (!bench::PortAnswers(port, 10000)) {
+        std::fputs("the page's server did not start\n", stderr);
+        return false;
+    }
     QProcess browser;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", x.Display());
+    env.insert("QT_QPA_PLATFORM", "xcb");
     browser.setProcessEnvironment(env);
-    browser.setStandardErrorFile(folder.path() + "/chromium.log");
+    const QString log = folder.path() + "/browser.log";
+    browser.setStandardErrorFile(log);
     browser.setStandardOutputFile(QProcess::nullDevice());
     browser.start(
-        "chromium",
-        {"--kiosk", "--no-first-run", "--no-default-browser-check", "--no-sandbox",
-         "--user-data-dir=" + folder.path() + "/profile",
-         QStringLiteral("--window-size=%1,%2").arg(options.size.width()).arg(options.size.height()),
-         "--window-position=0,0", "--autoplay-policy=no-user-gesture-required",
-         QStringLiteral("http://127.0.0.1:%1/index.html").arg(port)});
+        which.program,
+        which.arguments(folder.path(), QStringLiteral("http://127.0.0.1:%1/index.html").arg(port)));
     bool shown =
         browser.waitForStarted(20000) &&
         WaitFor([&] { return browser.state() != QProcess::Running || PictureUp(x); }, 90) &&
@@ -271,10 +285,10 @@ bool RunChromium(const XServer& x, const QByteArray& movie, const Options& optio
     if (shown) {
         *f = Measure(static_cast<int>(browser.processId()), x, options, folder.path());
     } else {
-        QFile log(folder.path() + "/chromium.log");
-        log.open(QIODevice::ReadOnly);
-        std::fprintf(stderr, "chromium did not show the movie:\n%s\n",
-                     log.readAll().right(2000).constData());
+        QFile text(log);
+        text.open(QIODevice::ReadOnly);
+        std::fprintf(stderr, "%s did not show the movie:\n%s\n", qPrintable(which.name),
+                     text.readAll().right(2000).constData());
     }
     for (QProcess* p : {&browser, &server}) {
         p->terminate();
@@ -337,18 +351,25 @@ int main(int argc, char** argv) {
         options.size.width(), options.size.height(), options.shapes, options.seconds,
         options.settle, options.grabSeconds);
     std::fflush(stdout);
-    Figures program, chromium;
+    Figures program;
+    QMap<QString, Figures> browsers;
     bool ok = true;
     if (options.only.isEmpty() || options.only == "program") {
         ok = RunProgram(x, movie, options, &program) && ok;
         Print("program", program);
         std::fflush(stdout);
     }
-    if (options.only.isEmpty() || options.only == "chromium") {
-        ok = RunChromium(x, movie, options, &chromium) && ok;
-        Print("chromium", chromium);
+    for (const Browser& browser : Browsers(options)) {
+        if (options.only.isEmpty() || options.only == browser.name) {
+            Figures f;
+            ok = RunBrowser(x, movie, options, browser, &f) && ok;
+            Print(qPrintable(browser.name), f);
+            std::fflush(stdout);
+            browsers[browser.name] = f;
+        }
     }
-    if (ok && options.only.isEmpty() && chromium.cpuPercent > 0 && chromium.pssMiB > 0) {
+    const Figures chromium = browsers.value("chromium");
+    if (ok && program.cpuPercent > 0 && chromium.cpuPercent > 0 && chromium.pssMiB > 0) {
         std::printf(
             "program / chromium: CPU %.2fx (goal at most 1.0x), PSS %.2fx (goal at most "
             "0.6x), pictures %.2fx (goal 1.0x)\n",

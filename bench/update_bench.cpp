@@ -4,9 +4,10 @@
 // before it replaces the old one; curl does not, so it is also timed followed by sync(1)
 // of what it wrote: the same bytes on the same disk.
 //
-//   update_bench [--files N] [--total-mib M] [--big-mib B] [--running]
+//   update_bench [--files N] [--total-mib M] [--big-mib B] [--running [--perf]]
 //
-// --running measures the cycle on the running program instead (see RunOnTheDisplay).
+// --running measures the cycle on the running program instead (see RunOnTheDisplay);
+// --perf adds where the program's time went during it, sampled with perf.
 #include "bench_support.h"
 #include "content_site.h"
 #include "platform/event_loop.h"
@@ -19,6 +20,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstdio>
 #include "support/station.h"
@@ -83,7 +85,7 @@ void PrintAgainst(const char* name, const bench::Usage& baseline, const bench::U
 // files. Timed from the first of them appearing on the drive until all stand complete
 // under their names; the CPU is the program's whole tree less what it used for as long
 // just before, drawing. Also curl + sync of the same files, in the same run.
-void RunOnTheDisplay(const QList<qint64>& sizes) {
+void RunOnTheDisplay(const QList<qint64>& sizes, bool perf) {
     bench::Site site;
     bench::MakeSite(site, {});
     QProcess maker;
@@ -161,9 +163,22 @@ void RunOnTheDisplay(const QList<qint64>& sizes) {
         }
         return true;
     };
+    // Looked for every 5 ms: the program's own wake-up (a quarter of a second) would
+    // blur a cycle that lasts well under a second.
+    const auto watch = [](const std::function<bool()>& done, double seconds) {
+        const double end = bench::Now() + seconds;
+        while (!done()) {
+            if (bench::Now() > end) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(5);
+        }
+        return true;
+    };
     // The movie asks for the cycle once a round.
     double start = 0, cpu = 0;
-    if (!waitFor([&] { return anyNew(); }, 120)) {
+    if (!watch([&] { return anyNew(); }, 120)) {
         std::fprintf(stderr, "the running display started no cycle:\n%s\n%s\n",
                      qPrintable(display.Log().right(3000)),
                      qPrintable(content.entryList(QDir::AllEntries | QDir::Hidden).join(' ')));
@@ -176,13 +191,19 @@ void RunOnTheDisplay(const QList<qint64>& sizes) {
     }
     start = bench::Now();
     cpu = bench::TreeCpuSeconds(bench::ProcessTree(pid));
-    if (!waitFor([&] { return allThere(); }, 600)) {
+    QTemporaryDir perfFolder;
+    bench::PerfRecorder recorder(perfFolder.path());
+    if (perf) {
+        recorder.Start(bench::ProcessTree(pid));
+    }
+    if (!watch([&] { return allThere(); }, 600)) {
         std::fprintf(stderr, "the running display did not fetch every file\n");
         return;
     }
     const double wall = bench::Now() - start;
     const bench::Usage cycle{
         wall, bench::TreeCpuSeconds(bench::ProcessTree(pid)) - cpu - drawingRate * wall};
+    const QString profile = recorder.Report();
     display.Stop();
     const double mib = total / 1048576.0;
     std::printf(
@@ -196,6 +217,9 @@ void RunOnTheDisplay(const QList<qint64>& sizes) {
         "%.0f %% of a core left out)\n",
         "dravonelle", cycle.wall, cycle.cpu, mib / cycle.wall, cycle.cpu / mib, 100 * drawingRate);
     PrintAgainst("curl + sync", curlSync, cycle, 1.0);
+    if (!profile.isEmpty()) {
+        std::printf("where the program's time went during the cycle:\n%s\n", qPrintable(profile));
+    }
 }
 
 }  // namespace
@@ -235,7 +259,7 @@ int main(int argc, char** argv) {
         sizes << std::max<qint64>(1, static_cast<qint64>(w / sum * total));
     }
     if (args.contains("--running")) {
-        RunOnTheDisplay(sizes);
+        RunOnTheDisplay(sizes, args.contains("--perf"));
         return 0;
     }
     bench::Site site;

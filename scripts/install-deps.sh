@@ -33,6 +33,8 @@ bench_packages=(
     xvfb xauth
     chromium ffmpeg linux-perf
     strace e2fsprogs mount
+    qml6-module-qtwebengine qml6-module-qtquick qml6-module-qtquick-window
+    qml6-module-qtqml-workerscript
 )
 
 wanted=("${run_packages[@]}")
