@@ -46,6 +46,7 @@ struct Figures {
     double picturesPerSecond = 0;
     QMap<QString, double> cpuByProcess;     // seconds, by kind of process
     QMap<QString, double> faultsByProcess;  // minor page faults a second, by kind
+    QMap<QString, double> pssByProcess;     // MiB at the end, by kind
     QString perfReport;
 };
 
@@ -156,6 +157,7 @@ Figures Measure(int root, const XServer& x, const Options& options, const QStrin
         const double used = it.value().cpu - was.cpu;
         f.cpuByProcess[Kind(it.key())] += used;
         f.faultsByProcess[Kind(it.key())] += (it.value().faults - was.faults) / elapsed;
+        f.pssByProcess[Kind(it.key())] += bench::PssMiB({it.key()});
         total += used;
     }
     f.cpuPercent = 100 * total / elapsed;
@@ -305,8 +307,9 @@ void Print(const char* who, const Figures& f) {
                 f.cpuPercent, f.pssMiB, f.picturesPerSecond);
     for (auto it = f.cpuByProcess.cbegin(); it != f.cpuByProcess.cend(); ++it) {
         if (it.value() > 0.005) {
-            std::printf("             %-40s %7.2f s %9.0f page faults/s\n", qPrintable(it.key()),
-                        it.value(), f.faultsByProcess.value(it.key()));
+            std::printf("             %-40s %7.2f s %9.0f page faults/s %7.1f MiB\n",
+                        qPrintable(it.key()), it.value(), f.faultsByProcess.value(it.key()),
+                        f.pssByProcess.value(it.key()));
         }
     }
     if (!f.perfReport.isEmpty()) {
