@@ -3,7 +3,7 @@
 // Runs on the X server named by DISPLAY, e.g.
 //   xvfb-run -s "-screen 0 1920x1080x24" build-bench/bench/picture_check_bench
 #include "bench_support.h"
-#include "platform/http/screen_grabber.h"
+#include "platform/qt/screen_grabber.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

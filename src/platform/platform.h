@@ -7,6 +7,7 @@
 #include "platform/inet.h"
 #include "platform/media_player.h"
 #include "platform/memory_gauge.h"
+#include "platform/picture_grabber.h"
 #include "platform/settings_store.h"
 #include "platform/sockets.h"
 #include "platform/status_server.h"

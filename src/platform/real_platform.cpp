@@ -2,7 +2,6 @@
 
 #include "platform/dbus/dbus_power.h"
 #include "platform/http/qt_status_server.h"
-#include "platform/http/screen_grabber.h"
 #include "platform/log.h"
 #include "platform/qt/asrun_file_log.h"
 #include "platform/qt/drive_file_system.h"
@@ -11,6 +10,8 @@
 #include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
+#include "platform/qt/screen_grabber.h"
+#include "platform/qt/subnet_filter.h"
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/system_settings.h"
 #include "platform/vlc/vlc_media_player.h"

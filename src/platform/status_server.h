@@ -4,15 +4,12 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QPair>
 #include <QString>
 
 #include <functional>
-
-class QWidget;
 
 namespace platform {
 
@@ -47,20 +44,6 @@ class StatusServer {
     using Handler = std::function<void(const HttpRequest& request, Reply reply)>;
     // Listens on `port` of every address; the port it listens on.
     virtual Result<quint16> Listen(quint16 port, Handler handler) = 0;
-};
-
-// The picture as it goes out: the whole window as the screen shows it, films included.
-class PictureGrabber {
-  public:
-    virtual ~PictureGrabber() = default;
-    // A null image when there is nothing to grab.
-    virtual QImage Grab(QWidget& window) = 0;
-    // The picture made small, for a frequent look at it: cheap, not exact.
-    virtual QImage Thumbnail(QWidget& window, QSize size) {
-        const QImage whole = Grab(window);
-        return whole.isNull() ? whole
-                              : whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    }
 };
 
 }  // namespace platform

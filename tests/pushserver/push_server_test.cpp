@@ -1,4 +1,4 @@
-#include "platform/qt/qt_wsk_server.h"
+#include "platform/qt/subnet_filter.h"
 #include "support/small_disk.h"
 #include "support/test_rig.h"
 

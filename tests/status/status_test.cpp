@@ -1,7 +1,7 @@
 #include "asrun/asrun.h"
 #include "platform/http/qt_status_server.h"
 #include "platform/qt/asrun_file_log.h"
-#include "platform/qt/qt_wsk_server.h"
+#include "platform/qt/subnet_filter.h"
 #include "support/test_rig.h"
 
 #include <QFile>

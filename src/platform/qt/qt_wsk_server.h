@@ -2,16 +2,10 @@
 
 #include "platform/sockets.h"
 
-#include <QHostAddress>
-#include <QList>
 #include <QObject>
-#include <QPair>
 #include <QPointer>
-#include <QStringList>
-#include <QVariant>
 
 #include <map>
-#include <memory>
 
 class QTcpServer;
 class QTcpSocket;
@@ -48,21 +42,6 @@ class QtWskServer : public QObject, public WskServer {
     std::map<long, QPointer<QTcpSocket>> pending_;
     long nextRequestId_ = 0;
     int count_ = 1;  // element 0 exists from the start
-};
-
-// An allow-list from the entries of a comma-separated setting. Malformed entries are left
-// out and returned in `malformed`; a list left empty by them allows no one.
-class SubnetFilter : public AddressFilter {
-  public:
-    explicit SubnetFilter(const QString& entries, QStringList* malformed = nullptr);
-    // The filter of a setting as QSettings reads it (a value with commas is a list);
-    // none when the setting is absent or empty, which allows anyone.
-    static std::unique_ptr<AddressFilter> FromSetting(const QVariant& value,
-                                                      QStringList* malformed);
-    bool Allows(const QString& address) const override;
-
-  private:
-    QList<QPair<QHostAddress, int>> subnets_;
 };
 
 }  // namespace platform

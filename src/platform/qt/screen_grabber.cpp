@@ -1,4 +1,4 @@
-#include "platform/http/screen_grabber.h"
+#include "platform/qt/screen_grabber.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

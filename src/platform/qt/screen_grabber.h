@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/status_server.h"
+#include "platform/picture_grabber.h"
 
 namespace platform {
 
