@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 // What the status server reports that no other part keeps: what is on air, what was
 // counted since the start, the last update cycle. Written by the routines that do the
@@ -61,10 +62,10 @@ struct StatusRecord {
     Content content;
 
     // The flash engine's recoveries of the last ten minutes (one per incident), the last
-    // one's reason, and why the program ends at the next quiet moment (empty: it does not).
+    // one's reason, and why the program ends at the next quiet moment (none: it does not).
     QList<QDateTime> engineRecoveries;
     QString lastRecovery;
-    QString restartPending;
+    std::optional<QString> restartPending;
 
     // The program's own look at its picture: a thumbnail every few seconds.
     struct Picture {

@@ -63,11 +63,11 @@ void Form1::FlashEngineRecovered(platform::ShockwaveFlash& player, const QString
             << "inserted movie" << player.Movie() << "ended: its engine was started afresh";
         EndInsertedMovie(QStringLiteral("failed: ") + reason);
     }
-    if (times.size() >= 2 && status_.restartPending.isEmpty()) {
+    if (times.size() >= 2 && !status_.restartPending) {
         status_.restartPending = QStringLiteral(
             "flash engine started afresh twice within ten minutes; the program starts afresh "
             "at the next quiet moment");
-        qCWarning(lcApp).noquote() << status_.restartPending;
+        qCWarning(lcApp).noquote() << *status_.restartPending;
         EngineRestartTimer.SetEnabled(true);
     }
 }
@@ -114,8 +114,8 @@ QStringList EngineReasons(const StatusRecord& record, const QDateTime& now) {
                        .arg(recent)
                        .arg(record.lastRecovery);
     }
-    if (!record.restartPending.isEmpty()) {
-        reasons << record.restartPending;
+    if (record.restartPending) {
+        reasons << *record.restartPending;
     }
     return reasons;
 }

@@ -98,7 +98,8 @@ class FakeInet : public QObject, public platform::Inet {
     int timeout = 0;
     int cancels = 0;
     qsizetype piece = 300;  // the body arrives in pieces of this many bytes
-    // Runs while a request waits for its answer, inside the program's pump.
+    // Runs inside Execute, once the request is made and before any answer is queued: what
+    // happens there happens while the program waits for that request.
     std::function<void(const QString& url)> whileWaiting;
 
   private:

@@ -406,7 +406,7 @@ TEST(SelfCheck, EngineStartedAfreshTwiceInTenMinutesRestartsAtAQuietMoment) {
     EXPECT_TRUE(EngineReasons(form.Status(), t0.addSecs(22 * 60))
                     .first()
                     .startsWith("flash engine started afresh 1 times"));
-    EXPECT_FALSE(form.Status().restartPending.isEmpty());
+    EXPECT_TRUE(form.Status().restartPending.has_value());
     form.Updating = true;
     form.EngineRestartTimer_Timer();
     EXPECT_FALSE(form.Closing());
