@@ -21,6 +21,7 @@
 #include "hosts_file.h"
 #include "platform/program_info.h"
 #include "platform/qt/drive_file_system.h"
+#include "platform/status_protocol.h"
 
 #include <QCommandLineParser>
 #include <QCryptographicHash>
@@ -41,6 +42,8 @@
 #include <map>
 
 namespace {
+
+namespace key = status_protocol::key;
 
 struct Member : hosts::Display {
     Member() = default;
@@ -67,7 +70,7 @@ QString OnAir(const QJsonObject& air) {
     QStringList items;
     for (const QString kind : {"insert", "film", "photo", "sound", "main"}) {
         if (air.contains(kind)) {
-            QString name = air[kind].toObject()["name"].toString();
+            QString name = air[kind].toObject()[key::kName].toString();
             name = name.mid(std::max(name.lastIndexOf('\\'), name.lastIndexOf('/')) + 1);
             items << kind + '=' + name;
             break;  // what fills the screen
@@ -97,7 +100,9 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     parser.addOption({"hosts", "A file of displays, HOST[:PORT] a line.", "file"});
     parser.addOption({"host", "A display, HOST[:PORT].", "host"});
-    parser.addOption({"port", "The status port where none is given (8101).", "port", "8101"});
+    const QString defaultPort = QString::number(status_protocol::kPort);
+    parser.addOption({"port", "The status port where none is given (" + defaultPort + ").", "port",
+                      defaultPort});
     parser.addOption({"timeout", "Seconds to wait for each answer (10).", "seconds", "10"});
     parser.addOption({"shots", "Saves each screenshot and a contact sheet in DIR.", "dir"});
     parser.addOption({"asrun", "Gathers every display's as-run log of DATE as CSV.", "date"});
@@ -240,7 +245,7 @@ int main(int argc, char** argv) {
     // The site's listing, or else the one most displays read.
     std::map<QString, int> listings;
     for (const Member& d : displays) {
-        const QString sha = d.status["last_cycle"].toObject()["listing_sha256"].toString();
+        const QString sha = d.status[key::kLastCycle].toObject()[key::kListingSha256].toString();
         if (!sha.isEmpty()) {
             ++listings[sha];
         }
@@ -264,23 +269,23 @@ int main(int argc, char** argv) {
             continue;
         }
         const QJsonObject& s = d.status;
-        const QString state = s["state"].toString();
+        const QString state = s[key::kState].toString();
         allOk = allOk && state == QLatin1String("OK");
-        const QJsonObject cycle = s["last_cycle"].toObject();
-        const QString sha = cycle["listing_sha256"].toString();
+        const QJsonObject cycle = s[key::kLastCycle].toObject();
+        const QString sha = cycle[key::kListingSha256].toString();
         const QString behind = sha.isEmpty()   ? QStringLiteral("?")
                                : sha == common ? QStringLiteral("no")
                                                : QStringLiteral("YES");
-        const double free = s["content"].toObject()["free_bytes"].toDouble();
-        const double pss = s["memory"].toObject()["pss_mib"].toDouble();
+        const double free = s[key::kContent].toObject()[key::kFreeBytes].toDouble();
+        const double pss = s[key::kMemory].toObject()[key::kPssMib].toDouble();
         std::printf(
             "%-24s %-13s %-30s %-16s %-7s %6.0f MiB %5.0f MiB %9s %s\n", qPrintable(d.Name()),
-            qPrintable(state), qPrintable(OnAir(s["on_air"].toObject()).left(30)),
-            qPrintable(Age(cycle["end"].toString()) + ' ' + cycle["result"].toString()),
+            qPrintable(state), qPrintable(OnAir(s[key::kOnAir].toObject()).left(30)),
+            qPrintable(Age(cycle[key::kEnd].toString()) + ' ' + cycle[key::kResult].toString()),
             qPrintable(behind), free / 1048576.0, pss,
-            qPrintable(QStringLiteral("%1 h").arg(s["uptime_s"].toDouble() / 3600, 0, 'f', 1)),
-            qPrintable(s["version"].toString()));
-        for (const QJsonValue reason : s["reasons"].toArray()) {
+            qPrintable(QStringLiteral("%1 h").arg(s[key::kUptime].toDouble() / 3600, 0, 'f', 1)),
+            qPrintable(s[key::kVersion].toString()));
+        for (const QJsonValue reason : s[key::kReasons].toArray()) {
             std::printf("%-24s   %s\n", "", qPrintable(reason.toString()));
         }
     }
@@ -304,7 +309,7 @@ int main(int argc, char** argv) {
             painter.drawText(cell.adjusted(4, h, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                              d.Name() + "  " +
                                  (d.status.isEmpty() ? QStringLiteral("NO ANSWER")
-                                                     : d.status["state"].toString()));
+                                                     : d.status[key::kState].toString()));
         }
         painter.end();
         sheet.save(shots + "/contact.jpg");

@@ -2,6 +2,7 @@
 
 #include "platform/push_protocol.h"
 #include "platform/settings_store.h"
+#include "platform/status_protocol.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,7 +28,7 @@ struct SystemSettings {
     int asrunDays = 400;                     // asrun_days
     QString flashRenderer = QStringLiteral("auto");  // flash_renderer
     QString screen;                                  // screen; empty: the primary screen
-    int statusPort = 8101;                           // status_port; 0: no status server
+    int statusPort = status_protocol::kPort;         // status_port; 0: no status server
     QString pushAllow;                               // push_allow; empty: anyone
     std::optional<QString> statusAllow;              // status_allow; absent: push_allow's
 };

@@ -1,6 +1,7 @@
 // The read-only status server: the display's state, its metrics and its picture.
 #include "asrun/asrun.h"
 #include "platform/log.h"
+#include "platform/status_protocol.h"
 #include "status/status_page.h"
 #include "window/form1.h"
 
@@ -303,21 +304,22 @@ QStringList Form1::StatusReasons(double pssMiB, QString* state) {
 }
 
 QJsonObject Form1::StatusJson() {
+    namespace key = status_protocol::key;
     QString state;
     const double pss = MemoryPssMiB();
     const QStringList reasons = StatusReasons(pss, &state);
     const QDateTime now = QDateTime::currentDateTime();
     QJsonObject json;
-    json["version"] = platform_.version;
+    json[key::kVersion] = platform_.version;
     json["host"] = QSysInfo::machineHostName();
     json["started"] = Iso(status_.started);
-    json["uptime_s"] = static_cast<double>(status_.started.secsTo(now));
-    json["state"] = state;
-    json["reasons"] = QJsonArray::fromStringList(reasons);
+    json[key::kUptime] = static_cast<double>(status_.started.secsTo(now));
+    json[key::kState] = state;
+    json[key::kReasons] = QJsonArray::fromStringList(reasons);
 
     QJsonObject air;
     for (auto it = status_.onAir.cbegin(); it != status_.onAir.cend(); ++it) {
-        QJsonObject item{{"name", it->name}, {"since", Iso(it->start)}};
+        QJsonObject item{{key::kName, it->name}, {"since", Iso(it->start)}};
         if (it.key() == QLatin1String("photo") && it->plannedMs > 0) {
             item["seconds_left"] =
                 std::max<qint64>(0, it->plannedMs - it->start.msecsTo(now)) / 1000.0;
@@ -331,7 +333,7 @@ QJsonObject Form1::StatusJson() {
         }
         air[it.key()] = item;
     }
-    json["on_air"] = air;
+    json[key::kOnAir] = air;
     json["radio"] = QJsonObject{{"address", platform_.endpoints.radioUrl},
                                 {"playing", RadioPlaying},
                                 {"source", OrNull(presentation_.radioSource)},
@@ -339,21 +341,23 @@ QJsonObject Form1::StatusJson() {
                                 {"last_reason", OrNull(presentation_.radioReason)}};
 
     const auto& cycle = status_.lastCycle;
-    json["last_cycle"] = QJsonObject{{"start", OrNull(Iso(cycle.start))},
-                                     {"end", OrNull(Iso(cycle.end))},
-                                     {"result", OrNull(cycle.result)},
-                                     {"running", Updating},
-                                     {"fetched", cycle.fetched},
-                                     {"failed", cycle.failed},
-                                     {"bytes", static_cast<double>(cycle.bytes)},
-                                     {"listing_sha256", OrNull(cycle.listingSha256)}};
+    json[key::kLastCycle] = QJsonObject{{"start", OrNull(Iso(cycle.start))},
+                                        {key::kEnd, OrNull(Iso(cycle.end))},
+                                        {key::kResult, OrNull(cycle.result)},
+                                        {"running", Updating},
+                                        {"fetched", cycle.fetched},
+                                        {"failed", cycle.failed},
+                                        {"bytes", static_cast<double>(cycle.bytes)},
+                                        {key::kListingSha256, OrNull(cycle.listingSha256)}};
     const auto& content = status_.content;
-    json["content"] = QJsonObject{{"files", static_cast<double>(content.files)},
-                                  {"bytes", static_cast<double>(content.bytes)},
-                                  {"free_bytes", static_cast<double>(content.freeBytes)},
-                                  {"kept_free_bytes", static_cast<double>(platform_.minFreeBytes)},
-                                  {"measured", OrNull(Iso(content.measured))}};
-    json["memory"] = QJsonObject{{"pss_mib", pss}, {"ceiling_mib", platform_.memoryCeilingMb}};
+    json[key::kContent] =
+        QJsonObject{{"files", static_cast<double>(content.files)},
+                    {"bytes", static_cast<double>(content.bytes)},
+                    {key::kFreeBytes, static_cast<double>(content.freeBytes)},
+                    {"kept_free_bytes", static_cast<double>(platform_.minFreeBytes)},
+                    {"measured", OrNull(Iso(content.measured))}};
+    json[key::kMemory] =
+        QJsonObject{{key::kPssMib, pss}, {"ceiling_mib", platform_.memoryCeilingMb}};
     json["push"] = QJsonObject{{"files", static_cast<double>(status_.pushes)},
                                {"last_peer", OrNull(status_.lastPushPeer)},
                                {"last_file", OrNull(status_.lastPushFile)},

@@ -1,5 +1,7 @@
 #include "status/status_page.h"
 
+#include "platform/status_protocol.h"
+
 #include <QJsonArray>
 #include <QLocale>
 
@@ -8,6 +10,8 @@
 namespace status_page {
 
 namespace {
+
+namespace key = status_protocol::key;
 
 QByteArray Escape(const QString& text) {
     return text.toHtmlEscaped().toUtf8();
@@ -48,7 +52,7 @@ QString Ago(qint64 seconds) {
 
 QByteArray Page(const QJsonObject& status, const QDateTime& now) {
     const QString host = status["host"].toString();
-    const QString state = status["state"].toString();
+    const QString state = status[key::kState].toString();
     QByteArray rows;
     const auto row = [&rows](const char* id, const QString& label, const QByteArray& value) {
         rows += QByteArray("<tr id=\"") + id + "\"><th>" + Escape(label) + "</th><td>" + value +
@@ -56,7 +60,7 @@ QByteArray Page(const QJsonObject& status, const QDateTime& now) {
     };
 
     QByteArray reasons;
-    for (const QJsonValue reason : status["reasons"].toArray()) {
+    for (const QJsonValue reason : status[key::kReasons].toArray()) {
         reasons += "<li>" + Escape(reason.toString()) + "</li>";
     }
     row("state-row", QStringLiteral("State"),
@@ -64,10 +68,10 @@ QByteArray Page(const QJsonObject& status, const QDateTime& now) {
             (reasons.isEmpty() ? QByteArray() : "<ul id=\"reasons\">" + reasons + "</ul>"));
 
     QByteArray air;
-    const QJsonObject onAir = status["on_air"].toObject();
+    const QJsonObject onAir = status[key::kOnAir].toObject();
     for (auto it = onAir.begin(); it != onAir.end(); ++it) {
         const QJsonObject item = it.value().toObject();
-        QString what = it.key() + QStringLiteral(": ") + Name(item["name"].toString());
+        QString what = it.key() + QStringLiteral(": ") + Name(item[key::kName].toString());
         if (item.contains("frames") && item["frames"].toInt() > 0) {
             what += QStringLiteral(", frame %1 of %2")
                         .arg(item["frame"].toInt())
@@ -81,26 +85,26 @@ QByteArray Page(const QJsonObject& status, const QDateTime& now) {
     }
     row("on-air", QStringLiteral("On air"), air.isEmpty() ? "nothing" : "<ul>" + air + "</ul>");
 
-    const QJsonObject cycle = status["last_cycle"].toObject();
+    const QJsonObject cycle = status[key::kLastCycle].toObject();
     QString cycleText =
         cycle["running"].toBool() ? QStringLiteral("running now; last ") : QString();
-    cycleText += cycle["end"].isString()
-                     ? QStringLiteral("%1 ended %2: %3 fetched, %4 failed")
-                           .arg(cycle["result"].toString(), When(cycle["end"].toString(), now))
-                           .arg(cycle["fetched"].toInt())
-                           .arg(cycle["failed"].toInt())
-                     : QStringLiteral("none yet");
+    cycleText += cycle[key::kEnd].isString() ? QStringLiteral("%1 ended %2: %3 fetched, %4 failed")
+                                                   .arg(cycle[key::kResult].toString(),
+                                                        When(cycle[key::kEnd].toString(), now))
+                                                   .arg(cycle["fetched"].toInt())
+                                                   .arg(cycle["failed"].toInt())
+                                             : QStringLiteral("none yet");
     row("last-cycle", QStringLiteral("Last update"), Escape(cycleText));
 
-    const QJsonObject content = status["content"].toObject();
+    const QJsonObject content = status[key::kContent].toObject();
     row("disk", QStringLiteral("Disk free"),
         Escape(QStringLiteral("%1 (kept free: %2); %3 files, %4")
-                   .arg(MiB(content["free_bytes"].toDouble()),
+                   .arg(MiB(content[key::kFreeBytes].toDouble()),
                         MiB(content["kept_free_bytes"].toDouble()))
                    .arg(content["files"].toInt())
                    .arg(MiB(content["bytes"].toDouble()))));
-    const QJsonObject memory = status["memory"].toObject();
-    const double pss = memory["pss_mib"].toDouble();
+    const QJsonObject memory = status[key::kMemory].toObject();
+    const double pss = memory[key::kPssMib].toDouble();
     row("memory", QStringLiteral("Memory"),
         Escape(QStringLiteral("%1 of %2 MiB")
                    .arg(pss >= 0 ? QString::number(pss, 'f', 0) : QStringLiteral("?"))
@@ -118,7 +122,7 @@ QByteArray Page(const QJsonObject& status, const QDateTime& now) {
                                       : QStringLiteral("not set")));
     row("uptime", QStringLiteral("Up"),
         Escape(QStringLiteral("since ") + When(status["started"].toString(), now)));
-    row("version", QStringLiteral("Version"), Escape(status["version"].toString()));
+    row("version", QStringLiteral("Version"), Escape(status[key::kVersion].toString()));
 
     QByteArray warnings;
     const QJsonArray recent = status["warnings"].toArray();
