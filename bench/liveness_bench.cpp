@@ -4,10 +4,11 @@
 //
 //   liveness_bench [--only NAME] [--files N] [--total-mib M] [--import-mib I]
 //                  [--push-mib P] [--movie-mib V] [--slow-sync-ms S]
+//                  [--status-files F] [--status-requests R]
 //
-// NAME is one of: update, push, import, radio, hangup, movie, photo. With --slow-sync-ms
-// every sync of a file or folder on the drive takes S ms more, as on a busy SD card; the
-// slow-disk row is
+// NAME is one of: update, status, asrun, push, import, radio, hangup, movie, photo.
+// With --slow-sync-ms every sync of a file or folder on the drive takes S ms more, as on
+// a busy SD card; the slow-disk row is
 //   liveness_bench --slow-sync-ms 400 --files 30 --push-mib 200 --only update (push, import)
 // The update and push rows last until the disk has every file.
 #include "bench_support.h"
@@ -16,6 +17,7 @@
 #include "platform/dbus/dbus_power.h"
 #include "platform/event_loop.h"
 #include "platform/qt/asrun_file_log.h"
+#include "platform/qt/proc_memory_gauge.h"
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/vlc/vlc_media_player.h"
 #include "support/media_files.h"
@@ -226,6 +228,35 @@ int main(int argc, char** argv) {
         form->Form_Activate();  // the start-up cycle, with the move out of the buffer
         WaitForDisk(*form->Platform().files);
         allMet &= meter.Stop(qPrintable(QString("update cycle, %1 files").arg(files)));
+    }
+
+    if (wanted("status")) {
+        // /status and /metrics in turn, 20 a second, on a content folder of many files and
+        // with the program's memory read from /proc.
+        const int files = static_cast<int>(bench::IntArg(args, "--status-files", 5000));
+        const int requests = static_cast<int>(bench::IntArg(args, "--status-requests", 200));
+        Drive drive;
+        QDir().mkpath(drive.Host("fileftp/fotos"));
+        for (int i = 0; i < files; ++i) {
+            bench::WriteFile(drive.Host(QString("fileftp/fotos/p%1.jpg").arg(i)), 1024);
+        }
+        platform::Platform p =
+            bench::RealPlatform(drive.Path(), platform::Endpoints::Defaults(), 0);
+        p.memory = std::make_unique<platform::ProcMemoryGauge>();
+        Form1 form(std::move(p));
+        (void)form.Form_Load();
+        int asked = 0, answered = 0;
+        QTimer ask;
+        QObject::connect(&ask, &QTimer::timeout, [&] {
+            const QString path = asked++ % 2 ? "/metrics" : "/status";
+            form.AnswerStatusRequest({path, {}}, [&](const platform::HttpAnswer&) { ++answered; });
+        });
+        meter.Start();
+        ask.start(50);
+        platform::WaitUntil([&] { return answered >= requests; }, nullptr, 120000);
+        ask.stop();
+        allMet &= meter.Stop(
+            qPrintable(QString("%1 status requests, %2 files").arg(requests).arg(files)));
     }
 
     if (wanted("asrun")) {

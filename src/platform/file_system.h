@@ -121,6 +121,18 @@ class FileSystem {
     virtual void MoveFiles(const Moves& moves, MovesDone done) = 0;
     // `done` through the event loop once every commit and move asked for before is over.
     virtual void AfterCommits(std::function<void()> done) = 0;
+
+    // What a folder holds, its subfolders included, and the space left on its disk.
+    struct FolderFigures {
+        qint64 files = 0;
+        qint64 bytes = 0;
+        qint64 freeBytes = -1;  // -1: not known
+    };
+    using FiguresDone = std::function<void(const FolderFigures& figures)>;
+    // Counted off the caller's thread, as a content folder holds thousands of files;
+    // `done` comes through the event loop. A folder not made yet holds nothing, on its
+    // parent's disk; a path off the drive is not counted at all (all figures unknown).
+    virtual void MeasureFolder(const QString& folder, FiguresDone done) = 0;
 };
 
 }  // namespace platform

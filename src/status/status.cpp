@@ -6,13 +6,10 @@
 #include "window/form1.h"
 
 #include <QBuffer>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QStorageInfo>
 #include <QSysInfo>
 #include <QThreadPool>
 #include <QTimeZone>
@@ -23,6 +20,7 @@
 namespace {
 
 constexpr int kContentScanEveryMs = 10000;
+constexpr int kMemoryReadEveryMs = 5000;
 constexpr int kShotEveryMs = 1000;
 constexpr int kLoopTickMs = 100;
 const QStringList kKinds = {"main", "insert", "film", "sound", "photo", "radio"};
@@ -223,43 +221,26 @@ void Form1::WithContentFigures(std::function<void()> then) {
         then();  // what was counted last; a count under way is not waited for
         return;
     }
-    const auto host = platform_.files->HostPath(kContentFolder);
-    if (!host) {
-        then();
-        return;
-    }
     content.scanning = true;
     QPointer<Form1> self(this);
-    // Counted on a worker: a content folder holds thousands of files.
-    QThreadPool::globalInstance()->start([self, folder = *host, then] {
-        qint64 files = 0, bytes = 0;
-        QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            it.next();
-            ++files;
-            bytes += it.fileInfo().size();
-        }
-        QString existing = folder;  // a folder not made yet is on its parent's disk
-        while (!QFileInfo::exists(existing) && existing.count('/') > 1) {
-            existing = QFileInfo(existing).absolutePath();
-        }
-        const qint64 free = QStorageInfo(existing).bytesAvailable();
-        QMetaObject::invokeMethod(
-            self,
-            [self, files, bytes, free, then] {
-                if (!self) {
-                    return;
-                }
-                auto& c = self->status_.content;
-                c = {QDateTime::currentDateTime(), files, bytes, free, false};
-                then();
-            },
-            Qt::QueuedConnection);
-    });
+    platform_.files->MeasureFolder(
+        kContentFolder, [self, then](const platform::FileSystem::FolderFigures& figures) {
+            if (!self) {
+                return;
+            }
+            self->status_.content = {QDateTime::currentDateTime(), figures.files, figures.bytes,
+                                     figures.freeBytes, false};
+            then();
+        });
 }
 
 double Form1::MemoryPssMiB() {
-    return platform_.memory ? platform_.memory->ProgramMiB() : -1.0;
+    auto& memory = status_.memory;
+    if (!memory.measured.isValid() || memory.measured.hasExpired(kMemoryReadEveryMs)) {
+        memory.mib = platform_.memory ? platform_.memory->ProgramMiB() : -1.0;
+        memory.measured.start();
+    }
+    return memory.mib;
 }
 
 QStringList Form1::StatusReasons(double pssMiB, QString* state) {

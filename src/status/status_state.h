@@ -61,6 +61,14 @@ struct StatusRecord {
     };
     Content content;
 
+    // The program's memory as last read (from /proc, for every engine process): a request
+    // reads it again only once it is older than a few seconds.
+    struct Memory {
+        QElapsedTimer measured;
+        double mib = -1;
+    };
+    Memory memory;
+
     // The flash engine's recoveries of the last ten minutes (one per incident), the last
     // one's reason, and why the program ends at the next quiet moment (none: it does not).
     QList<QDateTime> engineRecoveries;

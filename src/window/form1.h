@@ -236,7 +236,8 @@ class Form1 : public QWidget,
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
     void WithContentFigures(std::function<void()> then);
-    double MemoryPssMiB();  // of the program and its engines; -1 when not measured
+    double MemoryPssMiB();  // of the program and its engines, read every few seconds at most;
+                            // -1 when not measured
     // The state, from what the answer measured once (`pssMiB`), and why.
     QStringList StatusReasons(double pssMiB, QString* state);
     QJsonObject StatusJson();

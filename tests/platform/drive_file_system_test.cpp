@@ -285,6 +285,46 @@ TEST(DriveFileSystem, LinksOutOfTheDriveAreRefused) {
     EXPECT_EQ(d.fs.ReadFirstItem("c:\\fileftp\\alias.txt"), "inside");
 }
 
+// A folder's figures come through the event loop: its files and their bytes, its
+// subfolders' included and links left out, and the room on its disk.
+TEST(DriveFileSystem, FolderFiguresCountWhatTheFolderHolds) {
+    Drive d;
+    QTemporaryDir outside;
+    QFile secret(outside.path() + "/secret.txt");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write(QByteArray(1000, 's'));
+    secret.close();
+    ASSERT_TRUE(d.fs.CreateFolder("c:\\fileftp"));
+    ASSERT_TRUE(d.fs.CreateFolder("c:\\fileftp\\fotos"));
+    d.Write("c:\\fileftp\\dravonelle.swf", QByteArray(300, 'm'));
+    d.Write("c:\\fileftp\\fotos\\a.jpg", QByteArray(20, 'a'));
+    d.Write("c:\\fileftp\\fotos\\b.jpg", QByteArray(1, 'b'));
+    ASSERT_TRUE(QFile::link(secret.fileName(), d.Root() + "/fileftp/link.txt"));
+
+    struct Case {
+        const char* folder;
+        qint64 files;
+        qint64 bytes;
+        bool room;  // the disk's free bytes are known
+    };
+    const Case cases[] = {
+        {"c:\\fileftp", 3, 321, true},
+        {"C:\\FILEFTP\\Fotos", 2, 21, true},
+        {"c:\\fileftp\\not made yet", 0, 0, true},
+        {"c:\\..\\elsewhere", -1, -1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        std::optional<platform::FileSystem::FolderFigures> figures;
+        d.fs.MeasureFolder(c.folder, [&](const auto& measured) { figures = measured; });
+        EXPECT_FALSE(figures.has_value());  // never inside the call
+        ASSERT_TRUE(PumpUntil([&] { return figures.has_value(); }, 10000));
+        EXPECT_EQ(figures->files, c.files);
+        EXPECT_EQ(figures->bytes, c.bytes);
+        EXPECT_EQ(figures->freeBytes > 0, c.room);
+    }
+}
+
 // Each new version is on the disk before its rename and its folder after; all of it on
 // the commit worker, in the order asked, while the window's thread goes on. Two versions
 // of one name under way at once end with the later one.

@@ -36,6 +36,9 @@ class SmallDisk : public platform::FileSystem {
     }
     void MoveFiles(const Moves& m, MovesDone d) override { real_->MoveFiles(m, std::move(d)); }
     void AfterCommits(std::function<void()> d) override { real_->AfterCommits(std::move(d)); }
+    void MeasureFolder(const QString& f, FiguresDone d) override {
+        real_->MeasureFolder(f, std::move(d));
+    }
 
   private:
     class File : public platform::DurableFile {

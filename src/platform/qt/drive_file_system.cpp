@@ -3,6 +3,7 @@
 #include "platform/log.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -334,6 +335,7 @@ DriveFileSystem::DriveFileSystem(QString driveFolder, DiskReserve reserve)
     driveReal_ = QFileInfo(drive_).canonicalFilePath();
     copies_.setMaxThreadCount(1);
     commits_.setMaxThreadCount(1);
+    counts_.setMaxThreadCount(1);
     commits_.setExpiryTimeout(-1);
 }
 
@@ -341,6 +343,7 @@ DriveFileSystem::~DriveFileSystem() {
     stopping_ = true;
     copies_.waitForDone();
     commits_.waitForDone();
+    counts_.waitForDone();
 }
 
 void DriveFileSystem::OnCommitWorker(std::function<void()> work) {
@@ -559,6 +562,31 @@ void DriveFileSystem::MoveFiles(const Moves& moves, MovesDone done) {
 
 void DriveFileSystem::AfterCommits(std::function<void()> done) {
     OnCommitWorker([this, done] { Report(done); });
+}
+
+void DriveFileSystem::MeasureFolder(const QString& folder, FiguresDone done) {
+    const auto host = Resolve(folder);
+    if (!host) {
+        Report([done] { done({-1, -1, -1}); });
+        return;
+    }
+    counts_.start([this, folder = *host, done] {
+        FolderFigures figures;
+        // A link is no content of the drive: one that leaves it is refused anyway.
+        QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext() && !stopping_) {
+            it.next();
+            ++figures.files;
+            figures.bytes += it.fileInfo().size();
+        }
+        QString existing = folder;  // a folder not made yet is on its parent's disk
+        while (!QFileInfo::exists(existing) && existing.count('/') > 1) {
+            existing = QFileInfo(existing).absolutePath();
+        }
+        figures.freeBytes = QStorageInfo(existing).bytesAvailable();
+        Report([done, figures] { done(figures); });
+    });
 }
 
 }  // namespace platform

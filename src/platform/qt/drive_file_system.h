@@ -54,6 +54,7 @@ class DriveFileSystem : public FileSystem {
     Result<std::unique_ptr<DurableFile>> CreateDurable(const QString& target) override;
     void MoveFiles(const Moves& moves, MovesDone done) override;
     void AfterCommits(std::function<void()> done) override;
+    void MeasureFolder(const QString& folder, FiguresDone done) override;
 
     // Sees each step that puts something on the disk ("sync" of a file, "rename" to a
     // target, "sync folder"), on the thread that takes it; for tests.
@@ -77,6 +78,7 @@ class DriveFileSystem : public FileSystem {
     QObject reports_;  // what the copies report goes through it, and with it
     QThreadPool copies_;
     QThreadPool commits_;
+    QThreadPool counts_;  // one folder count at a time, beside copies and commits
     std::atomic<bool> stopping_{false};
     Trace trace_;
 };
