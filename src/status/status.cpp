@@ -4,6 +4,7 @@
 #include "platform/status_protocol.h"
 #include "status/status_page.h"
 #include "window/form1.h"
+#include "window/power_off.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -343,15 +344,7 @@ QJsonObject Form1::StatusJson() {
                                {"last_peer", OrNull(status_.lastPushPeer)},
                                {"last_file", OrNull(status_.lastPushFile)},
                                {"refused", static_cast<double>(status_.pushRefusals)}};
-    // The next time the set time comes round: today, or tomorrow once it has passed.
-    const QTime offAt = QTime::fromString(TxttijdUit->text().left(5), QStringLiteral("HH:mm"));
-    QDateTime next;
-    if (offAt.isValid()) {
-        next = QDateTime(now.date(), offAt);
-        if (next <= now) {
-            next = next.addDays(1);
-        }
-    }
+    const QDateTime next = power_off::NextTime(TxttijdUit->text(), now);
     json["power_off"] = QJsonObject{{"time", OrNull(TxttijdUit->text())},
                                     {"next", OrNull(Iso(next))},
                                     {"requested", status_.powerOffRequested}};

@@ -1,4 +1,6 @@
 // The daily power-off and the power-off button.
+#include "window/power_off.h"
+
 #include "platform/log.h"
 #include "window/form1.h"
 
@@ -28,3 +30,16 @@ void Form1::CmdCompUit_Click() {
     status_.powerOffRequested = true;
     RequestPowerOff(*platform_.powerOff, "by the operator");
 }
+
+namespace power_off {
+
+QDateTime NextTime(const QString& setTime, const QDateTime& now) {
+    const QTime at = QTime::fromString(setTime.left(5), QStringLiteral("HH:mm"));
+    if (!at.isValid()) {
+        return {};
+    }
+    const QDateTime today(now.date(), at);
+    return today > now ? today : today.addDays(1);
+}
+
+}  // namespace power_off

@@ -1,6 +1,7 @@
 #include "platform/qt/qt_settings_store.h"
 #include "status/status_state.h"
 #include "support/test_rig.h"
+#include "window/power_off.h"
 
 #include <QCoreApplication>
 #include <QFocusEvent>
@@ -508,4 +509,29 @@ TEST(Settings, EveryControlOfThePanelShowsItsWholeText) {
         EXPECT_GE(metrics.height(), 10) << text.toStdString() << ": still readable";
     }
     EXPECT_EQ(checked, 9);  // three labels, the box, five buttons
+}
+
+// The next power-off is the set time today, or tomorrow once it has passed; a time the
+// daily check can never match has none.
+TEST(PowerOff, NextTimeIsTodayOrTomorrowAndNoneForAnUnreadableTime) {
+    const QDateTime now(QDate(2026, 12, 9), QTime(14, 30, 15));
+    struct Case {
+        const char* setTime;
+        QDateTime next;
+    };
+    const Case cases[] = {
+        {"23:00", QDateTime(QDate(2026, 12, 9), QTime(23, 0))},
+        {"14:31", QDateTime(QDate(2026, 12, 9), QTime(14, 31))},
+        {"14:30", QDateTime(QDate(2026, 12, 10), QTime(14, 30))},  // passed a second ago
+        {"00:00", QDateTime(QDate(2026, 12, 10), QTime(0, 0))},
+        {"23:00:59", QDateTime(QDate(2026, 12, 9), QTime(23, 0))},  // as the check reads it
+        {"7:05", {}},
+        {"24:00", {}},
+        {"", {}},
+        {"uit", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setTime);
+        EXPECT_EQ(power_off::NextTime(c.setTime, now), c.next);
+    }
 }
