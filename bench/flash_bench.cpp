@@ -8,6 +8,7 @@
 #include "platform/qt/drive_file_system.h"
 #include "platform/real_platform.h"
 #include "platform/ruffle/ruffle_flash_player.h"
+#include "support/ruffle_peer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     second.SetVisible(false);
     window.show();
     main.SetMovie("c:\\fileftp\\movie.swf");
-    platform::WaitUntil([&] { return main.ShowingFrames(); }, nullptr, 60000);
+    platform::WaitUntil([&] { return platform::RuffleFlashPlayerPeer(main).ShowingFrames(); },
+                        nullptr, 60000);
     const double firstFrame = bench::Now() - kStart;
     // The design-time movie of the hidden player has had its time, as on a display that
     // runs; then an insert, as the "flash" command starts it.
@@ -63,7 +65,8 @@ int main(int argc, char** argv) {
     const double insertStart = bench::Now();
     second.SetMovie("c:\\fileftp\\movie.swf");
     second.SetVisible(true);  // as the "flash" command shows the second player
-    platform::WaitUntil([&] { return second.ShowingFrames(); }, nullptr, 60000);
+    platform::WaitUntil([&] { return platform::RuffleFlashPlayerPeer(second).ShowingFrames(); },
+                        nullptr, 60000);
     const double insertFirstFrame = bench::Now() - insertStart;
     platform::WaitUntil([] { return false; }, nullptr, 2000);
 
@@ -76,7 +79,7 @@ int main(int argc, char** argv) {
         (bench::Now() - wall);
     std::printf("Flash engine (Ruffle %s in Qt WebEngine), platform %s\n", "0.6.0",
                 qPrintable(QGuiApplication::platformName()));
-    std::printf("  drawn with %s\n", qPrintable(main.Renderer()));
+    std::printf("  drawn with %s\n", qPrintable(main.Figures().renderer));
     std::printf("  start to first movie frame: %.2f s\n", firstFrame);
     std::printf("  inserted movie, from the command to its first frame: %.2f s\n",
                 insertFirstFrame);

@@ -12,6 +12,7 @@
 #include "platform/event_loop.h"
 #include "platform/real_platform.h"
 #include "platform/ruffle/ruffle_flash_player.h"
+#include "support/ruffle_peer.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -67,12 +68,14 @@ int main(int argc, char** argv) {
     form.show();
     auto* player = dynamic_cast<platform::RuffleFlashPlayer*>(main ? &form.ShockwaveFlash1
                                                                    : &form.ShockwaveFlash2);
-    platform::WaitUntil([&] { return player->PageReady(); }, nullptr, 60000);
+    platform::WaitUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); },
+                        nullptr, 60000);
 
     // A replaced main movie has ended once it shows frames and reaches its last one.
     const auto ended = [&] {
-        return main ? player->Failed() || (player->ShowingFrames() &&
-                                           player->CurrentFrame() >= player->TotalFrames() - 1)
+        return main ? platform::RuffleFlashPlayerPeer(*player).Failed() ||
+                          (platform::RuffleFlashPlayerPeer(*player).ShowingFrames() &&
+                           player->CurrentFrame() >= player->TotalFrames() - 1)
                     : !form.flashtimer.Enabled();
     };
     std::printf("# %s of a %d-frame movie at %d fps, Ruffle in Qt WebEngine, platform %s\n",
@@ -100,7 +103,7 @@ int main(int argc, char** argv) {
         if (!platform::WaitUntil(ended, nullptr, 60000)) {
             std::fprintf(stderr, "load %d did not end within 60 s\n", i);
         }
-        failed += player->Failed() ? 1 : 0;
+        failed += platform::RuffleFlashPlayerPeer(*player).Failed() ? 1 : 0;
         lengths << bench::Now() - begun;
         if (i % every == 0) {
             report(i);

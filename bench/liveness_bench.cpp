@@ -21,6 +21,7 @@
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/vlc/vlc_media_player.h"
 #include "support/media_files.h"
+#include "support/ruffle_peer.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -446,11 +447,16 @@ int main(int argc, char** argv) {
         form.resize(1280, 720);
         form.show();
         auto* player = dynamic_cast<platform::RuffleFlashPlayer*>(&form.ShockwaveFlash1);
-        platform::WaitUntil([&] { return player->PageReady(); }, nullptr, 60000);
+        platform::WaitUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); },
+                            nullptr, 60000);
         const auto play = [&](const QString& movie) {
             form.ShockwaveFlash1.SetMovie(movie);
-            platform::WaitUntil([&] { return player->ShowingFrames() || player->Failed(); },
-                                nullptr, 60000);
+            platform::WaitUntil(
+                [&] {
+                    return platform::RuffleFlashPlayerPeer(*player).ShowingFrames() ||
+                           platform::RuffleFlashPlayerPeer(*player).Failed();
+                },
+                nullptr, 60000);
             Pump(1000);
         };
         // The first movie the page shows costs the web view a one-off start; what is

@@ -1,5 +1,6 @@
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/ruffle/movies.h"
+#include "support/ruffle_peer.h"
 #include "support/test_rig.h"
 
 #include <QDir>
@@ -86,7 +87,9 @@ class RufflePlayer : public ::testing::Test {
         options.contentFolders = {"c:\\"};
         ShowPlayer(options);
         player->FSCommand = [this](const QString& c, const QString& a) { commands << c + "|" + a; };
-        ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000)) << "page not ready";
+        ASSERT_TRUE(
+            PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 30000))
+            << "page not ready";
     }
     // The engine's files, and the temporary folder as the program's own.
     platform::RuffleFlashPlayer::Options BaseOptions() const {
@@ -107,8 +110,13 @@ class RufflePlayer : public ::testing::Test {
         file.write(bytes);
     }
     bool Running() {
-        return PumpUntil([&] { return player->ShowingFrames() || player->Failed(); }, 20000) &&
-               !player->Failed();
+        return PumpUntil(
+                   [&] {
+                       return platform::RuffleFlashPlayerPeer(*player).ShowingFrames() ||
+                              platform::RuffleFlashPlayerPeer(*player).Failed();
+                   },
+                   20000) &&
+               !platform::RuffleFlashPlayerPeer(*player).Failed();
     }
     QTemporaryDir temp;
     platform::DriveFileSystem files{temp.path()};  // the drive: the temporary folder
@@ -232,9 +240,12 @@ TEST_F(RufflePlayer, EachRendererDrawsTheMovie) {
         ASSERT_TRUE(Running());
         const QString chosen =
             renderer == "auto"
-                ? (software.match(player->Graphics()).hasMatch() ? "canvas" : "webgl")
+                ? (software.match(platform::RuffleFlashPlayerPeer(*player).Graphics()).hasMatch()
+                       ? "canvas"
+                       : "webgl")
                 : renderer;
-        EXPECT_EQ(player->Renderer(), chosen) << player->Graphics().toStdString();
+        EXPECT_EQ(player->Figures().renderer, chosen)
+            << platform::RuffleFlashPlayerPeer(*player).Graphics().toStdString();
         QString drawnWith;
         static_cast<QWebEngineView*>(player->Widget())
             ->page()
@@ -252,13 +263,13 @@ TEST_F(RufflePlayer, EachRendererDrawsTheMovie) {
 
 TEST_F(RufflePlayer, MissingMovieEndsAtOnce) {
     player->SetMovie("c:\\missing.swf");
-    EXPECT_TRUE(player->Failed());
+    EXPECT_TRUE(platform::RuffleFlashPlayerPeer(*player).Failed());
     EXPECT_GE(player->CurrentFrame(), player->TotalFrames() - 1);
     EXPECT_EQ(player->Figures().moviesFailed, 1);
     // One kept in a hidden player was never on air: it is not counted.
     player->SetVisible(false);
     player->SetMovie("c:\\missing-too.swf");
-    EXPECT_TRUE(player->Failed());
+    EXPECT_TRUE(platform::RuffleFlashPlayerPeer(*player).Failed());
     EXPECT_EQ(player->Figures().moviesFailed, 1);
 }
 
@@ -295,7 +306,8 @@ struct EngineRig {
         rig->form->show();
         for (auto* player : {main, second}) {
             if (player) {
-                EXPECT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+                EXPECT_TRUE(PumpUntil(
+                    [&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 30000));
             }
         }
     }
@@ -338,9 +350,9 @@ TEST(RuffleWindow, EveryInsertBackToBackPlaysToItsEnd) {
         const double seconds = engine.Insert("item.swf");
         EXPECT_GE(seconds, 0.9) << "insert " << i;
         EXPECT_EQ(engine.Answers("film=klaar"), i) << "insert " << i;
-        EXPECT_FALSE(engine.second->Failed()) << "insert " << i;
+        EXPECT_FALSE(platform::RuffleFlashPlayerPeer(*engine.second).Failed()) << "insert " << i;
     }
-    EXPECT_EQ(engine.second->PageLoads(), 3);
+    EXPECT_EQ(engine.second->Figures().pageLoads, 3);
 }
 
 TEST(RuffleWindow, EveryMainMovieReplacementPlays) {
@@ -351,14 +363,19 @@ TEST(RuffleWindow, EveryMainMovieReplacementPlays) {
         QElapsedTimer clock;
         clock.start();
         engine.rig->form->ShockwaveFlash1_FSCommand("flashmovie", "main.swf");
-        ASSERT_TRUE(PumpUntil([&] { return main->ShowingFrames() || main->Failed(); }, 30000));
-        ASSERT_FALSE(main->Failed()) << "replacement " << i;
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return platform::RuffleFlashPlayerPeer(*main).ShowingFrames() ||
+                       platform::RuffleFlashPlayerPeer(*main).Failed();
+            },
+            30000));
+        ASSERT_FALSE(platform::RuffleFlashPlayerPeer(*main).Failed()) << "replacement " << i;
         EXPECT_TRUE(
             PumpUntil([&] { return main->CurrentFrame() >= main->TotalFrames() - 1; }, 30000));
         EXPECT_GE(clock.elapsed(), 900) << "replacement " << i;
         EXPECT_EQ(main->TotalFrames(), 12);
     }
-    EXPECT_EQ(main->PageLoads(), 3);
+    EXPECT_EQ(main->Figures().pageLoads, 3);
 }
 
 // Movies made with Flash's own tools: sounds, a movie loaded from beside it, variables
@@ -393,8 +410,13 @@ TEST(RuffleWindow, RealMoviesPlayAsMainAndInsertedMovies) {
         for (const QString& name : movies) {
             engine.rig->form->ShockwaveFlash1_FSCommand("flashmovie", name);
             EXPECT_TRUE(PumpUntil(
-                [&] { return engine.main->ShowingFrames() || engine.main->Failed(); }, 20000));
-            EXPECT_FALSE(engine.main->Failed()) << name.toStdString();
+                [&] {
+                    return platform::RuffleFlashPlayerPeer(*engine.main).ShowingFrames() ||
+                           platform::RuffleFlashPlayerPeer(*engine.main).Failed();
+                },
+                20000));
+            EXPECT_FALSE(platform::RuffleFlashPlayerPeer(*engine.main).Failed())
+                << name.toStdString();
             if (name == long3) {
                 QElapsedTimer clock;
                 clock.start();
@@ -419,8 +441,10 @@ TEST(RuffleWindow, RealMoviesPlayAsMainAndInsertedMovies) {
                 EXPECT_GE(seconds, 3.5) << round;
             }
             ++inserted;
-            EXPECT_TRUE(engine.second->ShowingFrames()) << name.toStdString() << " " << round;
-            EXPECT_FALSE(engine.second->Failed()) << name.toStdString() << " " << round;
+            EXPECT_TRUE(platform::RuffleFlashPlayerPeer(*engine.second).ShowingFrames())
+                << name.toStdString() << " " << round;
+            EXPECT_FALSE(platform::RuffleFlashPlayerPeer(*engine.second).Failed())
+                << name.toStdString() << " " << round;
             EXPECT_EQ(engine.Answers("film=klaar"), inserted);
         }
     }
@@ -444,8 +468,8 @@ TEST_F(RufflePlayer, LateReportOfAReplacedMovieIsDropped) {
     player->SetMovie("c:\\frames.swf");
     player->OnFrame(1, "30,30");
     player->OnFailed(1, "gone");
-    EXPECT_FALSE(player->ShowingFrames());
-    EXPECT_FALSE(player->Failed());
+    EXPECT_FALSE(platform::RuffleFlashPlayerPeer(*player).ShowingFrames());
+    EXPECT_FALSE(platform::RuffleFlashPlayerPeer(*player).Failed());
     EXPECT_LT(player->CurrentFrame(), player->TotalFrames() - 1);
     ASSERT_TRUE(Running());
     EXPECT_EQ(player->TotalFrames(), 30);
@@ -457,14 +481,15 @@ TEST_F(RufflePlayer, MovieWithoutAFrameInTimeEndsAndTheNextGetsAFreshPage) {
     options.loadTimeoutMs = 1;
     options.loadTimeoutMaxMs = 1;
     player = std::make_unique<platform::RuffleFlashPlayer>(options);
-    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 30000));
     Write("frames.swf", FramesMovie(30, 30, false));
     player->SetMovie("frames.swf");
-    ASSERT_TRUE(PumpUntil([&] { return player->Failed(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*player).Failed(); }, 5000));
     EXPECT_GE(player->CurrentFrame(), player->TotalFrames() - 1);
-    EXPECT_EQ(player->PageLoads(), 1);
+    EXPECT_EQ(player->Figures().pageLoads, 1);
     player->SetMovie("frames.swf");
-    EXPECT_EQ(player->PageLoads(), 2);
+    EXPECT_EQ(player->Figures().pageLoads, 2);
 }
 
 // An engine still at work on a movie (loading it, running its animation frames) is not
@@ -474,7 +499,8 @@ TEST_F(RufflePlayer, MovieOfAnEngineStillAtWorkIsGivenMoreTime) {
     options.loadTimeoutMs = 1;  // far less than any first frame takes
     options.loadTimeoutMaxMs = 20000;
     ShowPlayer(options);
-    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 30000));
     Write("frames.swf", FramesMovie(30, 30, false));
     player->SetMovie("frames.swf");
     EXPECT_TRUE(Running());
@@ -491,8 +517,9 @@ TEST_F(RufflePlayer, MovieWaitingForASlowPageIsNotFailed) {
     player->SetMovie("frames.swf");
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
-    EXPECT_FALSE(player->Failed())
+    ASSERT_TRUE(
+        PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 30000));
+    EXPECT_FALSE(platform::RuffleFlashPlayerPeer(*player).Failed())
         << "failed while its page loaded for " << clock.elapsed() << " ms";
 }
 
@@ -529,8 +556,10 @@ TEST_F(RufflePlayer, EngineProcessThatDiesIsStartedAgainWithItsMovie) {
     auto* view = static_cast<QWebEngineView*>(player->Widget());
     view->page()->triggerAction(QWebEnginePage::Stop);
     view->load(QUrl("chrome://crash"));
-    ASSERT_TRUE(PumpUntil([&] { return !player->PageReady(); }, 10000));
-    EXPECT_EQ(player->PendingScripts(), 3);  // the movie, play, and the last "Status"
+    ASSERT_TRUE(
+        PumpUntil([&] { return !platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 10000));
+    EXPECT_EQ(platform::RuffleFlashPlayerPeer(*player).PendingScripts(),
+              3);  // the movie, play, and the last "Status"
     for (int i = 0; i < 300; ++i) {
         player->SetVariable("film", QString::number(i));
         player->Play();
@@ -540,8 +569,14 @@ TEST_F(RufflePlayer, EngineProcessThatDiesIsStartedAgainWithItsMovie) {
         player->SetMovie("c:\\frames.swf");
     }
     player->Play();
-    EXPECT_EQ(player->PendingScripts(), 4);  // "Status", "film", the movie, play
-    EXPECT_TRUE(PumpUntil([&] { return player->PageReady() && player->ShowingFrames(); }, 30000));
+    EXPECT_EQ(platform::RuffleFlashPlayerPeer(*player).PendingScripts(),
+              4);  // "Status", "film", the movie, play
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return platform::RuffleFlashPlayerPeer(*player).PageReady() &&
+                   platform::RuffleFlashPlayerPeer(*player).ShowingFrames();
+        },
+        30000));
     EXPECT_EQ(player->TotalFrames(), 30);
 }
 
@@ -597,7 +632,8 @@ TEST_F(RufflePlayer, StuckEngineIsStartedAfreshWithItsMovie) {
     ShowPlayer(options);
     QStringList reasons;
     player->EngineRecovered = [&](const QString& reason) { reasons << reason; };
-    ASSERT_TRUE(PumpUntil([&] { return player->PageReady(); }, 30000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*player).PageReady(); }, 30000));
     Write("loop.swf", FramesMovie(24, 24, false));
     player->SetMovie("c:\\loop.swf");
     ASSERT_TRUE(Running());
@@ -611,11 +647,11 @@ TEST_F(RufflePlayer, StuckEngineIsStartedAfreshWithItsMovie) {
     };
     int recoveries = 0;
     for (const auto& s : stuck) {
-        const int loads = player->PageLoads();
+        const int loads = player->Figures().pageLoads;
         static_cast<QWebEngineView*>(player->Widget())->page()->runJavaScript(s.script);
         ASSERT_TRUE(PumpUntil([&] { return reasons.size() > recoveries; }, 20000)) << s.what;
         EXPECT_TRUE(reasons.last().contains(s.reason)) << reasons.last().toStdString();
-        EXPECT_EQ(player->PageLoads(), loads + 1) << s.what;
+        EXPECT_EQ(player->Figures().pageLoads, loads + 1) << s.what;
         EXPECT_EQ(player->Figures().recoveries, ++recoveries);
         ASSERT_TRUE(Running()) << s.what;
         const int frame = player->CurrentFrame();

@@ -6,6 +6,7 @@
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/vlc/vlc_media_player.h"
 #include "support/media_files.h"
+#include "support/ruffle_peer.h"
 #include "support/test_rig.h"
 
 #include <QGuiApplication>
@@ -58,10 +59,12 @@ TEST(VlcVideo, FilmFillsThePlacedRectangle) {
     form.showFullScreen();
     ASSERT_TRUE(PumpUntil([&] { return form.isVisible(); }, 5000));
     auto* engine = dynamic_cast<platform::RuffleFlashPlayer*>(&form.ShockwaveFlash1);
-    ASSERT_TRUE(PumpUntil([&] { return engine->PageReady(); }, 30000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*engine).PageReady(); }, 30000));
     rig.WriteDriveFile("c:\\fileftp\\loop.swf", swf::DownloadMovie());
     engine->SetMovie("c:\\fileftp\\loop.swf");
-    ASSERT_TRUE(PumpUntil([&] { return engine->ShowingFrames(); }, 30000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return platform::RuffleFlashPlayerPeer(*engine).ShowingFrames(); }, 30000));
     QList<int> states;
     auto* player = dynamic_cast<platform::VlcMediaPlayer*>(&form.MediaPlayer1);
     ASSERT_TRUE(player && player->ShowsVideo());

@@ -72,22 +72,9 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     int TotalFrames() override;
     void SetVisible(bool visible) override;
 
-    // Whether the page has loaded and a movie has shown a frame since the last SetMovie.
-    bool PageReady() const { return pageReady_; }
-    bool ShowingFrames() const { return total_ > 0; }
-    bool Failed() const { return failed_; }
-    // How many times the page has been loaded, the first time included.
-    int PageLoads() const { return pageLoads_; }
     EngineFigures Figures() const override {
         return {renderer_, pageLoads_, moviesFailed_, recoveries_};
     }
-    // How the page chose to draw ("webgl" or "canvas"; empty before the page is ready).
-    QString Renderer() const { return renderer_; }
-    // The GL the page found ("no WebGL" without one; empty when a renderer was asked for).
-    QString Graphics() const { return graphics_; }
-    // How many scripts wait for the page: the latest movie, the latest value of each
-    // variable and the controls given since that movie, whatever was asked meanwhile.
-    qsizetype PendingScripts() const { return pending_.size(); }
 
     // Called by the page. `movie` numbers the SetMovie that a report belongs to, so that
     // the late report of a movie already replaced is dropped; kAnyMovie stands for the
@@ -101,6 +88,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     void OnFailed(int movie, const QString& reason);
 
   private:
+    friend struct RuffleFlashPlayerPeer;  // what the tests look at inside
     void LoadPage();
     void Beat();
     // Ends the stuck page's process; the page and its movie then start afresh.
