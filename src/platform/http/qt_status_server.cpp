@@ -52,7 +52,6 @@ class StatusGate : public QTcpServer {
   public:
     StatusGate(std::unique_ptr<AddressFilter> allow, QtStatusServer::Limits limits)
         : allow_(std::move(allow)), limits_(limits) {}
-    int refused = 0;
 
   protected:
     void incomingConnection(qintptr descriptor) override {
@@ -65,7 +64,6 @@ class StatusGate : public QTcpServer {
         const bool allowed = allow_ ? allow_->Allows(peer) : QHostAddress(peer).isLoopback();
         if (!allowed || open_ >= limits_.maxConnections) {
             if (!allowed) {
-                ++refused;
                 qCDebug(lcPlatform).noquote() << "status: refused" << peer;
             } else {
                 qCWarning(lcPlatform).noquote() << "status: more than" << limits_.maxConnections
@@ -125,10 +123,6 @@ QtStatusServer::QtStatusServer(std::unique_ptr<AddressFilter> allow, Limits limi
 }
 
 QtStatusServer::~QtStatusServer() = default;
-
-int QtStatusServer::Refused() const {
-    return gate_->refused;
-}
 
 Result<quint16> QtStatusServer::Listen(quint16 port, Handler handler) {
     handler_ = std::move(handler);

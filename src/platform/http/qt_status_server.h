@@ -25,8 +25,6 @@ class QtStatusServer : public QAbstractHttpServer, public StatusServer {
     QtStatusServer() : QtStatusServer(nullptr, Limits{}) {}
     ~QtStatusServer() override;
     Result<quint16> Listen(quint16 port, Handler handler) override;
-    // Connections closed unread because the allow-list refused them.
-    int Refused() const;
 
   protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
