@@ -1,6 +1,7 @@
 #include "asrun/asrun.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QJsonDocument>
 #include <QMap>
 #include <QRegularExpression>
@@ -47,6 +48,49 @@ QList<QByteArray> Lines(const QByteArray& content) {
     QList<QByteArray> lines = content.split('\n');
     lines.removeLast();  // after the last newline: empty, or a line cut short
     return lines;
+}
+
+double Seconds(const QDateTime& from, const QDateTime& to) {
+    return std::max<qint64>(from.msecsTo(to), 0) / 1000.0;
+}
+
+QList<QJsonObject> CutByRestart(const QList<QByteArray>& lines, const QDateTime& aliveUntil) {
+    QHash<QString, QJsonObject> open;
+    QStringList order;
+    QDateTime lastSeen = aliveUntil;
+    for (const QByteArray& line : lines) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        const QString id = record.value(QStringLiteral("id")).toString();
+        const QString event = record.value(QStringLiteral("event")).toString();
+        if (event == QLatin1String("start")) {
+            open.insert(id, record);
+            order << id;
+        } else if (event == QLatin1String("end")) {
+            open.remove(id);
+        }
+        const QDateTime at =
+            ParseStamp(record
+                           .value(event == QLatin1String("end") ? QStringLiteral("end")
+                                                                : QStringLiteral("start"))
+                           .toString());
+        lastSeen = std::max(lastSeen, at);
+    }
+    QList<QJsonObject> ends;
+    for (const QString& id : order) {
+        if (!open.contains(id)) {
+            continue;
+        }
+        QJsonObject record = open.take(id);
+        const QDateTime start = ParseStamp(record.value(QStringLiteral("start")).toString());
+        const QDateTime end = std::max(lastSeen, start);
+        record.remove(QStringLiteral("prev"));
+        record[QStringLiteral("event")] = QStringLiteral("end");
+        record[QStringLiteral("end")] = Stamp(end);
+        record[QStringLiteral("seconds")] = Seconds(start, end);
+        record[QStringLiteral("outcome")] = QStringLiteral("cut by restart");
+        ends << record;
+    }
+    return ends;
 }
 
 Verdict Verify(const QList<File>& files, std::optional<QByteArray> before) {

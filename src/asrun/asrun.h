@@ -32,6 +32,16 @@ QByteArray ChainLine(QJsonObject fields, const QByteArray& prev);
 // A file's complete lines (a last line without its newline was cut short: not counted).
 QList<QByteArray> Lines(const QByteArray& content);
 
+// The seconds from one moment to a later one, to the millisecond; 0 when it is earlier.
+double Seconds(const QDateTime& from, const QDateTime& to);
+
+// What a run that did not close its log left on air: for each item that `lines` (the last
+// days' lines, in order) start and never end, the record that ends it "cut by restart",
+// in the order they started, without "prev" (the chain is the writer's). It ends at the
+// latest moment the log knew the run was alive: the last stamp of `lines`, or
+// `aliveUntil` when later, and never before its own start.
+QList<QJsonObject> CutByRestart(const QList<QByteArray>& lines, const QDateTime& aliveUntil);
+
 struct File {
     QString name;
     QByteArray content;

@@ -498,3 +498,60 @@ TEST(AsRunLog, KilledProgramLosesAtMostTheLastSecond) {
         << gathered.toStdString();
     station.Stop();
 }
+
+// What a run left on air is ended "cut by restart" at the latest moment the log knew it
+// was alive, worked out from the lines alone.
+TEST(AsRunLog, ItemsLeftOnAirAreCutAtTheLastMomentSeen) {
+    const QDateTime t0(QDate(2026, 12, 9), QTime(10, 0));
+    const auto at = [&](int seconds) { return asrun::Stamp(t0.addSecs(seconds)); };
+    const auto start = [&](const char* id, int seconds) {
+        return asrun::ChainLine({{"event", "start"},
+                                 {"id", id},
+                                 {"kind", "photo"},
+                                 {"name", QString(id) + ".jpg"},
+                                 {"start", at(seconds)}},
+                                asrun::kNoPrev);
+    };
+    const auto end = [&](const char* id, int started, int seconds) {
+        return asrun::ChainLine(
+            {{"event", "end"}, {"id", id}, {"start", at(started)}, {"end", at(seconds)}},
+            asrun::kNoPrev);
+    };
+    struct Case {
+        const char* what;
+        QList<QByteArray> lines;
+        QDateTime alive;
+        QList<std::pair<QString, int>> cut;  // id, seconds after t0 it ends
+    };
+    const QList<Case> cases = {
+        {"nothing left open", {start("a", 0), end("a", 0, 5)}, {}, {}},
+        {"open items in the order they started, at the last stamp",
+         {start("b", 0), start("a", 2), start("c", 4), end("c", 4, 9)},
+         {},
+         {{"b", 9}, {"a", 9}}},
+        {"a later alive stamp wins", {start("a", 0)}, t0.addSecs(30), {{"a", 30}}},
+        {"an earlier alive stamp does not",
+         {start("a", 0), end("x", 0, 40)},
+         t0.addSecs(30),
+         {{"a", 40}}},
+        {"never before its own start", {start("a", 50)}, t0.addSecs(30), {{"a", 50}}},
+        {"a line that is no record is passed over", {start("a", 0), "{not json"}, {}, {{"a", 0}}},
+        {"no lines at all", {}, t0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QList<QJsonObject> ends = asrun::CutByRestart(c.lines, c.alive);
+        ASSERT_EQ(ends.size(), c.cut.size());
+        for (qsizetype i = 0; i < ends.size(); ++i) {
+            const QJsonObject& e = ends[i];
+            EXPECT_EQ(e["id"].toString(), c.cut[i].first);
+            EXPECT_EQ(e["event"].toString(), "end");
+            EXPECT_EQ(e["outcome"].toString(), "cut by restart");
+            EXPECT_EQ(e["end"].toString(), at(c.cut[i].second));
+            const int started = asrun::ParseStamp(e["start"].toString()).secsTo(t0) * -1;
+            EXPECT_EQ(e["seconds"].toDouble(), c.cut[i].second - started);
+            EXPECT_EQ(e["name"].toString(), c.cut[i].first + ".jpg");  // the start's fields stay
+            EXPECT_FALSE(e.contains("prev"));
+        }
+    }
+}

@@ -38,10 +38,6 @@ QJsonValue OrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-double Seconds(const QDateTime& from, const QDateTime& to) {
-    return std::max<qint64>(from.msecsTo(to), 0) / 1000.0;
-}
-
 // Where the log keeps what must outlive the program but not a power cut: a name on tmpfs
 // for the folder, in the runtime folder where it is one, else in /dev/shm; none when
 // neither is.
@@ -210,9 +206,7 @@ class AsRunWorker : public QObject {
         QDir().mkpath(options_.folder);
         Recover();
         const QStringList days = DayFiles();
-        QHash<QString, QJsonObject> open;
-        QStringList order;
-        QDateTime lastSeen;
+        QList<QByteArray> lines;  // of the last two days, in order
         for (qsizetype i = std::max<qsizetype>(0, days.size() - 2); i < days.size(); ++i) {
             const QString path = options_.folder + '/' + days[i];
             QFile file(path);
@@ -227,53 +221,24 @@ class AsRunWorker : public QObject {
                     << content.size() - keep << "bytes); it is dropped";
                 file.resize(keep);
             }
-            const QList<QByteArray> lines = asrun::Lines(content);
-            if (!lines.isEmpty()) {  // the chain goes on from the last line there is
-                lastHash_ = asrun::Sha256Hex(lines.last());
+            const QList<QByteArray> day = asrun::Lines(content);
+            if (!day.isEmpty()) {  // the chain goes on from the last line there is
+                lastHash_ = asrun::Sha256Hex(day.last());
                 lastDay_ = *asrun::DayOfFileName(days[i]);
             }
-            for (const QByteArray& line : lines) {
-                const QJsonObject record = QJsonDocument::fromJson(line).object();
-                const QString id = record.value(QStringLiteral("id")).toString();
-                const QString event = record.value(QStringLiteral("event")).toString();
-                if (event == QLatin1String("start")) {
-                    open.insert(id, record);
-                    order << id;
-                } else if (event == QLatin1String("end")) {
-                    open.remove(id);
-                }
-                const QDateTime at = asrun::ParseStamp(record
-                                                           .value(event == QLatin1String("end")
-                                                                      ? QStringLiteral("end")
-                                                                      : QStringLiteral("start"))
-                                                           .toString());
-                lastSeen = std::max(lastSeen, at);
-            }
+            lines += day;
         }
         if (!waiting_.isEmpty()) {  // recovered, still waiting for the disk
             lastHash_ = asrun::Sha256Hex(waiting_.last().second);
             lastDay_ = std::max(lastDay_, waiting_.last().first);
         }
-        lastSeen = std::max(lastSeen, alive_.LastRun());
-        for (const QString& id : order) {
-            if (!open.contains(id)) {
-                continue;
-            }
-            QJsonObject record = open.value(id);
-            const QDateTime start =
-                asrun::ParseStamp(record.value(QStringLiteral("start")).toString());
-            const QDateTime end = std::max(lastSeen, start);
-            record.remove(QStringLiteral("prev"));
-            record[QStringLiteral("event")] = QStringLiteral("end");
-            record[QStringLiteral("end")] = asrun::Stamp(end);
-            record[QStringLiteral("seconds")] = Seconds(start, end);
-            record[QStringLiteral("outcome")] = QStringLiteral("cut by restart");
-            qCWarning(lcPlatform).noquote()
-                << "as-run log: the last run left"
-                << record.value(QStringLiteral("kind")).toString()
-                << record.value(QStringLiteral("name")).toString()
-                << "on air; recorded as cut by restart at" << asrun::Stamp(end);
-            Queue(end.date(), record);
+        for (const QJsonObject& record : asrun::CutByRestart(lines, alive_.LastRun())) {
+            const QString end = record.value(QStringLiteral("end")).toString();
+            qCWarning(lcPlatform).noquote() << "as-run log: the last run left"
+                                            << record.value(QStringLiteral("kind")).toString()
+                                            << record.value(QStringLiteral("name")).toString()
+                                            << "on air; recorded as cut by restart at" << end;
+            Queue(asrun::ParseStamp(end).date(), record);
         }
         SayAlive();
         Prune();
@@ -307,7 +272,7 @@ class AsRunWorker : public QObject {
         const QDateTime start = asrun::ParseStamp(record.value(QStringLiteral("start")).toString());
         record["event"] = QStringLiteral("end");
         record["end"] = asrun::Stamp(end.at);
-        record["seconds"] = Seconds(start, end.at);
+        record["seconds"] = asrun::Seconds(start, end.at);
         record["outcome"] = end.outcome;
         record["reason"] = OrNull(end.reason);
         if (end.framesTotal >= 0) {
