@@ -250,8 +250,8 @@ QStringList Form1::StatusReasons(double pssMiB, QString* state) {
         fault << QStringLiteral("no main movie at ") + ContentPath(kMainMovie);
     }
     const auto& cycle = status_.lastCycle;
-    if (!cycle.result.isEmpty() && cycle.result != QLatin1String("ok")) {
-        degraded << QStringLiteral("last update cycle: ") + cycle.result;
+    if (cycle.result && *cycle.result != StatusRecord::CycleResult::kOk) {
+        degraded << QStringLiteral("last update cycle: ") + StatusRecord::Text(*cycle.result);
     }
     const auto& content = status_.content;
     if (content.freeBytes >= 0 && content.freeBytes < platform_.minFreeBytes) {
@@ -323,14 +323,15 @@ QJsonObject Form1::StatusJson() {
                                 {"last_reason", OrNull(presentation_.radioReason)}};
 
     const auto& cycle = status_.lastCycle;
-    json[key::kLastCycle] = QJsonObject{{"start", OrNull(Iso(cycle.start))},
-                                        {key::kEnd, OrNull(Iso(cycle.end))},
-                                        {key::kResult, OrNull(cycle.result)},
-                                        {"running", Updating},
-                                        {"fetched", cycle.fetched},
-                                        {"failed", cycle.failed},
-                                        {"bytes", static_cast<double>(cycle.bytes)},
-                                        {key::kListingSha256, OrNull(cycle.listingSha256)}};
+    json[key::kLastCycle] = QJsonObject{
+        {"start", OrNull(Iso(cycle.start))},
+        {key::kEnd, OrNull(Iso(cycle.end))},
+        {key::kResult, OrNull(cycle.result ? StatusRecord::Text(*cycle.result) : QString())},
+        {"running", Updating},
+        {"fetched", cycle.fetched},
+        {"failed", cycle.failed},
+        {"bytes", static_cast<double>(cycle.bytes)},
+        {key::kListingSha256, OrNull(cycle.listingSha256)}};
     const auto& content = status_.content;
     json[key::kContent] =
         QJsonObject{{"files", static_cast<double>(content.files)},
@@ -393,10 +394,10 @@ QByteArray Form1::MetricsText() {
     byKind("items_ended_total", "Items that went off air, by kind.", status_.itemsEnded);
     byKind("items_failed_total", "Items that could not go on air, by kind.", status_.itemsFailed);
     family("update_cycles_total", "counter", "Update cycles ended, by result.");
-    for (const char* result : {"ok", "files failed", "no listing", "closed"}) {
+    for (const auto& [result, word] : StatusRecord::kCycleResults) {
         sample("update_cycles_total",
-               QStringLiteral("result=\"%1\"").arg(Label(QString::fromLatin1(result))),
-               static_cast<double>(status_.cyclesByResult.value(QString::fromLatin1(result))));
+               QStringLiteral("result=\"%1\"").arg(Label(QString::fromLatin1(word))),
+               static_cast<double>(status_.cyclesByResult[static_cast<size_t>(result)]));
     }
     family("fetched_bytes_total", "counter", "Bytes of files fetched from the content site.");
     sample("fetched_bytes_total", {}, static_cast<double>(status_.bytesFetched));

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 // What the status server reports that no other part keeps: what is on air, what was
 // counted since the start, the last update cycle. Written by the routines that do the
@@ -25,16 +26,28 @@ struct StatusRecord {
     QMap<QString, Item> onAir;
     QMap<QString, quint64> itemsStarted, itemsEnded, itemsFailed;  // by kind
 
+    // How an update cycle ended, and its word in the status answers.
+    enum class CycleResult { kOk, kFilesFailed, kNoListing, kClosed };
+    static constexpr std::array kCycleResults = {
+        std::pair{CycleResult::kOk, "ok"},
+        std::pair{CycleResult::kFilesFailed, "files failed"},
+        std::pair{CycleResult::kNoListing, "no listing"},
+        std::pair{CycleResult::kClosed, "closed"},
+    };
+    static QString Text(CycleResult result) {
+        return QString::fromLatin1(kCycleResults[static_cast<size_t>(result)].second);
+    }
+
     struct Cycle {
         QDateTime start, end;
-        QString result;  // "ok", "files failed", "no listing", "closed"; empty while it runs
+        std::optional<CycleResult> result;  // none while it runs
         int fetched = 0;
         int failed = 0;
         qint64 bytes = 0;
         QString listingSha256;
     };
     Cycle lastCycle;
-    QMap<QString, quint64> cyclesByResult;
+    std::array<quint64, kCycleResults.size()> cyclesByResult{};
     quint64 bytesFetched = 0;
 
     quint64 pushes = 0;  // files received
@@ -87,6 +100,16 @@ struct StatusRecord {
     QImage shot;
     QDateTime shotTaken;
 };
+
+// Each result's word stands at the result's own place.
+static_assert([] {
+    for (size_t i = 0; i < StatusRecord::kCycleResults.size(); ++i) {
+        if (static_cast<size_t>(StatusRecord::kCycleResults[i].first) != i) {
+            return false;
+        }
+    }
+    return true;
+}());
 
 // What the picture's look says for the status: black for a minute, or still for ten
 // minutes while the main movie alone is shown. Reported only: a still picture may be meant.

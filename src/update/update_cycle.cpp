@@ -63,13 +63,13 @@ void Form1::UpdateContent() {
             form->Updating = false;
             auto& cycle = form->status_.lastCycle;
             cycle.end = QDateTime::currentDateTime();
+            using Result = StatusRecord::CycleResult;
             if (form->closing_) {
-                cycle.result = QStringLiteral("closed");
-            } else if (cycle.result.isEmpty()) {
-                cycle.result =
-                    cycle.failed > 0 ? QStringLiteral("files failed") : QStringLiteral("ok");
+                cycle.result = Result::kClosed;
+            } else if (!cycle.result) {
+                cycle.result = cycle.failed > 0 ? Result::kFilesFailed : Result::kOk;
             }
-            ++form->status_.cyclesByResult[cycle.result];
+            ++form->status_.cyclesByResult[static_cast<size_t>(*cycle.result)];
             if (form->platform_.asrun) {
                 form->platform_.asrun->StoreOrigins();
             }
@@ -143,7 +143,7 @@ std::optional<Form1::Listings> Form1::FetchListing() {
     const auto currentText = files.ReadFirstItem(listingPath);
     if (!currentText) {
         qCWarning(lcUpdate) << "no readable listing: no listed file is fetched";
-        status_.lastCycle.result = QStringLiteral("no listing");
+        status_.lastCycle.result = StatusRecord::CycleResult::kNoListing;
     } else {
         status_.lastCycle.listingSha256 = QString::fromLatin1(
             QCryptographicHash::hash(currentText->toUtf8(), QCryptographicHash::Sha256).toHex());

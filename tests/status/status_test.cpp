@@ -189,6 +189,17 @@ TEST(StatusServer, DisplayTellsItsStateAndWhatIsOnAir) {
     }
     const QByteArray page = Body(Get(port, "/"));
     EXPECT_TRUE(page.contains("id=\"state\" class=\"OK\">OK<")) << page.toStdString();
+
+    // A cycle whose site lists nothing is told by its result, in all three answers.
+    rig.form->UpdateContent();
+    json = status();
+    EXPECT_EQ(json["last_cycle"].toObject()["result"].toString(), "no listing");
+    EXPECT_TRUE(json["reasons"].toArray().contains("last update cycle: no listing"))
+        << QJsonDocument(json).toJson().toStdString();
+    const QByteArray after = Body(Get(port, "/metrics"));
+    EXPECT_TRUE(after.contains("dravonelle_update_cycles_total{result=\"no listing\"} 1\n"));
+    EXPECT_TRUE(after.contains("dravonelle_update_cycles_total{result=\"ok\"} 0\n"))
+        << after.toStdString();
 }
 
 // The README's Prometheus configuration and alert rules are what Prometheus accepts.
