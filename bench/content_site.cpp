@@ -66,8 +66,13 @@ bool Site::StartNginx() {
 }
 
 Site::~Site() {
-    server.kill();
-    server.waitForFinished();
+    // nginx's master stops its worker on TERM; killed outright, it would leave the worker
+    // running, holding the port, after the benchmark.
+    server.terminate();
+    if (!server.waitForFinished(10000)) {
+        server.kill();
+        server.waitForFinished();
+    }
 }
 
 QStringList MakeSite(Site& site, const QList<qint64>& sizes) {
