@@ -11,6 +11,7 @@
 #include "platform/ruffle/swf.h"
 #include "standin_players.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -192,6 +193,18 @@ platform::Platform RealPlatform(const QString& driveFolder, const platform::Endp
     p.pushPort = pushPort;
     p.programFolder = driveFolder;
     return p;
+}
+
+bool WaitFor(const std::function<bool()>& done, double seconds, int everyMs) {
+    const double end = Now() + seconds;
+    while (!done()) {
+        if (Now() > end) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, everyMs);
+        QThread::msleep(static_cast<unsigned long>(everyMs));
+    }
+    return true;
 }
 
 bool PortAnswers(quint16 port, int ms) {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include <sys/resource.h>
@@ -34,6 +35,10 @@ double TreeMinorFaults(const QList<int>& pids);
 
 // A whole number given as `name N` on the command line, else `fallback`.
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);
+
+// Looks at `done` every `everyMs`, handling this process's events between looks, for at
+// most `seconds`; whether it came true.
+bool WaitFor(const std::function<bool()>& done, double seconds, int everyMs);
 
 // Whether a server on loopback accepts connections on `port` within `ms`.
 bool PortAnswers(quint16 port, int ms);

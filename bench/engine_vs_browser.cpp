@@ -59,14 +59,7 @@ void Wait(double seconds) {
 }
 
 bool WaitFor(const std::function<bool()>& done, double seconds) {
-    const double end = bench::Now() + seconds;
-    while (!done()) {
-        if (bench::Now() > end) {
-            return false;
-        }
-        Wait(0.25);
-    }
-    return true;
+    return bench::WaitFor(done, seconds, 250);
 }
 
 // The process's name and its kind: "chromium (renderer)", "QtWebEngineProc (zygote)".

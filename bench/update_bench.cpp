@@ -20,7 +20,6 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 #include "support/station.h"
@@ -107,8 +106,10 @@ void RunOnTheDisplay(const QList<qint64>& sizes, bool perf) {
     display.settings["endpoints/radio_url"] = base + "/radio.asx";
     display.settings["system/status_port"] = "0";
     display.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
+    // Looked for every 5 ms: the program's own wake-up (a quarter of a second) would blur
+    // a cycle that lasts well under a second.
     const auto waitFor = [](const std::function<bool()>& done, double seconds) {
-        return platform::WaitUntil(done, nullptr, static_cast<int>(seconds * 1000));
+        return bench::WaitFor(done, seconds, 5);
     };
     if (!waitFor([&] { return display.Log().contains("update cycle ends"); }, 120)) {
         std::fprintf(stderr, "the display's start-up cycle did not end:\n%s\n",
@@ -163,22 +164,9 @@ void RunOnTheDisplay(const QList<qint64>& sizes, bool perf) {
         }
         return true;
     };
-    // Looked for every 5 ms: the program's own wake-up (a quarter of a second) would
-    // blur a cycle that lasts well under a second.
-    const auto watch = [](const std::function<bool()>& done, double seconds) {
-        const double end = bench::Now() + seconds;
-        while (!done()) {
-            if (bench::Now() > end) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(5);
-        }
-        return true;
-    };
     // The movie asks for the cycle once a round.
     double start = 0, cpu = 0;
-    if (!watch([&] { return anyNew(); }, 120)) {
+    if (!waitFor([&] { return anyNew(); }, 120)) {
         std::fprintf(stderr, "the running display started no cycle:\n%s\n%s\n",
                      qPrintable(display.Log().right(3000)),
                      qPrintable(content.entryList(QDir::AllEntries | QDir::Hidden).join(' ')));
@@ -196,7 +184,7 @@ void RunOnTheDisplay(const QList<qint64>& sizes, bool perf) {
     if (perf) {
         recorder.Start(bench::ProcessTree(pid));
     }
-    if (!watch([&] { return allThere(); }, 600)) {
+    if (!waitFor([&] { return allThere(); }, 600)) {
         std::fprintf(stderr, "the running display did not fetch every file\n");
         return;
     }
