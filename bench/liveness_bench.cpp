@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
         QTimer ask;
         QObject::connect(&ask, &QTimer::timeout, [&] {
             const QString path = asked++ % 2 ? "/metrics" : "/status";
-            form.AnswerStatusRequest({path, {}}, [&](const platform::HttpAnswer&) { ++answered; });
+            form.status.Answer({path, {}}, [&](const platform::HttpAnswer&) { ++answered; });
         });
         meter.Start();
         ask.start(50);
@@ -284,14 +284,14 @@ int main(int argc, char** argv) {
         QObject::connect(&next, &QTimer::timeout, [&] {
             platform::AsRunLog::Start start;
             start.at = QDateTime::currentDateTime();
-            start.kind = "photo";
+            start.kind = on_air::Kind::kPhoto;
             start.name = QString("p%1.jpg").arg(started % 10);
             start.file = "c:\\fileftp\\" + start.name;
             start.plannedMs = 100;
             if (previous != 0) {
                 platform::AsRunLog::End end;
                 end.at = start.at;
-                end.outcome = "ended";
+                end.outcome = on_air::Outcome::kEnded;
                 log.Finish(previous, end);
             }
             previous = log.Begin(start);

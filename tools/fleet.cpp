@@ -19,6 +19,7 @@
 // exit status is then 1.
 #include "asrun/asrun.h"
 #include "hosts_file.h"
+#include "platform/on_air.h"
 #include "platform/program_info.h"
 #include "platform/qt/drive_file_system.h"
 #include "platform/status_protocol.h"
@@ -68,15 +69,18 @@ QString Age(const QString& iso) {
 
 QString OnAir(const QJsonObject& air) {
     QStringList items;
-    for (const QString kind : {"insert", "film", "photo", "sound", "main"}) {
+    using on_air::Kind;
+    // What fills the screen: the first of these on air.
+    for (const Kind each : {Kind::kInsert, Kind::kFilm, Kind::kPhoto, Kind::kSound, Kind::kMain}) {
+        const QString kind = on_air::Text(each);
         if (air.contains(kind)) {
             QString name = air[kind].toObject()[key::kName].toString();
             name = name.mid(std::max(name.lastIndexOf('\\'), name.lastIndexOf('/')) + 1);
             items << kind + '=' + name;
-            break;  // what fills the screen
+            break;
         }
     }
-    if (air.contains("radio")) {
+    if (air.contains(on_air::Text(Kind::kRadio))) {
         items << QStringLiteral("radio");
     }
     return items.isEmpty() ? QStringLiteral("-") : items.join(' ');

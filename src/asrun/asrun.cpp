@@ -1,5 +1,8 @@
 #include "asrun/asrun.h"
 
+#include "platform/asrun_record.h"
+#include "platform/on_air.h"
+
 #include <QCryptographicHash>
 #include <QHash>
 #include <QJsonDocument>
@@ -40,7 +43,7 @@ std::optional<QDate> DayOfFileName(const QString& name) {
 }
 
 QByteArray ChainLine(QJsonObject fields, const QByteArray& prev) {
-    fields[QStringLiteral("prev")] = QString::fromLatin1(prev);
+    fields[field::kPrev] = QString::fromLatin1(prev);
     return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
@@ -60,19 +63,16 @@ QList<QJsonObject> CutByRestart(const QList<QByteArray>& lines, const QDateTime&
     QDateTime lastSeen = aliveUntil;
     for (const QByteArray& line : lines) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
-        const QString id = record.value(QStringLiteral("id")).toString();
-        const QString event = record.value(QStringLiteral("event")).toString();
-        if (event == QLatin1String("start")) {
+        const QString id = record.value(field::kId).toString();
+        const QString event = record.value(field::kEvent).toString();
+        if (event == event::kStart) {
             open.insert(id, record);
             order << id;
-        } else if (event == QLatin1String("end")) {
+        } else if (event == event::kEnd) {
             open.remove(id);
         }
         const QDateTime at =
-            ParseStamp(record
-                           .value(event == QLatin1String("end") ? QStringLiteral("end")
-                                                                : QStringLiteral("start"))
-                           .toString());
+            ParseStamp(record.value(event == event::kEnd ? field::kEnd : field::kStart).toString());
         lastSeen = std::max(lastSeen, at);
     }
     QList<QJsonObject> ends;
@@ -81,13 +81,13 @@ QList<QJsonObject> CutByRestart(const QList<QByteArray>& lines, const QDateTime&
             continue;
         }
         QJsonObject record = open.take(id);
-        const QDateTime start = ParseStamp(record.value(QStringLiteral("start")).toString());
+        const QDateTime start = ParseStamp(record.value(field::kStart).toString());
         const QDateTime end = std::max(lastSeen, start);
-        record.remove(QStringLiteral("prev"));
-        record[QStringLiteral("event")] = QStringLiteral("end");
-        record[QStringLiteral("end")] = Stamp(end);
-        record[QStringLiteral("seconds")] = Seconds(start, end);
-        record[QStringLiteral("outcome")] = QStringLiteral("cut by restart");
+        record.remove(field::kPrev);
+        record[field::kEvent] = event::kEnd;
+        record[field::kEnd] = Stamp(end);
+        record[field::kSeconds] = Seconds(start, end);
+        record[field::kOutcome] = on_air::Text(on_air::Outcome::kCutByRestart);
         ends << record;
     }
     return ends;
@@ -108,8 +108,7 @@ Verdict Verify(const QList<File>& files, std::optional<QByteArray> before) {
                 broken(i, QStringLiteral("not a record"));
                 return verdict;
             }
-            const QByteArray said =
-                doc.object().value(QStringLiteral("prev")).toString().toLatin1();
+            const QByteArray said = doc.object().value(field::kPrev).toString().toLatin1();
             if (prev && said != *prev) {
                 broken(i, QStringLiteral("the chain breaks: its \"prev\" is not the hash of the "
                                          "line before"));
@@ -152,16 +151,16 @@ QByteArray ReportCsv(const QList<File>& files, const QString& display, std::opti
     for (const File& file : files) {
         for (const QByteArray& line : Lines(file.content)) {
             const QJsonObject record = QJsonDocument::fromJson(line).object();
-            if (record.value(QStringLiteral("event")).toString() != QLatin1String("end")) {
+            if (record.value(field::kEvent).toString() != event::kEnd) {
                 continue;
             }
-            const QDateTime start = ParseStamp(record.value(QStringLiteral("start")).toString());
-            const QDateTime end = ParseStamp(record.value(QStringLiteral("end")).toString());
+            const QDateTime start = ParseStamp(record.value(field::kStart).toString());
+            const QDateTime end = ParseStamp(record.value(field::kEnd).toString());
             if (!start.isValid() || !end.isValid() || end < start) {
                 continue;
             }
-            const QString kind = record.value(QStringLiteral("kind")).toString();
-            const QString name = record.value(QStringLiteral("name")).toString();
+            const QString kind = record.value(field::kKind).toString();
+            const QString name = record.value(field::kName).toString();
             const QDateTime localStart = start.toLocalTime(), localEnd = end.toLocalTime();
             for (QDate day = localStart.date(); day <= localEnd.date(); day = day.addDays(1)) {
                 if (only && day != *only) {

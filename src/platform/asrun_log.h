@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/on_air.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -16,7 +18,7 @@ class AsRunLog {
   public:
     struct Start {
         QDateTime at;
-        QString kind;  // "main", "insert", "film", "sound", "photo", "radio"
+        on_air::Kind kind = on_air::Kind::kMain;
         QString name;  // as the movie named it
         QString file;  // the drive path that plays (its sha256 is taken); empty: none
         QString origin = QStringLiteral("unknown");  // "site", "push", "import", "unknown"
@@ -25,8 +27,8 @@ class AsRunLog {
     };
     struct End {
         QDateTime at;
-        QString outcome;  // "ended", "skipped", "failed", "cut", "cut by close", ...
-        QString reason;   // why it failed
+        on_air::Outcome outcome = on_air::Outcome::kEnded;
+        QString reason;                          // why it failed
         int framesShown = -1, framesTotal = -1;  // movies only
     };
     virtual ~AsRunLog() = default;
@@ -37,7 +39,7 @@ class AsRunLog {
     void Failed(const Start& start, const QString& reason) {
         End end;
         end.at = start.at;
-        end.outcome = QStringLiteral("failed");
+        end.outcome = on_air::Outcome::kFailed;
         end.reason = reason;
         Finish(Begin(start), end);
     }

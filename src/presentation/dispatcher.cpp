@@ -67,9 +67,9 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             flashtimer.SetEnabled(true);
             presentation_.insertFrame = -1;
             StopRadio();
-            NoteOnAir(QStringLiteral("insert"), path);
+            onAir.Begin(on_air::Kind::kInsert, OnAirLedger::File(path));
         } else {
-            NoteFailedItem(QStringLiteral("insert"), args.mid(6), named.reason());
+            onAir.Failed(on_air::Kind::kInsert, args.mid(6), named.reason());
             flash.SetVariable(kFilm, kKlaar);
         }
     } else if (word == QLatin1String("update")) {
@@ -88,9 +88,9 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
             MediaPlayer1.SetVisible(true);
             MediaPlayer1.SetStretchToFit(true);
             MediaPlayer1.SetURL(path);
-            NoteOnAir(QStringLiteral("film"), path);
+            onAir.Begin(on_air::Kind::kFilm, OnAirLedger::File(path));
         } else {
-            NoteFailedItem(QStringLiteral("film"), tail.fileName, named.reason());
+            onAir.Failed(on_air::Kind::kFilm, tail.fileName, named.reason());
             MediaPlayer1.SetEnabled(false);
             MediaPlayer1.SetVisible(false);
             flash.SetVariable(kFilm, kKlaar);
@@ -102,13 +102,12 @@ void Form1::ShockwaveFlash1_FSCommand(const QString& command, const QString& arg
         if (args.size() < 4 || !content::Accepted(tail.fileName, content::kCommandName)) {
             // Nothing that can be played: answer as the player answers a missing file.
             qCWarning(lcPresentation).noquote() << "command mp3 has no usable file:" << args;
-            NoteFailedItem(QStringLiteral("sound"), tail.fileName,
-                           QStringLiteral("no usable file"));
+            onAir.Failed(on_air::Kind::kSound, tail.fileName, QStringLiteral("no usable file"));
             MediaPlayer1_PlayStateChange(platform::kStopped);
             return;
         }
         MediaPlayer1.SetURL(ContentPath(tail.fileName));
-        NoteOnAir(QStringLiteral("sound"), ContentPath(tail.fileName));
+        onAir.Begin(on_air::Kind::kSound, OnAirLedger::File(ContentPath(tail.fileName)));
     } else if (word == QLatin1String("foto")) {
         ShowPhoto(args);
     }
@@ -185,7 +184,7 @@ void Form1::ShowPhoto(const QString& args) {
 
 void Form1::PhotoFailed(const QString& why) {
     qCWarning(lcPresentation).noquote() << "photo not shown:" << why;
-    NoteFailedItem(QStringLiteral("photo"), QString(), why);
+    onAir.Failed(on_air::Kind::kPhoto, QString(), why);
     Timer1.SetEnabled(false);
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);
@@ -218,7 +217,8 @@ void Form1::PutUpPhoto(const QString& name, const QString& path, std::optional<Q
     Image1.SetWidth(static_cast<float>(WindowWidth()));
     Image1.SetHeight(static_cast<float>(WindowHeight()));
     Image1.SetVisible(true);
-    NoteOnAir(QStringLiteral("photo"), name, Timer1.Enabled() ? Timer1.Interval() : 0);
+    onAir.Begin(on_air::Kind::kPhoto,
+                {name, ContentPath(name), Timer1.Enabled() ? Timer1.Interval() : 0});
     ShockwaveFlash1.SetVisible(false);
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetWidth(1);

@@ -22,11 +22,11 @@ void Form1::StartRadio() {
     if (presentation_.radioDrops > 0) {
         // Tried again in an outage: counted, and on air again only once it plays.
         ++presentation_.radioRetries;
-        ++status_.radioRetries;
+        status.RadioRetried();
         return;
     }
     qCInfo(lcPresentation).noquote() << "radio on:" << platform_.endpoints.radioUrl;
-    NoteOnAir(QStringLiteral("radio"), platform_.endpoints.radioUrl);
+    onAir.Begin(on_air::Kind::kRadio, {platform_.endpoints.radioUrl, QString()});
 }
 
 void Form1::StopRadio() {
@@ -36,7 +36,7 @@ void Form1::StopRadio() {
     if (RadioPlaying) {
         RadioPlaying = false;
         qCInfo(lcPresentation) << "radio off";
-        NoteOffAir(QStringLiteral("radio"), QStringLiteral("ended"));
+        onAir.End(on_air::Kind::kRadio, on_air::Outcome::kEnded);
         MediaPlayer1.SetURL(QString());
     }
 }
@@ -49,7 +49,7 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
         presentation_.radioDrops = 0;
         presentation_.radioRetries = 0;
         presentation_.radioReason.clear();
-        NoteOnAir(QStringLiteral("radio"), platform_.endpoints.radioUrl);
+        onAir.Begin(on_air::Kind::kRadio, {platform_.endpoints.radioUrl, QString()});
     }
     if (NewState != platform::kStopped) {
         return;
@@ -67,10 +67,10 @@ void Form1::MediaPlayer1_PlayStateChange(int NewState) {
                 << "times in a row (" + presentation_.radioReason + "); trying again in 2 s";
         }
         RadioPlaying = false;
-        NoteOffAir(QStringLiteral("radio"), QStringLiteral("failed: ") + presentation_.radioReason);
+        onAir.End(on_air::Kind::kRadio, on_air::Outcome::kFailed, presentation_.radioReason);
     }
-    NoteOffAir(QStringLiteral("film"), QStringLiteral("ended"));
-    NoteOffAir(QStringLiteral("sound"), QStringLiteral("ended"));
+    onAir.End(on_air::Kind::kFilm, on_air::Outcome::kEnded);
+    onAir.End(on_air::Kind::kSound, on_air::Outcome::kEnded);
     ShockwaveFlash1.SetVariable(movie::kFilm, movie::kKlaar);
     MediaPlayer1.SetVisible(false);
     MediaPlayer1.SetURL(QString());

@@ -26,8 +26,8 @@ void Form1::flashtimer_Timer() {
     }
 }
 
-void Form1::EndInsertedMovie(const QString& outcome) {
-    NoteOffAir(QStringLiteral("insert"), outcome);
+void Form1::EndInsertedMovie(on_air::Outcome outcome, const QString& reason) {
+    onAir.End(on_air::Kind::kInsert, outcome, reason);
     flashtimer.SetEnabled(false);
     ShockwaveFlash2.Stop();
     ShockwaveFlash2.SetVisible(false);
@@ -38,15 +38,15 @@ void Form1::EndInsertedMovie(const QString& outcome) {
 void Form1::Timer1_Timer() {
     presentation_.photoBeingRead = 0;  // a photo whose time is up before it is read stays away
     Timer1.SetEnabled(false);
-    NoteOffAir(QStringLiteral("photo"), QStringLiteral("ended"));
+    onAir.End(on_air::Kind::kPhoto, on_air::Outcome::kEnded);
     Image1.SetVisible(false);
     ShockwaveFlash1.SetVisible(true);
     ShockwaveFlash1.SetVariable(movie::kFoto, movie::kKlaar);
 }
 
 void Form1::FotoOverslaan_Click() {
-    NoteOffAir(QStringLiteral("photo"), QStringLiteral("skipped"));
-    NoteOffAir(QStringLiteral("insert"), QStringLiteral("skipped"));
+    onAir.End(on_air::Kind::kPhoto, on_air::Outcome::kSkipped);
+    onAir.End(on_air::Kind::kInsert, on_air::Outcome::kSkipped);
     Timer1_Timer();
     EndInsertedMovie();
 }

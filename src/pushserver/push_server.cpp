@@ -20,7 +20,7 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
             // served stays.
             qCWarning(lcPush).noquote()
                 << "connection refused:" << peer << "is not allowed to push";
-            ++status_.pushRefusals;
+            status.PushRefused();
             SetStatus(QStringLiteral("Connection refused: ") + peer);
             return;
         }
@@ -42,7 +42,7 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
         return;
     }
     push_.index = index;
-    status_.lastPushPeer = peer;
+    status.PushPeer(peer);
     RestartPushIdleTimer();
     SetStatus(QStringLiteral("Connection Estabilished..."));
 }
@@ -160,8 +160,7 @@ void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
                                         {QStringLiteral("push"), QString()});
             platform_.asrun->StoreOrigins();
         }
-        ++status_.pushes;
-        status_.lastPushFile = path;
+        status.PushReceived(path);
         SetStatus(QStringLiteral("File Received..."));
     });
 }

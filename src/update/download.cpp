@@ -146,9 +146,7 @@ void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QS
     CommitCounted(*file, [this, target, size](const platform::Result<>& committed) {
         if (committed) {
             qCDebug(lcUpdate).noquote() << "stored" << target;
-            ++status_.lastCycle.fetched;
-            status_.lastCycle.bytes += size;
-            status_.bytesFetched += static_cast<quint64>(size);
+            status.CycleFetched(size);
             return;
         }
         const QString error = platform::WriteFailure(target, committed.reason(), size);

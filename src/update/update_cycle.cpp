@@ -6,7 +6,6 @@
 #include "update/listing.h"
 #include "window/form1.h"
 
-#include <QCryptographicHash>
 #include <QLocale>
 
 namespace {
@@ -19,7 +18,7 @@ const QString kFlashText = QStringLiteral("flash.txt");
 
 void Form1::SetMainMovie(const QString& path) {
     ShockwaveFlash1.SetMovie(path);
-    NoteOnAir(QStringLiteral("main"), path);
+    onAir.Begin(on_air::Kind::kMain, OnAirLedger::File(path));
     download_.lastStatusVariable.reset();
 }
 
@@ -55,21 +54,12 @@ void Form1::UpdateContent() {
     Updating = true;
     qCInfo(lcUpdate) << "update cycle starts";
     // Every return from here on ends the cycle.
-    status_.lastCycle = {};
-    status_.lastCycle.start = QDateTime::currentDateTime();
+    status.CycleStarted();
     struct EndCycle {
         Form1* form;
         ~EndCycle() {
             form->Updating = false;
-            auto& cycle = form->status_.lastCycle;
-            cycle.end = QDateTime::currentDateTime();
-            using Result = StatusRecord::CycleResult;
-            if (form->closing_) {
-                cycle.result = Result::kClosed;
-            } else if (!cycle.result) {
-                cycle.result = cycle.failed > 0 ? Result::kFilesFailed : Result::kOk;
-            }
-            ++form->status_.cyclesByResult[static_cast<size_t>(*cycle.result)];
+            form->status.CycleEnded(form->closing_);
             if (form->platform_.asrun) {
                 form->platform_.asrun->StoreOrigins();
             }
@@ -143,10 +133,9 @@ std::optional<Form1::Listings> Form1::FetchListing() {
     const auto currentText = files.ReadFirstItem(listingPath);
     if (!currentText) {
         qCWarning(lcUpdate) << "no readable listing: no listed file is fetched";
-        status_.lastCycle.result = StatusRecord::CycleResult::kNoListing;
+        status.CycleNoListing();
     } else {
-        status_.lastCycle.listingSha256 = QString::fromLatin1(
-            QCryptographicHash::hash(currentText->toUtf8(), QCryptographicHash::Sha256).toHex());
+        status.CycleListing(currentText->toUtf8());
     }
     listings.current = update::SplitListing(currentText.value_or(QString()));
     return listings;
@@ -196,7 +185,7 @@ bool Form1::FetchListedFiles(const Listings& listings) {
         return false;
     }
     failed << download_.commitFailed;
-    status_.lastCycle.failed = static_cast<int>(failed.size());
+    status.CycleFilesFailed(static_cast<int>(failed.size()));
     if (!failed.isEmpty()) {
         ForgetFailedEntries(failed);
     }

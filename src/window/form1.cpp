@@ -67,7 +67,36 @@ Form1::Form1(platform::Platform platform, QWidget* parent)
       MediaPlayer1(*platform_.media),
       WskServer(*platform_.sockets),
       Inet1(*platform_.inet),
-      CommonDialog1(*platform_.fileDialog) {
+      CommonDialog1(*platform_.fileDialog),
+      onAir(platform_.asrun.get(), ShockwaveFlash1, ShockwaveFlash2),
+      selfCheck(platform_.grabber.get(), onAir, ShockwaveFlash2,
+                {this, [this] { return QuietMoment(); },
+                 [this] {
+                     EndForRestart(QStringLiteral("Flash vastgelopen: herstart"),
+                                   QStringLiteral("flash engine:"));
+                 },
+                 [this](const QString& reason) {
+                     if (flashtimer.Enabled()) {
+                         qCWarning(lcPresentation).noquote()
+                             << "inserted movie" << ShockwaveFlash2.Movie()
+                             << "ended: its engine was started afresh";
+                         EndInsertedMovie(on_air::Outcome::kFailed, reason);
+                     }
+                 }}),
+      status(platform_, *this, onAir, kContentFolder, kMainMovie, [this] {
+          StatusService::WindowFigures figures;
+          figures.radio.playing = RadioPlaying;
+          figures.radio.source = presentation_.radioSource;
+          figures.radio.retries = presentation_.radioRetries;
+          figures.radio.lastReason = presentation_.radioReason;
+          figures.radio.drops = presentation_.radioDrops;
+          figures.updating = Updating;
+          figures.powerOffTime = TxttijdUit->text();
+          figures.powerOffRequested = powerOffRequested_;
+          figures.statusLine = lblInfo->text();
+          figures.selfCheck = selfCheck.Reasons(QDateTime::currentDateTime());
+          return figures;
+      }) {
     setWindowTitle(QStringLiteral("Dravonelle"));
     setAutoFillBackground(true);
     resize(platform::TwipsToPixels(10800), platform::TwipsToPixels(7785));
@@ -167,13 +196,11 @@ void Form1::ConnectEvents() {
     flashtimer.Tick = [this] { flashtimer_Timer(); };
     Timer1.Tick = [this] { Timer1_Timer(); };
     MemoryCeilingTimer.Tick = [this] { MemoryCeilingTimer_Timer(); };
-    EngineRestartTimer.Tick = [this] { EngineRestartTimer_Timer(); };
-    PictureCheckTimer.Tick = [this] { PictureCheck(QDateTime::currentDateTime()); };
     ShockwaveFlash1.EngineRecovered = [this](const QString& reason) {
-        FlashEngineRecovered(ShockwaveFlash1, reason, QDateTime::currentDateTime());
+        selfCheck.FlashEngineRecovered(ShockwaveFlash1, reason, QDateTime::currentDateTime());
     };
     ShockwaveFlash2.EngineRecovered = [this](const QString& reason) {
-        FlashEngineRecovered(ShockwaveFlash2, reason, QDateTime::currentDateTime());
+        selfCheck.FlashEngineRecovered(ShockwaveFlash2, reason, QDateTime::currentDateTime());
     };
 
     ShockwaveFlash1.FSCommand = [this](const QString& command, const QString& args) {
@@ -210,7 +237,7 @@ platform::Result<> Form1::Form_Load() {
                                   .arg(listening.reason()));
     }
     qCInfo(lcApp) << "push server listening on port" << WskServer.LocalPort(0);
-    StartStatusServer();
+    status.Start();
 
     // From here on a step that fails is skipped.
     auto& store = *platform_.settings;
@@ -319,21 +346,19 @@ void Form1::closeEvent(QCloseEvent* event) {
         closing_ = true;
         qCInfo(lcApp) << "closing";
         // What is on air is cut; the as-run log says by what.
-        const QString cut = status_.powerOffRequested ? QStringLiteral("cut by power-off")
-                                                      : QStringLiteral("cut by close");
-        for (const QString& kind : status_.onAir.keys()) {
-            NoteOffAir(kind, cut);
-        }
+        onAir.EndAll(powerOffRequested_ ? on_air::Outcome::kCutByPowerOff
+                                        : on_air::Outcome::kCutByClose);
         if (platform_.asrun && !platform_.asrun->Flush(2000)) {
             qCWarning(lcApp) << "as-run log: not all of it reached the disk at close";
         }
         Form_QueryUnload();
         Form_Unload();
-        for (VbTimer* timer :
-             {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1, &MemoryCeilingTimer,
-              &EngineRestartTimer, &PictureCheckTimer, &pushIdle_, &loopProbe_}) {
+        for (VbTimer* timer : {&CheckCompUit, &RadioaanTimer, &flashtimer, &Timer1,
+                               &MemoryCeilingTimer, &pushIdle_}) {
             timer->SetEnabled(false);
         }
+        selfCheck.Stop();
+        status.Stop();
         platform::WakeWaiters();
     }
     event->accept();

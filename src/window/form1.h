@@ -4,14 +4,15 @@
 #include "presentation/presentation_state.h"
 #include "presentation/presentation_text.h"
 #include "pushserver/push_state.h"
-#include "status/status_state.h"
+#include "status/on_air_ledger.h"
+#include "status/status_service.h"
 #include "update/update_state.h"
 #include "window/photo_area.h"
+#include "window/self_check.h"
 #include "window/vb_timer.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,11 +70,6 @@ class Form1 : public QWidget,
     // Compares the program's memory with its ceiling: once a minute, and once a second
     // while it waits for a quiet moment to end.
     VbTimer MemoryCeilingTimer{60000, true};
-    // Ends the program at a quiet moment once the flash engine had to be started afresh
-    // twice within ten minutes; enabled then.
-    VbTimer EngineRestartTimer{1000, false};
-    // Looks at the picture as it goes out, for the status.
-    VbTimer PictureCheckTimer{5000, true};
 
     // ---- Window (start-up and close) ----
     // Fails when the push server cannot listen.
@@ -104,15 +100,6 @@ class Form1 : public QWidget,
     // Closes the window and ends the event loop with kRestartStatus; `why` starts the log
     // line.
     void EndForRestart(const QString& statusLine, const QString& why);
-    // ---- Self-check ----
-    // A player's engine was found stuck or dead and started afresh: an inserted movie
-    // ends, the main movie has started again; two incidents within ten minutes end the
-    // program at the next quiet moment.
-    void FlashEngineRecovered(platform::ShockwaveFlash& player, const QString& reason,
-                              const QDateTime& now);
-    void EngineRestartTimer_Timer();
-    // Compares a thumbnail of the picture with the last one, as of `now`.
-    void PictureCheck(const QDateTime& now);
     // Nothing that an end would cut short: no subsystem is busy. Each one's Busy() names
     // every long activity of its own.
     bool QuietMoment() const;
@@ -179,17 +166,10 @@ class Form1 : public QWidget,
     bool Closing() const { return closing_; }
     platform::Platform& Platform() { return platform_; }
 
-    // The status server and what it reports.
-    void StartStatusServer();
-    void AnswerStatusRequest(const platform::HttpRequest& request,
-                             platform::StatusServer::Reply reply);
-    // An item of `kind` goes on air (what was on air of that kind is cut), goes off air
-    // ("ended", "skipped", "failed", "cut"), or could not go on air.
-    void NoteOnAir(const QString& kind, const QString& name, int plannedMs = 0);
-    void NoteOffAir(const QString& kind, const QString& outcome);
-    void NoteFailedItem(const QString& kind, const QString& name = QString(),
-                        const QString& reason = QString());
-    const StatusRecord& Status() const { return status_; }
+    // ---- What the program keeps of itself, each with its own small API ----
+    OnAirLedger onAir;     // what is on air; the routines report to it
+    SelfCheck selfCheck;   // the engine's recoveries and the picture's look
+    StatusService status;  // the status server and what it counts
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -211,7 +191,8 @@ class Form1 : public QWidget,
     // Puts up a photo that was read, unless a command after `command` took the screen.
     void PutUpPhoto(const QString& name, const QString& path, std::optional<QImage> picture,
                     const QString& error, quint64 command);
-    void EndInsertedMovie(const QString& outcome = QStringLiteral("ended"));
+    void EndInsertedMovie(on_air::Outcome outcome = on_air::Outcome::kEnded,
+                          const QString& reason = QString());
     // Loads a movie into the main player; the "Status" text is then sent afresh.
     void SetMainMovie(const QString& path);
     void SetStatusVariable(const QString& text);
@@ -235,24 +216,11 @@ class Form1 : public QWidget,
     void CommitReceivedFile(std::unique_ptr<platform::DurableFile> file);
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
-    void WithContentFigures(std::function<void()> then);
-    double MemoryPssMiB();  // of the program and its engines, read every few seconds at most;
-                            // -1 when not measured
-    // The state, from what the answer measured once (`pssMiB`), and why.
-    QStringList StatusReasons(double pssMiB, QString* state);
-    QJsonObject StatusJson();
-    void AnswerAsRun(const QString& name, platform::StatusServer::Reply reply);
-    platform::AsRunLog::Start AsRunStart(const QString& kind, const QString& name,
-                                         int plannedMs) const;
-    QByteArray MetricsText();
-    QByteArray StatusPage();
-    void AnswerScreenshot(bool png, int width, platform::StatusServer::Reply reply);
 
-    bool closing_ = false;  // a close was accepted: waits end, cycles stop
+    bool closing_ = false;            // a close was accepted: waits end, cycles stop
+    bool powerOffRequested_ = false;  // the power-off was asked for, by the clock or the operator
     DownloadInProgress download_;
     PushInProgress push_;
     PresentationInProgress presentation_;
     VbTimer pushIdle_;  // closes a push connection that has been silent too long
-    StatusRecord status_;
-    VbTimer loopProbe_;  // measures how late the event loop runs
 };

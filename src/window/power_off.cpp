@@ -21,13 +21,13 @@ void Form1::CheckCompUit_Timer() {
     // Compared as text, character for character: the time is never parsed.
     const QString now = platform_.clock->TimeText().left(5);
     if (now == TxttijdUit->text().left(5)) {
-        status_.powerOffRequested = true;
+        powerOffRequested_ = true;
         RequestPowerOff(*platform_.powerOff, "the set time has come");
     }
 }
 
 void Form1::CmdCompUit_Click() {
-    status_.powerOffRequested = true;
+    powerOffRequested_ = true;
     RequestPowerOff(*platform_.powerOff, "by the operator");
 }
 

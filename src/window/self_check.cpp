@@ -1,7 +1,6 @@
-// The program watches itself: an engine that was started afresh too often leads to a
-// fresh start of the whole program, and a picture that stays black or still is reported.
+#include "window/self_check.h"
+
 #include "platform/log.h"
-#include "window/form1.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -46,89 +45,87 @@ bool Differ(const QImage& a, const QImage& b) {
 
 }  // namespace
 
-void Form1::FlashEngineRecovered(platform::ShockwaveFlash& player, const QString& reason,
-                                 const QDateTime& now) {
-    const bool inserted = &player == &ShockwaveFlash2;
-    auto& times = status_.engineRecoveries;
-    times.removeIf([&](const QDateTime& t) { return t.msecsTo(now) > kRecoveryWindowMs; });
-    if (times.isEmpty() || times.last().msecsTo(now) > kSameIncidentMs) {
-        times.append(now);
+SelfCheck::SelfCheck(platform::PictureGrabber* grabber, const OnAirLedger& ledger,
+                     platform::ShockwaveFlash& insert, Window window)
+    : grabber_(grabber), ledger_(ledger), insert_(insert), window_(std::move(window)) {
+    EngineRestartTimer.Tick = [this] { EngineRestartTimer_Timer(); };
+    PictureCheckTimer.Tick = [this] { PictureCheck(QDateTime::currentDateTime()); };
+}
+
+void SelfCheck::FlashEngineRecovered(platform::ShockwaveFlash& player, const QString& reason,
+                                     const QDateTime& now) {
+    const bool inserted = &player == &insert_;
+    recoveries_.removeIf([&](const QDateTime& t) { return t.msecsTo(now) > kRecoveryWindowMs; });
+    if (recoveries_.isEmpty() || recoveries_.last().msecsTo(now) > kSameIncidentMs) {
+        recoveries_.append(now);
     }
-    status_.lastRecovery =
+    lastRecovery_ =
         (inserted ? QStringLiteral("inserted movie: ") : QStringLiteral("main movie: ")) + reason;
-    qCWarning(lcApp).noquote() << "flash engine started afresh for the" << status_.lastRecovery
-                               << QStringLiteral("(%1 in ten minutes)").arg(times.size());
-    if (inserted && flashtimer.Enabled()) {
-        qCWarning(lcPresentation).noquote()
-            << "inserted movie" << player.Movie() << "ended: its engine was started afresh";
-        EndInsertedMovie(QStringLiteral("failed: ") + reason);
+    qCWarning(lcApp).noquote() << "flash engine started afresh for the" << lastRecovery_
+                               << QStringLiteral("(%1 in ten minutes)").arg(recoveries_.size());
+    if (inserted && window_.insertLost) {
+        window_.insertLost(reason);
     }
-    if (times.size() >= 2 && !status_.restartPending) {
-        status_.restartPending = QStringLiteral(
+    if (recoveries_.size() >= 2 && !restartPending_) {
+        restartPending_ = QStringLiteral(
             "flash engine started afresh twice within ten minutes; the program starts afresh "
             "at the next quiet moment");
-        qCWarning(lcApp).noquote() << *status_.restartPending;
+        qCWarning(lcApp).noquote() << *restartPending_;
         EngineRestartTimer.SetEnabled(true);
     }
 }
 
-void Form1::EngineRestartTimer_Timer() {
-    if (QuietMoment()) {
+void SelfCheck::EngineRestartTimer_Timer() {
+    if (window_.quietMoment()) {
         EngineRestartTimer.SetEnabled(false);
-        EndForRestart(QStringLiteral("Flash vastgelopen: herstart"),
-                      QStringLiteral("flash engine:"));
+        window_.endForRestart();
     }
 }
 
-void Form1::PictureCheck(const QDateTime& now) {
-    auto& picture = status_.picture;
+void SelfCheck::PictureCheck(const QDateTime& now) {
     const QImage thumb =
-        platform_.grabber ? platform_.grabber->Thumbnail(*this, kThumbnail) : QImage();
+        grabber_ && window_.widget ? grabber_->Thumbnail(*window_.widget, kThumbnail) : QImage();
     if (thumb.isNull()) {
-        picture = {};
+        lastThumb_ = {};
+        blackSince_ = sameSince_ = {};
         return;
     }
-    const bool black = IsBlack(thumb);
-    if (!black) {
-        picture.blackSince = {};
-    } else if (!picture.blackSince.isValid()) {
-        picture.blackSince = now;
+    if (!IsBlack(thumb)) {
+        blackSince_ = {};
+    } else if (!blackSince_.isValid()) {
+        blackSince_ = now;
     }
-    const auto& air = status_.onAir;
-    const bool mainAlone =
-        air.contains(QStringLiteral("main")) && !air.contains(QStringLiteral("insert")) &&
-        !air.contains(QStringLiteral("film")) && !air.contains(QStringLiteral("photo"));
-    if (!mainAlone || !picture.sameSince.isValid() || Differ(thumb, picture.last)) {
-        picture.sameSince = mainAlone ? now : QDateTime();
+    const bool mainAlone = ledger_.MainAlone();
+    if (!mainAlone || !sameSince_.isValid() || Differ(thumb, lastThumb_)) {
+        sameSince_ = mainAlone ? now : QDateTime();
     }
-    picture.last = thumb;
+    lastThumb_ = thumb;
 }
 
-QStringList EngineReasons(const StatusRecord& record, const QDateTime& now) {
+void SelfCheck::Stop() {
+    EngineRestartTimer.SetEnabled(false);
+    PictureCheckTimer.SetEnabled(false);
+}
+
+QStringList SelfCheck::Reasons(const QDateTime& now) const {
     QStringList reasons;
+    if (blackSince_.isValid() && blackSince_.msecsTo(now) >= kBlackMs) {
+        reasons << QStringLiteral("picture: black for %1 s").arg(blackSince_.secsTo(now));
+    }
+    if (sameSince_.isValid() && sameSince_.msecsTo(now) >= kStillMs) {
+        reasons << QStringLiteral("picture: unchanged for %1 min while the main movie plays")
+                       .arg(sameSince_.secsTo(now) / 60);
+    }
     const auto recent =
-        std::count_if(record.engineRecoveries.cbegin(), record.engineRecoveries.cend(),
+        std::count_if(recoveries_.cbegin(), recoveries_.cend(),
                       [&](const QDateTime& t) { return t.msecsTo(now) <= kRecoveryWindowMs; });
     if (recent > 0) {
         reasons << QStringLiteral("flash engine started afresh %1 times in ten minutes (last: %2)")
                        .arg(recent)
-                       .arg(record.lastRecovery);
+                       .arg(lastRecovery_);
     }
-    if (record.restartPending) {
-        reasons << *record.restartPending;
-    }
-    return reasons;
-}
-
-// The picture's part of the status reasons.
-QStringList PictureReasons(const StatusRecord::Picture& picture, const QDateTime& now) {
-    QStringList reasons;
-    if (picture.blackSince.isValid() && picture.blackSince.msecsTo(now) >= kBlackMs) {
-        reasons << QStringLiteral("picture: black for %1 s").arg(picture.blackSince.secsTo(now));
-    }
-    if (picture.sameSince.isValid() && picture.sameSince.msecsTo(now) >= kStillMs) {
-        reasons << QStringLiteral("picture: unchanged for %1 min while the main movie plays")
-                       .arg(picture.sameSince.secsTo(now) / 60);
+    if (restartPending_) {
+        reasons << *restartPending_;
     }
     return reasons;
 }

@@ -56,7 +56,7 @@ std::pair<int, QString> Tool(const QStringList& args) {
 platform::AsRunLog::Start Item(const QDateTime& at, const QString& kind, const QString& name) {
     platform::AsRunLog::Start start;
     start.at = at;
-    start.kind = kind;
+    start.kind = *words::Find(on_air::kKinds, kind);
     start.name = name;
     return start;
 }
@@ -64,7 +64,7 @@ platform::AsRunLog::Start Item(const QDateTime& at, const QString& kind, const Q
 platform::AsRunLog::End Ended(const QDateTime& at, const QString& outcome = "ended") {
     platform::AsRunLog::End end;
     end.at = at;
-    end.outcome = outcome;
+    end.outcome = *words::Find(on_air::kOutcomes, outcome);
     return end;
 }
 
@@ -320,7 +320,7 @@ TEST(AsRunLog, EveryCommandOfTheMainMovieIsRecorded) {
     form.MediaPlayer1_PlayStateChange(platform::kStopped);
     ended("ended");
     command("photo", "photo.jpg", "foto", "foto:photo.jpg,2");
-    ASSERT_TRUE(PumpUntil([&] { return form.Status().onAir.contains("photo"); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return form.onAir.IsOnAir(on_air::Kind::kPhoto); }, 5000));
     wait(200);
     form.FotoOverslaan_Click();
     ended("skipped");

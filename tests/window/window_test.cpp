@@ -1,5 +1,4 @@
 #include "platform/qt/qt_settings_store.h"
-#include "status/status_state.h"
 #include "support/test_rig.h"
 #include "window/power_off.h"
 
@@ -388,7 +387,8 @@ TEST(SelfCheck, EngineStartedAfreshTwiceInTenMinutesRestartsAtAQuietMoment) {
     form.ShockwaveFlash1_FSCommand("flash", "movie:item.swf");
     ASSERT_TRUE(form.flashtimer.Enabled());
     const QDateTime t0 = QDateTime::currentDateTime();
-    form.FlashEngineRecovered(form.ShockwaveFlash2, "the page has not answered for 20 s", t0);
+    form.selfCheck.FlashEngineRecovered(form.ShockwaveFlash2, "the page has not answered for 20 s",
+                                        t0);
     EXPECT_FALSE(form.flashtimer.Enabled());
     EXPECT_EQ(rig.flash1->variables["film"], "klaar");
     const struct {
@@ -396,23 +396,23 @@ TEST(SelfCheck, EngineStartedAfreshTwiceInTenMinutesRestartsAtAQuietMoment) {
         bool restart;
     } incidents[] = {{1, false}, {11 * 60, false}, {15 * 60, true}};
     for (const auto& [seconds, restart] : incidents) {
-        form.FlashEngineRecovered(form.ShockwaveFlash1, "the engine's process ended (9)",
-                                  t0.addSecs(seconds));
-        EXPECT_EQ(form.EngineRestartTimer.Enabled(), restart) << seconds;
+        form.selfCheck.FlashEngineRecovered(form.ShockwaveFlash1, "the engine's process ended (9)",
+                                            t0.addSecs(seconds));
+        EXPECT_EQ(form.selfCheck.EngineRestartTimer.Enabled(), restart) << seconds;
     }
-    EXPECT_EQ(EngineReasons(form.Status(), t0.addSecs(15 * 60)).first().toStdString(),
+    EXPECT_EQ(form.selfCheck.Reasons(t0.addSecs(15 * 60)).first().toStdString(),
               "flash engine started afresh 2 times in ten minutes (last: main movie: the "
               "engine's process ended (9))");
     // Later, only the incidents of the ten minutes before count.
-    EXPECT_TRUE(EngineReasons(form.Status(), t0.addSecs(22 * 60))
+    EXPECT_TRUE(form.selfCheck.Reasons(t0.addSecs(22 * 60))
                     .first()
                     .startsWith("flash engine started afresh 1 times"));
-    EXPECT_TRUE(form.Status().restartPending.has_value());
+    EXPECT_TRUE(form.selfCheck.RestartPending());
     form.Updating = true;
-    form.EngineRestartTimer_Timer();
+    form.selfCheck.EngineRestartTimer_Timer();
     EXPECT_FALSE(form.Closing());
     form.Updating = false;
-    EXPECT_TRUE(EndsForRestart(form, [&] { form.EngineRestartTimer_Timer(); }));
+    EXPECT_TRUE(EndsForRestart(form, [&] { form.selfCheck.EngineRestartTimer_Timer(); }));
 }
 
 // The picture's look: black for a minute, still for ten minutes while the main movie alone
@@ -447,11 +447,11 @@ TEST(SelfCheck, BlackOrStillPictureIsReported) {
     const QImage moved = picture(Qt::blue, Qt::yellow);
     const QDateTime t0 = QDateTime::currentDateTime();
     const auto reasons = [&](int seconds) {
-        return PictureReasons(form.Status().picture, t0.addSecs(seconds)).join(" | ").toStdString();
+        return form.selfCheck.Reasons(t0.addSecs(seconds)).join(" | ").toStdString();
     };
     const auto look = [&](const QImage& image, int seconds) {
         grabber->next = image;
-        form.PictureCheck(t0.addSecs(seconds));
+        form.selfCheck.PictureCheck(t0.addSecs(seconds));
     };
     look(black, 0);
     look(black, 59);
@@ -461,7 +461,7 @@ TEST(SelfCheck, BlackOrStillPictureIsReported) {
     look(page, 65);
     EXPECT_EQ(reasons(65), "");
 
-    form.NoteOnAir("main", "dravonelle.swf");
+    form.onAir.Begin(on_air::Kind::kMain, OnAirLedger::File("c:\\fileftp\\dravonelle.swf"));
     look(page, 100);
     look(page, 100 + 599);
     EXPECT_EQ(reasons(100 + 599), "");
@@ -469,7 +469,8 @@ TEST(SelfCheck, BlackOrStillPictureIsReported) {
     EXPECT_EQ(reasons(100 + 601), "picture: unchanged for 10 min while the main movie plays");
     look(moved, 800);
     EXPECT_EQ(reasons(800), "");
-    form.NoteOnAir("photo", "a.jpg", 5000);  // the main movie is not alone now
+    form.onAir.Begin(on_air::Kind::kPhoto,
+                     {"a.jpg", "c:\\fileftp\\a.jpg", 5000});  // the main movie is not alone now
     look(moved, 900);
     look(moved, 2000);
     EXPECT_EQ(reasons(2000), "");

@@ -1,7 +1,9 @@
 #include "platform/qt/asrun_file_log.h"
 
 #include "asrun/asrun.h"
+#include "platform/asrun_record.h"
 #include "platform/log.h"
+#include "platform/on_air.h"
 #include "platform/qt/drive_file_system.h"
 
 #include <QCoreApplication>
@@ -24,6 +26,8 @@
 namespace platform {
 
 namespace {
+
+namespace field = asrun::field;
 
 constexpr int kWriteWithinMs = 200;     // a line is kept (in memory) within this
 constexpr int kOnDiskWithinMs = 60000;  // and on the disk within this
@@ -233,11 +237,11 @@ class AsRunWorker : public QObject {
             lastDay_ = std::max(lastDay_, waiting_.last().first);
         }
         for (const QJsonObject& record : asrun::CutByRestart(lines, alive_.LastRun())) {
-            const QString end = record.value(QStringLiteral("end")).toString();
-            qCWarning(lcPlatform).noquote() << "as-run log: the last run left"
-                                            << record.value(QStringLiteral("kind")).toString()
-                                            << record.value(QStringLiteral("name")).toString()
-                                            << "on air; recorded as cut by restart at" << end;
+            const QString end = record.value(field::kEnd).toString();
+            qCWarning(lcPlatform).noquote()
+                << "as-run log: the last run left" << record.value(field::kKind).toString()
+                << record.value(field::kName).toString() << "on air; recorded as cut by restart at"
+                << end;
             Queue(asrun::ParseStamp(end).date(), record);
         }
         SayAlive();
@@ -246,16 +250,13 @@ class AsRunWorker : public QObject {
     }
 
     void Begin(const QString& id, const AsRunLog::Start& start) {
-        QJsonObject record{{"event", "start"},
-                           {"id", id},
-                           {"kind", start.kind},
-                           {"name", start.name},
-                           {"file", OrNull(start.file)},
-                           {"origin", start.origin},
-                           {"listing", OrNull(start.listing)},
-                           {"start", asrun::Stamp(start.at)}};
+        QJsonObject record{
+            {field::kEvent, asrun::event::kStart},    {field::kId, id},
+            {field::kKind, on_air::Text(start.kind)}, {field::kName, start.name},
+            {field::kFile, OrNull(start.file)},       {field::kOrigin, start.origin},
+            {field::kListing, OrNull(start.listing)}, {field::kStart, asrun::Stamp(start.at)}};
         if (start.plannedMs > 0) {
-            record["planned"] = start.plannedMs / 1000.0;
+            record[field::kPlanned] = start.plannedMs / 1000.0;
         }
         open_.insert(id, record);
         Queue(start.at.date(), record);
@@ -269,21 +270,21 @@ class AsRunWorker : public QObject {
         if (record.isEmpty()) {
             return;
         }
-        const QDateTime start = asrun::ParseStamp(record.value(QStringLiteral("start")).toString());
-        record["event"] = QStringLiteral("end");
-        record["end"] = asrun::Stamp(end.at);
-        record["seconds"] = asrun::Seconds(start, end.at);
-        record["outcome"] = end.outcome;
-        record["reason"] = OrNull(end.reason);
+        const QDateTime start = asrun::ParseStamp(record.value(field::kStart).toString());
+        record[field::kEvent] = asrun::event::kEnd;
+        record[field::kEnd] = asrun::Stamp(end.at);
+        record[field::kSeconds] = asrun::Seconds(start, end.at);
+        record[field::kOutcome] = on_air::Text(end.outcome);
+        record[field::kReason] = OrNull(end.reason);
         if (end.framesTotal >= 0) {
-            record["frames_shown"] = end.framesShown;
-            record["frames_total"] = end.framesTotal;
+            record[field::kFramesShown] = end.framesShown;
+            record[field::kFramesTotal] = end.framesTotal;
         }
-        if (!record.value(QStringLiteral("file")).isNull()) {
+        if (!record.value(field::kFile).isNull()) {
             if (hashes_.contains(id)) {
-                record["file_sha256"] = QString::fromLatin1(hashes_.take(id));
+                record[field::kFileSha256] = QString::fromLatin1(hashes_.take(id));
             } else {
-                record["file_sha256"] = QJsonValue();
+                record[field::kFileSha256] = QJsonValue();
                 hashLater_.insert(id, record);  // a "file" line follows once it is known
             }
         }
@@ -338,7 +339,8 @@ class AsRunWorker : public QObject {
             }
         }
         qsizetype from = -1;
-        if (QJsonDocument::fromJson(left.first().second)["prev"].toString().toLatin1() == last) {
+        if (QJsonDocument::fromJson(left.first().second)[field::kPrev].toString().toLatin1() ==
+            last) {
             from = 0;
         }
         for (qsizetype i = left.size() - 1; from < 0 && i >= 0; --i) {
@@ -494,12 +496,12 @@ class AsRunWorker : public QObject {
         } else if (hashLater_.contains(id)) {
             const QJsonObject ended = hashLater_.take(id);
             const QDateTime now = QDateTime::currentDateTime();
-            Queue(now.date(), QJsonObject{{"event", "file"},
-                                          {"id", id},
-                                          {"kind", ended.value(QStringLiteral("kind"))},
-                                          {"name", ended.value(QStringLiteral("name"))},
-                                          {"at", asrun::Stamp(now)},
-                                          {"file_sha256", QString::fromLatin1(sha)}});
+            Queue(now.date(), QJsonObject{{field::kEvent, asrun::event::kFile},
+                                          {field::kId, id},
+                                          {field::kKind, ended.value(field::kKind)},
+                                          {field::kName, ended.value(field::kName)},
+                                          {field::kAt, asrun::Stamp(now)},
+                                          {field::kFileSha256, QString::fromLatin1(sha)}});
         }
     }
 
@@ -544,9 +546,8 @@ AsRunFileLog::AsRunFileLog(Options options)
         const QJsonObject all = QJsonDocument::fromJson(origins.readAll()).object();
         for (auto it = all.begin(); it != all.end(); ++it) {
             const QJsonObject o = it.value().toObject();
-            origins_.insert(it.key(),
-                            {o.value(QStringLiteral("origin")).toString(QStringLiteral("unknown")),
-                             o.value(QStringLiteral("listing")).toString()});
+            origins_.insert(it.key(), {o.value(field::kOrigin).toString(QStringLiteral("unknown")),
+                                       o.value(field::kListing).toString()});
         }
     }
     worker_ = new AsRunWorker(options_, mutex_, trouble_);
@@ -628,7 +629,8 @@ void AsRunFileLog::StoreOrigins() {
         }
         originsChanged_ = false;
         for (auto it = origins_.cbegin(); it != origins_.cend(); ++it) {
-            all[it.key()] = QJsonObject{{"origin", it->origin}, {"listing", OrNull(it->listing)}};
+            all[it.key()] =
+                QJsonObject{{field::kOrigin, it->origin}, {field::kListing, OrNull(it->listing)}};
         }
     }
     QMetaObject::invokeMethod(
