@@ -1,6 +1,7 @@
 #include "platform/ruffle/ruffle_flash_player.h"
 
 #include "platform/log.h"
+#include "platform/ruffle/host_words.h"
 #include "platform/ruffle/movie_reach.h"
 #include "platform/ruffle/movies.h"
 
@@ -15,6 +16,8 @@
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -145,6 +148,11 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     settings->setAttribute(QWebEngineSettings::WebGLEnabled,
                            options_.renderer != QStringLiteral("canvas"));
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    QWebEngineScript words;
+    words.setSourceCode(host_words::PageScript());
+    words.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    words.setWorldId(QWebEngineScript::MainWorld);
+    page->scripts().insert(words);
     view_->setPage(page);
     view_->setContextMenuPolicy(Qt::NoContextMenu);
     view_->setStyleSheet(QStringLiteral("background: black;"));
@@ -421,22 +429,26 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
 void RuffleFlashPlayer::Rewind() {
     ended_ = false;
     current_ = std::min(current_, 1);
-    Run(QStringLiteral("dvCall('dvRewind');"), kControlKey + QStringLiteral("rewind"));
+    Run(QStringLiteral("dvCall('%1');").arg(host_words::kRewind),
+        kControlKey + QStringLiteral("rewind"));
 }
 
 void RuffleFlashPlayer::Play() {
-    Run(QStringLiteral("dvCall('dvPlay');"), kControlKey + QStringLiteral("play"));
+    Run(QStringLiteral("dvCall('%1');").arg(host_words::kPlay),
+        kControlKey + QStringLiteral("play"));
 }
 
 void RuffleFlashPlayer::Stop() {
-    Run(QStringLiteral("dvCall('dvStop');"), kControlKey + QStringLiteral("play"));
+    Run(QStringLiteral("dvCall('%1');").arg(host_words::kStop),
+        kControlKey + QStringLiteral("play"));
 }
 
 void RuffleFlashPlayer::SetVariable(const QString& name, const QString& value) {
     if (options_.rememberedVariables.contains(name)) {
         lastValues_[name] = value;
     }
-    Run(QStringLiteral("dvCall('dvSet', %1, %2);").arg(JsString(name), JsString(value)),
+    Run(QStringLiteral("dvCall('%1', %2, %3);")
+            .arg(QLatin1String(host_words::kSet), JsString(name), JsString(value)),
         QStringLiteral("variable:") + name);
 }
 
