@@ -8,8 +8,8 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/real_platform.h"
-#include "platform/ruffle/swf.h"
 #include "standin_players.h"
+#include "swf/swf.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -2,7 +2,7 @@
 // a film and an inserted news movie, over and over; and, when a second name is given,
 // that news movie. With --idle the page asks for the radio only; with --update, for the
 // radio and for an update cycle halfway through each round.
-#include "platform/ruffle/swf.h"
+#include "swf/swf.h"
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
 // Writes the connecting screen, download.swf, at build time.
-#include "platform/ruffle/movies.h"
+#include "swf/download_movie.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -1,5 +1,5 @@
 // The main movie's commands.
-#include "module1/content_names.h"
+#include "content/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
 #include "platform/movie_protocol.h"

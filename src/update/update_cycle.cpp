@@ -1,5 +1,5 @@
 // One update cycle: the content folder brought in step with the content site.
-#include "module1/content_names.h"
+#include "content/content_names.h"
 #include "module1/module1.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"

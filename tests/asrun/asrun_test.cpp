@@ -1,8 +1,8 @@
 #include "asrun/asrun.h"
 #include "platform/qt/asrun_file_log.h"
-#include "platform/ruffle/swf.h"
 #include "support/station.h"
 #include "support/test_rig.h"
+#include "swf/swf.h"
 
 #include <QBuffer>
 #include <QDir>

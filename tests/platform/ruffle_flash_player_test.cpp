@@ -2,6 +2,7 @@
 #include "platform/ruffle/movies.h"
 #include "support/ruffle_peer.h"
 #include "support/test_rig.h"
+#include "swf/download_movie.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -301,7 +302,7 @@ struct EngineRig {
         };
         rig = std::make_unique<TestRig>(options);
         rig->Load();
-        rig->files->CreateFolder("c:\\fileftp");
+        (void)rig->files->CreateFolder("c:\\fileftp");
         rig->form->resize(640, 480);
         rig->form->show();
         for (auto* player : {main, second}) {

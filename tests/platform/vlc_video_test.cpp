@@ -8,6 +8,7 @@
 #include "support/media_files.h"
 #include "support/ruffle_peer.h"
 #include "support/test_rig.h"
+#include "swf/download_movie.h"
 
 #include <QGuiApplication>
 #include <QPixmap>
@@ -52,7 +53,7 @@ TEST(VlcVideo, FilmFillsThePlacedRectangle) {
     };
     TestRig rig(options);
     rig.Load();
-    rig.files->CreateFolder("c:\\fileftp");
+    (void)rig.files->CreateFolder("c:\\fileftp");
     ASSERT_TRUE(media_files::WriteY4m(rig.Host("c:\\fileftp\\clip.y4m"), 64, 48, 80, 10, Qt::red));
     auto& form = *rig.form;
     form.move(0, 0);

@@ -1,8 +1,8 @@
 // A running display watched as a station watches it: its screenshot, its page in a real
 // browser, and a real Prometheus server scraping it.
-#include "platform/ruffle/swf.h"
 #include "support/station.h"
 #include "support/test_rig.h"
+#include "swf/swf.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The README's site example, followed as a station follows it: Debian's nginx with the
 // README's server block, the listing tool with the README's command line, and the program
 // on the first-start form of its site location.
-#include "platform/ruffle/swf.h"
 #include "support/station.h"
 #include "support/test_rig.h"
+#include "swf/swf.h"
 #include "update/listing.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 // The picture as a station's output shows it: the program on a real X server, with and
 // without a window manager, and the whole screen grabbed.
-#include "platform/ruffle/swf.h"
 #include "platform/visual_control.h"
 #include "support/media_files.h"
 #include "support/station.h"
 #include "support/test_rig.h"
+#include "swf/swf.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,7 @@
 #include "platform/ruffle/movies.h"
 
-#include "platform/ruffle/abc.h"
+#include "platform/ruffle/host_words.h"
+#include "swf/abc.h"
 
 namespace swf {
 
@@ -30,7 +31,7 @@ Actions CallOnLevel0(const QString& method, const QVariantList& args) {
 Actions ArmWatcher() {
     // The watcher's frame report: fscommand("dv:frame", current + "," + total).
     Actions report;
-    report.PushString("FSCommand:dv:frame");
+    report.PushString(QStringLiteral("FSCommand:") + host_words::kFrameCommand);
     Level0Member(report, "_currentframe").PushString(",").Add2();
     Level0Member(report, "_totalframes").Add2();
     report.GetUrl2();
@@ -85,7 +86,7 @@ QByteArray Abc3Host() {
     abc::Code onFrame;
     child(enter(onFrame)).GetLocal(1);
     const int noChild = onFrame.IfFalse();
-    onFrame.GetLex(externalInterface).PushString(f.String("dvFrame"));
+    onFrame.GetLex(externalInterface).PushString(f.String(host_words::kFrameCall));
     onFrame.GetLocal(1).GetProperty(f.Public("currentFrame")).PushString(f.String(",")).Add();
     onFrame.GetLocal(1).GetProperty(f.Public("totalFrames")).Add();
     onFrame.CallPropVoid(f.Public("call"), 2).Land(noChild).ReturnVoid();
@@ -127,11 +128,12 @@ QByteArray Abc3Host() {
     const int request = f.QName("flash.net", "URLRequest");
     ctor.GetLocal(0).GetProperty(loader).FindPropStrict(request);
     ctor.GetLocal(0).GetProperty(f.Public("loaderInfo")).GetProperty(f.Public("parameters"));
-    ctor.GetProperty(f.Public("dvUrl")).ConstructProp(request, 1);
+    ctor.GetProperty(f.Public(host_words::kUrl)).ConstructProp(request, 1);
     ctor.CallPropVoid(f.Public("load"), 1);
     ctor.GetLocal(0).PushString(f.String("enterFrame"));
     ctor.GetLocal(0).GetProperty(methods[0].name).CallPropVoid(f.Public("addEventListener"), 2);
-    const QStringList callbacks = {"dvArm", "dvPlay", "dvStop", "dvRewind"};
+    const QStringList callbacks = {host_words::kArm, host_words::kPlay, host_words::kStop,
+                                   host_words::kRewind};
     for (qsizetype i = 0; i < callbacks.size(); ++i) {
         ctor.GetLex(externalInterface).PushString(f.String(callbacks[i]));
         ctor.GetLocal(0).GetProperty(methods[i + 1].name);
@@ -174,31 +176,19 @@ QByteArray HostMovie(const Header& real) {
     setBody.SetMember();
 
     Actions frame;
-    AddCallback(frame, "dvSet", {"n", "v"}, setBody);
-    AddCallback(frame, "dvPlay", {}, CallOnLevel0("play", {}));
-    AddCallback(frame, "dvStop", {}, CallOnLevel0("stop", {}));
-    AddCallback(frame, "dvRewind", {}, CallOnLevel0("gotoAndStop", {1}));
-    AddCallback(frame, "dvArm", {}, ArmWatcher());
+    AddCallback(frame, host_words::kSet, {"n", "v"}, setBody);
+    AddCallback(frame, host_words::kPlay, {}, CallOnLevel0("play", {}));
+    AddCallback(frame, host_words::kStop, {}, CallOnLevel0("stop", {}));
+    AddCallback(frame, host_words::kRewind, {}, CallOnLevel0("gotoAndStop", {1}));
+    AddCallback(frame, host_words::kArm, {}, ArmWatcher());
     // Mark the host, so that "dvArm" knows when the real movie has taken its place.
     frame.PushString("_level0").GetVariable().PushString("dvHost").Push({true}).SetMember();
-    frame.PushString("dvUrl").GetVariable().PushString("_level0").GetUrl2();
+    frame.PushString(host_words::kUrl).GetVariable().PushString("_level0").GetUrl2();
     frame.Stop();
 
     Writer writer(8, StageOf(real), real.frameRate > 0 ? real.frameRate : 12);
     writer.SetBackground(real.background.value_or(Qt::black));
     writer.AddActions(frame);
-    writer.ShowFrame();
-    return writer.Finish();
-}
-
-QByteArray DownloadMovie() {
-    Writer writer(8, QSize(800, 600), 12);
-    writer.SetBackground(QColor(0, 0, 0));
-    writer.AddRectangle(1, QRect(100, 330, 600, 4), QColor(40, 90, 160), 1);
-    writer.AddTextField(10, QRect(50, 200, 700, 80), "dvTitle", "Dravonelle", Qt::white, 48, 2);
-    writer.AddTextField(20, QRect(50, 360, 700, 40), "Status", "Maakt verbinding..",
-                        QColor(0, 255, 0), 24, 3);
-    writer.ShowFrame();
     writer.ShowFrame();
     return writer.Finish();
 }

@@ -1,4 +1,4 @@
-#include "platform/ruffle/swf.h"
+#include "swf/swf.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "platform/ruffle/abc.h"
+#include "swf/abc.h"
 
 namespace abc {
 

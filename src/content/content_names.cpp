@@ -1,4 +1,4 @@
-#include "module1/content_names.h"
+#include "content/content_names.h"
 
 #include "platform/file_system.h"
 
