@@ -45,7 +45,7 @@ int RunDisplay() {
     if (!form.Form_Load()) {
         return 1;
     }
-    form.Platform().files->CreateFolder("c:\\fileftp");
+    (void)form.Platform().files->CreateFolder("c:\\fileftp");
     std::printf("%d\n", form.WskServer.LocalPort(0));
     std::fflush(stdout);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

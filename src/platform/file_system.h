@@ -17,6 +17,9 @@ namespace platform {
 
 // The reason a write gives when the disk (or the user's quota) is full.
 inline const QString kDiskFull = QStringLiteral("disk full");
+inline Failure DiskFull() {
+    return Fail(kDiskFull, FailureKind::kDiskFull);
+}
 
 // Where a file is written before it replaces `target` (a drive path): beside it, under a
 // hidden name, so that the rename stays on one file system. Each new version has a
@@ -34,13 +37,15 @@ inline bool IsTemporaryName(const QString& name) {
                                     name.endsWith(QLatin1String(".dravonelle-copy")));
 }
 
-// How a failed write of `path` is reported: "disk full: N bytes wanted for PATH" when
-// the disk is full, "cannot write PATH: reason" otherwise.
-inline QString WriteFailure(const QString& path, const QString& error, qint64 wanted) {
-    if (error == kDiskFull) {
-        return kDiskFull + QStringLiteral(": %1 bytes wanted for ").arg(wanted) + path;
+// How a failed write of `path` is reported, of the same kind: "disk full: N bytes wanted
+// for PATH" when the disk is full, "cannot write PATH: reason" otherwise.
+inline Failure WriteFailure(const QString& path, const Failure& error, qint64 wanted) {
+    if (error.kind == FailureKind::kDiskFull) {
+        return Fail(kDiskFull + QStringLiteral(": %1 bytes wanted for ").arg(wanted) + path,
+                    FailureKind::kDiskFull);
     }
-    return QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error;
+    return Fail(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + error.reason,
+                error.kind);
 }
 
 // Where bytes are written: a failure (kDiskFull when the disk is full) stays, and every
@@ -91,7 +96,7 @@ class FileSystem {
 
     virtual bool FileExists(const QString& path) const = 0;  // an existing regular file
     virtual bool FolderExists(const QString& path) const = 0;
-    virtual bool DeleteFile(const QString& path) = 0;
+    virtual Result<> DeleteFile(const QString& path) = 0;
     using CopyProgress = std::function<void(int percent)>;
     using CopyDone = std::function<void(const Result<>& copied)>;
     // Copies `source` (a drive or host path) over `target` (a drive path) on a worker,
@@ -101,13 +106,13 @@ class FileSystem {
     virtual void CopyFile(const QString& source, const QString& target, CopyProgress progress,
                           CopyDone done) = 0;
     // Fails when the folder exists already or its parent is missing.
-    virtual bool CreateFolder(const QString& path) = 0;
+    virtual Result<> CreateFolder(const QString& path) = 0;
     // Bare names of the plain files of a folder (no folders, no hidden files), sorted.
     virtual QStringList ListPlainFiles(const QString& folder) const = 0;
     // Bare names of the hidden files (".name") of a folder, sorted.
     virtual QStringList ListHiddenFiles(const QString& folder) const = 0;
     // Removes an empty folder.
-    virtual bool RemoveFolder(const QString& path) = 0;
+    virtual Result<> RemoveFolder(const QString& path) = 0;
     // The first item of a text file, read as comma-delimited text: up to the first comma
     // or the end of the first line, surrounding quotes removed. nullopt when unreadable.
     virtual std::optional<QString> ReadFirstItem(const QString& path) const = 0;

@@ -18,7 +18,7 @@ class WskServer {
     virtual Result<> Listen(int index, quint16 port) = 0;
     virtual quint16 LocalPort(int index) const = 0;
     // Creates element `index` if it is missing and lets it carry the pending connection.
-    virtual bool Accept(int index, long requestId) = 0;
+    virtual Result<> Accept(int index, long requestId) = 0;
     // The address of the peer of a pending connection, IPv4 in dotted form; "" if unknown.
     virtual QString PeerAddress(long requestId) const = 0;
     // Every byte received on element `index` and not yet taken.
@@ -26,7 +26,7 @@ class WskServer {
     // How many bytes GetData would give now, counting what the system has received for
     // element `index` and not yet reported; for a connection that is about to go.
     virtual qint64 BytesPending(int index) = 0;
-    virtual bool SendData(int index, const QByteArray& data) = 0;
+    virtual Result<> SendData(int index, const QByteArray& data) = 0;
     virtual void Close(int index) = 0;
     // Whether element `index` exists and carries an open connection.
     virtual bool IsConnected(int index) const = 0;

@@ -1,5 +1,5 @@
 // The file push server on TCP port 1001.
-#include "module1/content_names.h"
+#include "content/content_names.h"
 #include "platform/log.h"
 #include "platform/push_protocol.h"
 #include "pushserver/push_names.h"
@@ -37,8 +37,9 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
         WskServer.Close(index);
     }
     const QString peer = WskServer.PeerAddress(requestID);
-    if (!WskServer.Accept(index, requestID)) {
-        qCWarning(lcPush) << "connection request could not be accepted";
+    if (const auto accepted = WskServer.Accept(index, requestID); !accepted) {
+        qCWarning(lcPush).noquote()
+            << "connection request could not be accepted:" << accepted.reason();
         return;
     }
     push_.index = index;
@@ -78,7 +79,9 @@ void Form1::ReceiveDestination(int index, const QByteArray& message) {
     if (!push_.file) {
         qCWarning(lcPush).noquote() << "destination refused:" << name << "-" << push_.file.reason();
     }
-    WskServer.SendData(index, kOkS);
+    if (const auto sent = WskServer.SendData(index, kOkS); !sent) {
+        qCWarning(lcPush).noquote() << "no answer sent to the peer:" << sent.reason();
+    }
 }
 
 // The new version of ReceivePath, put in place once complete, or why there is none.
@@ -122,10 +125,13 @@ void Form1::ReceiveData(int index, const QByteArray& message) {
     }
     if (const auto written = (*push_.file)->Write(message); !written) {
         FailPushConnection(
-            index, platform::WriteFailure(ReceivePath, written.reason(), push_.receivedBytes));
+            index,
+            platform::WriteFailure(ReceivePath, written.failure(), push_.receivedBytes).reason);
         return;
     }
-    WskServer.SendData(index, kRec);
+    if (const auto sent = WskServer.SendData(index, kRec); !sent) {
+        qCWarning(lcPush).noquote() << "no answer sent to the peer:" << sent.reason();
+    }
 }
 
 // "Msg_Eof_", which has no answer: the file replaces the previous one.
@@ -149,7 +155,7 @@ void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
     const qint64 size = push_.receivedBytes;
     file->Commit([this, path, size](const platform::Result<>& committed) {
         if (!committed) {
-            const QString error = platform::WriteFailure(path, committed.reason(), size);
+            const QString error = platform::WriteFailure(path, committed.failure(), size).reason;
             qCWarning(lcPush).noquote() << error;
             SetStatus(error);
             return;

@@ -1,5 +1,5 @@
 // The download driver: one address into one file, and the move out of the buffer folder.
-#include "module1/content_names.h"
+#include "content/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
 #include "platform/movie_protocol.h"
@@ -69,12 +69,11 @@ void Form1::Inet1_StateChanged(const platform::Result<int>& State) {
     InStateChanged = true;
     if (!State) {
         // A full disk is told with the bytes that were wanted.
-        const QString& reason = State.reason();
-        EndDownload(platform::Fail(
-            reason == platform::kDiskFull
-                ? platform::WriteFailure(DownloadTarget, reason,
+        EndDownload(
+            State.kind() == platform::FailureKind::kDiskFull
+                ? platform::WriteFailure(DownloadTarget, State.failure(),
                                          std::max(Inet1.AnnouncedLength(), Inet1.BodyBytes()))
-                : reason));
+                : State.failure());
     } else if (*State == platform::kInetReceivingResponse) {
         CountReceivedPieces();
     } else if (*State == platform::kInetResponseReceived) {
@@ -124,7 +123,7 @@ void Form1::EndDownload(const platform::Result<>& ended) {
         }
         download_.file.reset();
     }
-    if (!ended && ended.reason().startsWith(platform::kDiskFull)) {
+    if (ended.kind() == platform::FailureKind::kDiskFull) {
         SetStatus(ended.reason());  // the operator must make room: say so where they look
     }
     download_.ended = ended;
@@ -149,11 +148,11 @@ void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QS
             status.CycleFetched(size);
             return;
         }
-        const QString error = platform::WriteFailure(target, committed.reason(), size);
+        const platform::Failure error = platform::WriteFailure(target, committed.failure(), size);
         qCWarning(lcUpdate).noquote()
-            << "fetch of" << target << "failed, previous file kept:" << error;
-        if (error.startsWith(platform::kDiskFull)) {
-            SetStatus(error);
+            << "fetch of" << target << "failed, previous file kept:" << error.reason;
+        if (error.kind == platform::FailureKind::kDiskFull) {
+            SetStatus(error.reason);
         }
         download_.commitFailed << target.mid(target.lastIndexOf('\\') + 1);
     });

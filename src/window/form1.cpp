@@ -285,8 +285,12 @@ void Form1::Form_Activate() {
     auto& files = *platform_.files;
     for (const QString& folder : {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
                                   kContentFolder + QStringLiteral("\\Buffer")}) {
-        if (!files.CreateFolder(folder) && !files.FolderExists(folder)) {
-            qCWarning(lcApp) << "cannot create folder" << folder;
+        if (files.FolderExists(folder)) {
+            continue;
+        }
+        if (const auto created = files.CreateFolder(folder); !created) {
+            qCWarning(lcApp).noquote()
+                << "cannot create folder" << folder << QStringLiteral("(%1)").arg(created.reason());
         }
     }
     SweepTemporaries();
@@ -305,18 +309,29 @@ void Form1::Form_Activate() {
 void Form1::SweepTemporaries() {
     auto& files = *platform_.files;
     int removed = 0;
+    const auto remove = [&](const QString& path) {
+        if (const auto deleted = files.DeleteFile(path); !deleted) {
+            qCWarning(lcApp).noquote() << "cannot remove" << path << "(" + deleted.reason() + ")";
+        } else {
+            ++removed;
+        }
+    };
     for (const QString& folder : {kContentFolder, kContentFolder + QStringLiteral("\\fotos"),
                                   kContentFolder + QStringLiteral("\\Buffer")}) {
         for (const QString& name : files.ListHiddenFiles(folder)) {
-            removed += platform::IsTemporaryName(name) && files.DeleteFile(folder + '\\' + name);
+            if (platform::IsTemporaryName(name)) {
+                remove(folder + '\\' + name);
+            }
         }
     }
     const QString& staging = update::kStagingFolder;
     if (files.FolderExists(staging)) {
         for (const QString& name : files.ListPlainFiles(staging) + files.ListHiddenFiles(staging)) {
-            removed += files.DeleteFile(staging + '\\' + name);
+            remove(staging + '\\' + name);
         }
-        files.RemoveFolder(staging);
+        if (const auto gone = files.RemoveFolder(staging); !gone) {
+            qCWarning(lcApp).noquote() << "cannot remove" << staging << "(" + gone.reason() + ")";
+        }
     }
     if (removed > 0) {
         qCInfo(lcApp) << "removed" << removed << "unfinished files of an earlier run";

@@ -89,7 +89,7 @@ TEST(DriveFileSystem, NamesMatchWithoutRegardToCase) {
 
 TEST(DriveFileSystem, LettersBeyondAsciiMatchWithoutRegardToCase) {
     Drive d;
-    d.fs.CreateFolder("c:\\f");
+    (void)d.fs.CreateFolder("c:\\f");
     d.Write(QString::fromUtf8("c:\\f\\Überzicht Ñandú.jpg"), "x");
     EXPECT_TRUE(d.fs.FileExists(QString::fromUtf8("c:\\F\\überZICHT ñANDÚ.JPG")));
     EXPECT_FALSE(d.fs.FileExists(QString::fromUtf8("c:\\f\\Uberzicht Nandu.jpg")));
@@ -132,7 +132,7 @@ TEST(DriveFileSystem, PathsThatLeaveTheDriveAreRefused) {
 
 TEST(DriveFileSystem, FirstItemIsReadAsCommaDelimitedText) {
     Drive d;
-    d.fs.CreateFolder("c:\\t");
+    (void)d.fs.CreateFolder("c:\\t");
     d.Write("c:\\t\\plain.txt", "a;1;2;b;3;4,ignored\nsecond line");
     EXPECT_EQ(*d.fs.ReadFirstItem("c:\\t\\plain.txt"), "a;1;2;b;3;4");
     d.Write("c:\\t\\quoted.txt", "  \"a,b;1;2\",x\r\n");
@@ -144,7 +144,7 @@ TEST(DriveFileSystem, FirstItemIsReadAsCommaDelimitedText) {
 
 TEST(DriveFileSystem, CopyAndReplaceKeepTheOldFileOnFailure) {
     Drive d;
-    d.fs.CreateFolder("c:\\t");
+    (void)d.fs.CreateFolder("c:\\t");
     d.Write("c:\\t\\target", "old content that is longer");
     EXPECT_FALSE(d.Copy("c:\\t\\missing", "c:\\t\\target"));
     EXPECT_EQ(SizeOf(d.fs, "c:\\t\\target"), 26);
@@ -180,19 +180,33 @@ TEST(DriveFileSystem, CopyAndReplaceKeepTheOldFileOnFailure) {
 
 TEST(DriveFileSystem, HiddenFilesAndFoldersAreNotListed) {
     Drive d;
-    d.fs.CreateFolder("c:\\t");
-    d.fs.CreateFolder("c:\\t\\sub");
+    (void)d.fs.CreateFolder("c:\\t");
+    (void)d.fs.CreateFolder("c:\\t\\sub");
     d.Write("c:\\t\\.part", "x");
     d.Write("c:\\t\\shown", "x");
     EXPECT_EQ(d.fs.ListPlainFiles("c:\\t"), QStringList({"shown"}));
 }
 
-// A failed write is told as "disk full" when the disk is, with the bytes wanted.
+// A failed write is told as "disk full" when the disk is, with the bytes wanted, and
+// keeps its kind; a reason that merely reads "disk full" is not taken for one.
 TEST(DriveFileSystem, FailedWritesAreToldWithWhatWasWanted) {
-    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", platform::kDiskFull, 5000),
-              "disk full: 5000 bytes wanted for c:\\x.swf");
-    EXPECT_EQ(platform::WriteFailure("c:\\x.swf", "Permission denied", 5000),
-              "cannot write c:\\x.swf: Permission denied");
+    using platform::FailureKind;
+    const struct {
+        platform::Failure error;
+        const char* told;
+        FailureKind kind;
+    } cases[] = {
+        {platform::DiskFull(), "disk full: 5000 bytes wanted for c:\\x.swf",
+         FailureKind::kDiskFull},
+        {platform::Fail("Permission denied"), "cannot write c:\\x.swf: Permission denied",
+         FailureKind::kOther},
+        {platform::Fail("disk full"), "cannot write c:\\x.swf: disk full", FailureKind::kOther},
+    };
+    for (const auto& c : cases) {
+        const platform::Failure told = platform::WriteFailure("c:\\x.swf", c.error, 5000);
+        EXPECT_EQ(told.reason, c.told);
+        EXPECT_EQ(told.kind, c.kind) << c.told;
+    }
 }
 
 // Writes, and copies in, leave the reserve free; the file system is asked again only
@@ -229,9 +243,11 @@ TEST(DriveFileSystem, WritesLeaveTheReserveFree) {
     writer = Open(fs, "c:\\tight.bin");
     ASSERT_TRUE(writer);
     EXPECT_TRUE(writer->Write(block));
-    EXPECT_EQ(writer->Write(block).reason(), platform::kDiskFull);
+    EXPECT_EQ(writer->Write(block).kind(), platform::FailureKind::kDiskFull);
     // The failure stays: the commit reports it, and the target is never made.
-    EXPECT_EQ(Commit(*writer).reason(), platform::kDiskFull);
+    const auto committed = Commit(*writer);
+    EXPECT_EQ(committed.reason(), platform::kDiskFull);
+    EXPECT_EQ(committed.kind(), platform::FailureKind::kDiskFull);
     EXPECT_FALSE(fs.FileExists("c:\\tight.bin"));
 
     // An import that does not fit leaves the old file as it was.

@@ -41,7 +41,7 @@ TEST_F(SoundPath, RadioFilmAndSoundFileAreHeardAndStopMeansSilence) {
     ASSERT_TRUE(media_files::WriteWav(folder.path() + "/radio.wav", 30000));
     TestRig rig(options);
     rig.Load();
-    rig.files->CreateFolder("c:\\fileftp");
+    (void)rig.files->CreateFolder("c:\\fileftp");
     ASSERT_TRUE(media_files::WriteAvi(rig.Host("c:\\fileftp\\clip.avi"), 64, 48, 40, 10, Qt::red));
     ASSERT_TRUE(media_files::WriteWav(rig.Host("c:\\fileftp\\tone.wav"), 4000));
     EXPECT_LT(Rms(500), kSilent);

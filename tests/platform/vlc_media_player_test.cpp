@@ -221,7 +221,7 @@ TEST_F(VlcPlayer, RadioComesBackThroughTheWindowAfterAFilm) {
     };
     TestRig rig(options);
     rig.Load();
-    rig.files->CreateFolder("c:\\fileftp");
+    (void)rig.files->CreateFolder("c:\\fileftp");
     QFile::copy(temp.path() + "/clip.wav", rig.Host("c:\\fileftp\\clip.wav"));
     rig.form->StartRadio();
     rig.form->ShockwaveFlash1_FSCommand("mp3", "mp3:clip.wav");

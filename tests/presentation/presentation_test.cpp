@@ -13,7 +13,7 @@ class Presentation : public ::testing::Test {
   protected:
     void SetUp() override {
         rig.Load();
-        rig.files->CreateFolder("c:\\fileftp");
+        (void)rig.files->CreateFolder("c:\\fileftp");
         W = rig.form->WindowWidth();
         H = rig.form->WindowHeight();
         rig.WriteDriveFile("c:\\fileftp\\Intro.swf", "FWS");

@@ -12,16 +12,16 @@ class SmallDisk : public platform::FileSystem {
     std::optional<QString> HostPath(const QString& p) const override { return real_->HostPath(p); }
     bool FileExists(const QString& p) const override { return real_->FileExists(p); }
     bool FolderExists(const QString& p) const override { return real_->FolderExists(p); }
-    bool DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
+    platform::Result<> DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
     void CopyFile(const QString& s, const QString& t, CopyProgress p, CopyDone d) override {
         real_->CopyFile(s, t, std::move(p), std::move(d));
     }
-    bool CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
+    platform::Result<> CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
     QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
     QStringList ListHiddenFiles(const QString& f) const override {
         return real_->ListHiddenFiles(f);
     }
-    bool RemoveFolder(const QString& p) override { return real_->RemoveFolder(p); }
+    platform::Result<> RemoveFolder(const QString& p) override { return real_->RemoveFolder(p); }
     std::optional<QString> ReadFirstItem(const QString& p) const override {
         return real_->ReadFirstItem(p);
     }
@@ -47,7 +47,7 @@ class SmallDisk : public platform::FileSystem {
             : inner_(std::move(inner)), room_(room) {}
         platform::Result<> Write(const char* data, qint64 size) override {
             if (written_ + size > room_) {
-                return platform::Fail(platform::kDiskFull);
+                return platform::DiskFull();
             }
             written_ += size;
             return inner_->Write(data, size);

@@ -372,8 +372,8 @@ class Driver : public ::testing::Test {
   protected:
     void SetUp() override {
         rig.Load();
-        rig.files->CreateFolder("c:\\fileftp");
-        rig.files->CreateFolder("c:\\fileftp\\Buffer");
+        (void)rig.files->CreateFolder("c:\\fileftp");
+        (void)rig.files->CreateFolder("c:\\fileftp\\Buffer");
         rig.form->ExpectedBytes = 1000;
         rig.form->DownloadedBytes = 0;
     }
@@ -434,7 +434,7 @@ TEST_F(Driver, FailuresLeaveTheOldFileAndReturn) {
 }
 
 TEST_F(Driver, MoveEmptiesTheBufferIntoThePhotoFolder) {
-    rig.files->CreateFolder("c:\\fileftp\\fotos");
+    (void)rig.files->CreateFolder("c:\\fileftp\\fotos");
     rig.form->MoveBufferedFiles();  // an empty buffer does nothing
     rig.WriteDriveFile("c:\\fileftp\\Buffer\\p.jpg", "new");
     rig.WriteDriveFile("c:\\fileftp\\Buffer\\q.jpg", "q");

@@ -25,11 +25,11 @@ constexpr qint64 kMaxFirstLine = 64 * 1024 * 1024;
 
 // What a failed write or flush says; a full disk as "disk full", which callers report
 // with the bytes they wanted.
-QString WriteError(int error) {
+Failure WriteError(int error) {
     if (error == ENOSPC || error == EDQUOT) {
-        return kDiskFull;
+        return DiskFull();
     }
-    return QString::fromLocal8Bit(std::strerror(error));
+    return Fail(QString::fromLocal8Bit(std::strerror(error)));
 }
 
 void Step(const DriveFileSystem::Trace* trace, const char* step, const QString& path) {
@@ -57,7 +57,7 @@ Result<> WriteAll(int fd, const char* data, qint64 size) {
             continue;
         }
         if (written <= 0) {
-            return Fail(WriteError(written < 0 ? errno : ENOSPC));
+            return WriteError(written < 0 ? errno : ENOSPC);
         }
         data += written;
         size -= written;
@@ -84,19 +84,19 @@ class Draft {
         fd_ = ::open(QFile::encodeName(temp_).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                      0644);
         if (fd_ < 0) {
-            return Failed(QString::fromLocal8Bit(std::strerror(errno)));
+            return Failed(Fail(QString::fromLocal8Bit(std::strerror(errno))));
         }
         return {};
     }
     Result<> Write(const char* data, qint64 size) {
-        if (!error_.isEmpty()) {
-            return Fail(error_);
+        if (error_) {
+            return *error_;
         }
         if (!WithinReserve(size)) {
-            return Failed(kDiskFull);
+            return Failed(DiskFull());
         }
         if (const auto written = WriteAll(fd_, data, size); !written) {
-            return Failed(written.reason());
+            return Failed(written.failure());
         }
         return {};
     }
@@ -108,12 +108,12 @@ class Draft {
         if (size <= spare_) {
             return {};
         }
-        return Failed(kDiskFull);
+        return Failed(DiskFull());
     }
     // Puts the file on the disk, renames it over the target and puts the rename on the
     // disk; on a failure the file goes and the target stays as it was.
     Result<> Commit() {
-        if (error_.isEmpty() && fd_ >= 0) {
+        if (!error_ && fd_ >= 0) {
             Step(trace_, "sync", temp_);
             // EINVAL: a file that cannot be synced (a device), written as it is.
             if (::fsync(fd_) != 0 && errno != EINVAL) {
@@ -125,12 +125,12 @@ class Draft {
             ::close(fd_);
             fd_ = -1;
         }
-        if (error_.isEmpty()) {
+        if (!error_) {
             Step(trace_, "rename", target_);
             if (std::rename(QFile::encodeName(temp_).constData(),
                             QFile::encodeName(target_).constData()) != 0) {
-                Failed(QStringLiteral("cannot replace: ") +
-                       QString::fromLocal8Bit(std::strerror(errno)));
+                Failed(Fail(QStringLiteral("cannot replace: ") +
+                            QString::fromLocal8Bit(std::strerror(errno))));
             } else {
                 temp_.clear();
                 SyncFolder(QFileInfo(target_).absolutePath(), trace_);
@@ -138,7 +138,7 @@ class Draft {
             }
         }
         Discard();
-        return Fail(error_);
+        return error_ ? *error_ : Fail(QString());
     }
     void Discard() {
         if (fd_ >= 0) {
@@ -175,11 +175,11 @@ class Draft {
         return true;
     }
     // Keeps the first failure, so that every later call gives it too.
-    Failure Failed(const QString& reason) {
-        if (error_.isEmpty()) {
-            error_ = reason;
+    Failure Failed(const Failure& failure) {
+        if (!error_) {
+            error_ = failure;
         }
-        return Fail(error_);
+        return *error_;
     }
 
     static inline std::atomic<quint64> serial_{0};
@@ -189,7 +189,7 @@ class Draft {
     DiskReserve reserve_;
     const DriveFileSystem::Trace* trace_;
     qint64 spare_ = 0;
-    QString error_;
+    std::optional<Failure> error_;
 };
 
 // The program's durable file: written on the caller's thread, committed on the worker.
@@ -234,20 +234,20 @@ Result<bool> AppendFileDurably(const QString& path, const QByteArray& bytes) {
     const bool created = ::access(name.constData(), F_OK) != 0;
     const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        return Fail(WriteError(errno));
+        return WriteError(errno);
     }
     const off_t before = ::lseek(fd, 0, SEEK_END);
     Result<> appended = WriteAll(fd, bytes.constData(), bytes.size());
     // EINVAL: a file that cannot be synced (a device), written as it is.
     if (appended && ::fdatasync(fd) != 0 && errno != EINVAL) {
-        appended = Fail(WriteError(errno));
+        appended = WriteError(errno);
     }
     if (!appended && before >= 0 && ::ftruncate(fd, before) != 0) {
         qCWarning(lcPlatform).noquote() << "cannot cut" << path << "back to" << before << "bytes";
     }
     ::close(fd);
     if (!appended) {
-        return Fail(appended.reason());
+        return appended.failure();
     }
     if (created) {
         SyncFolder(QFileInfo(path).absolutePath(), nullptr);
@@ -268,7 +268,7 @@ Result<> CopyDurably(const QString& from, const QString& to,
     }
     Draft draft(to, reserve, trace);
     if (const auto opened = draft.Open(); !opened) {
-        return Fail(QStringLiteral("cannot write: ") + opened.reason());
+        return Fail(QStringLiteral("cannot write: ") + opened.reason(), opened.kind());
     }
     const qint64 total = source.size();
     QByteArray block(1 << 20, Qt::Uninitialized);
@@ -419,9 +419,16 @@ bool DriveFileSystem::FolderExists(const QString& path) const {
     return host && QFileInfo(*host).isDir();
 }
 
-bool DriveFileSystem::DeleteFile(const QString& path) {
+Result<> DriveFileSystem::DeleteFile(const QString& path) {
     const auto host = Resolve(path);
-    return host && QFileInfo(*host).isFile() && QFile::remove(*host);
+    if (!host || !QFileInfo(*host).isFile()) {
+        return Fail(QStringLiteral("no such file"));
+    }
+    QFile file(*host);
+    if (!file.remove()) {
+        return Fail(file.errorString());
+    }
+    return {};
 }
 
 void DriveFileSystem::CopyFile(const QString& source, const QString& target, CopyProgress progress,
@@ -445,9 +452,15 @@ void DriveFileSystem::CopyFile(const QString& source, const QString& target, Cop
     });
 }
 
-bool DriveFileSystem::CreateFolder(const QString& path) {
+Result<> DriveFileSystem::CreateFolder(const QString& path) {
     const auto host = Resolve(path);
-    return host && ::mkdir(QFile::encodeName(*host).constData(), 0755) == 0;
+    if (!host) {
+        return Fail(QStringLiteral("path leaves the drive"));
+    }
+    if (::mkdir(QFile::encodeName(*host).constData(), 0755) != 0) {
+        return Fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    return {};
 }
 
 QStringList DriveFileSystem::ListPlainFiles(const QString& folder) const {
@@ -469,9 +482,15 @@ QStringList DriveFileSystem::ListHiddenFiles(const QString& folder) const {
     return names;
 }
 
-bool DriveFileSystem::RemoveFolder(const QString& path) {
+Result<> DriveFileSystem::RemoveFolder(const QString& path) {
     const auto host = Resolve(path);
-    return host && ::rmdir(QFile::encodeName(*host).constData()) == 0;
+    if (!host) {
+        return Fail(QStringLiteral("path leaves the drive"));
+    }
+    if (::rmdir(QFile::encodeName(*host).constData()) != 0) {
+        return Fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    return {};
 }
 
 QString FirstItem(QByteArray line) {
@@ -519,7 +538,7 @@ Result<std::unique_ptr<DurableFile>> DriveFileSystem::CreateDurable(const QStrin
     }
     auto draft = std::make_shared<Draft>(*host, reserve_, &trace_);
     if (const auto opened = draft->Open(); !opened) {
-        return Fail(opened.reason());
+        return opened.failure();
     }
     return std::unique_ptr<DurableFile>(std::make_unique<DriveDurableFile>(*this, draft));
 }

@@ -43,13 +43,13 @@ class DriveFileSystem : public FileSystem {
     std::optional<QString> HostPath(const QString& path) const override;
     bool FileExists(const QString& path) const override;
     bool FolderExists(const QString& path) const override;
-    bool DeleteFile(const QString& path) override;
+    Result<> DeleteFile(const QString& path) override;
     void CopyFile(const QString& source, const QString& target, CopyProgress progress,
                   CopyDone done) override;
-    bool CreateFolder(const QString& path) override;
+    Result<> CreateFolder(const QString& path) override;
     QStringList ListPlainFiles(const QString& folder) const override;
     QStringList ListHiddenFiles(const QString& folder) const override;
-    bool RemoveFolder(const QString& path) override;
+    Result<> RemoveFolder(const QString& path) override;
     std::optional<QString> ReadFirstItem(const QString& path) const override;
     Result<std::unique_ptr<DurableFile>> CreateDurable(const QString& target) override;
     void MoveFiles(const Moves& moves, MovesDone done) override;

@@ -131,7 +131,7 @@ class InetTransfer : public QObject {
             if (first && announced && writer) {
                 if (const auto fits = writer->Fits(figures_.announced); !fits) {
                     locked.unlock();
-                    Fail(fits.reason());
+                    Fail(fits.failure());
                     return;
                 }
             }
@@ -143,7 +143,7 @@ class InetTransfer : public QObject {
                 if (writer) {
                     if (const auto written = writer->Write(buffer_.constData(), got); !written) {
                         locked.unlock();
-                        Fail(written.reason());
+                        Fail(written.failure());
                         return;
                     }
                 }
@@ -189,9 +189,10 @@ class InetTransfer : public QObject {
         Report(kInetResponseReceived);
     }
 
-    void Fail(const QString& reason) {
+    void Fail(const QString& reason) { Fail(platform::Fail(reason)); }
+    void Fail(const platform::Failure& failure) {
         Stop();
-        Report(platform::Fail(reason));
+        Report(failure);
     }
 
     void Report(const Result<int>& state) {

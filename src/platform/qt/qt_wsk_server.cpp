@@ -97,10 +97,13 @@ QString QtWskServer::PeerAddress(long requestId) const {
                                               : QString();
 }
 
-bool QtWskServer::Accept(int index, long requestId) {
+Result<> QtWskServer::Accept(int index, long requestId) {
     auto it = pending_.find(requestId);
-    if (it == pending_.end() || !it->second || index == listenerIndex_) {
-        return false;
+    if (it == pending_.end() || !it->second) {
+        return Fail(QStringLiteral("no such connection request"));
+    }
+    if (index == listenerIndex_) {
+        return Fail(QStringLiteral("the element listens"));
     }
     QTcpSocket* socket = it->second;
     pending_.erase(it);
@@ -110,7 +113,7 @@ bool QtWskServer::Accept(int index, long requestId) {
         old->deleteLater();
     }
     Attach(index, socket);
-    return true;
+    return {};
 }
 
 void QtWskServer::Attach(int index, QTcpSocket* socket) {
@@ -170,10 +173,15 @@ qint64 QtWskServer::BytesPending(int index) {
     return socket->bytesAvailable();
 }
 
-bool QtWskServer::SendData(int index, const QByteArray& data) {
+Result<> QtWskServer::SendData(int index, const QByteArray& data) {
     QTcpSocket* socket = Socket(index);
-    return socket && socket->state() == QAbstractSocket::ConnectedState &&
-           socket->write(data) == data.size();
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
+        return Fail(QStringLiteral("not connected"));
+    }
+    if (socket->write(data) != data.size()) {
+        return Fail(socket->errorString());
+    }
+    return {};
 }
 
 void QtWskServer::Close(int index) {

@@ -22,11 +22,11 @@ class QtWskServer : public QObject, public WskServer {
 
     Result<> Listen(int index, quint16 port) override;
     quint16 LocalPort(int index) const override;
-    bool Accept(int index, long requestId) override;
+    Result<> Accept(int index, long requestId) override;
     QString PeerAddress(long requestId) const override;
     QByteArray GetData(int index) override;
     qint64 BytesPending(int index) override;
-    bool SendData(int index, const QByteArray& data) override;
+    Result<> SendData(int index, const QByteArray& data) override;
     void Close(int index) override;
     bool IsConnected(int index) const override;
     int Count() const override;
