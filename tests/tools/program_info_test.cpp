@@ -1,3 +1,6 @@
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -61,4 +64,30 @@ TEST(Programs, SayTheirVersionAndUsageAndHaveTheirManualPage) {
                 << program.name << " --" << name.toStdString();
         }
     }
+}
+
+// The map of the code names every folder of src/, every file of the logic and every
+// platform interface, so that it does not drift from the tree.
+TEST(Docs, ArchitectureMapNamesEveryFolderAndFile) {
+    const QString root = QStringLiteral(DRAVONELLE_SOURCE_DIR);
+    QFile mapFile(root + "/docs/architecture.md");
+    ASSERT_TRUE(mapFile.open(QIODevice::ReadOnly));
+    const QString map = QString::fromUtf8(mapFile.readAll());
+    QStringList missing;
+    QDirIterator it(root + "/src", QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next().mid(root.size() + 1);  // "src/..."
+        const QFileInfo info = it.fileInfo();
+        const bool adapter = path.count('/') > 2 && path.startsWith("src/platform/");
+        if (info.isDir()) {
+            if (!map.contains('`' + path + "/`")) {
+                missing << path + '/';
+            }
+        } else if (!adapter && path != "src/CMakeLists.txt" &&
+                   !map.contains(info.completeBaseName())) {
+            missing << path;  // a logic file, or an interface: by its name
+        }
+    }
+    EXPECT_TRUE(missing.isEmpty()) << missing.join(", ").toStdString();
 }
