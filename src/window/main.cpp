@@ -1,7 +1,9 @@
 // The program: one full-screen window that plays the channel's picture.
 #include "platform/log.h"
 #include "platform/program_info.h"
+#include "platform/push_protocol.h"
 #include "platform/real_platform.h"
+#include "platform/status_protocol.h"
 #include "platform/systemd/service_watchdog.h"
 #include "window/form1.h"
 #include "window/screen_keeper.h"
@@ -17,30 +19,37 @@
 
 namespace {
 
-const char kHelp[] =
-    "Usage: dravonelle [--help] [--version]\n"
-    "Plays a local cable-TV information channel full screen, all day and\n"
-    "unattended: the channel's main Flash movie with the inserted movies, films,\n"
-    "photos and background radio it asks for. It mirrors the channel's content web\n"
-    "site, takes files pushed to its push port (1001), powers the computer off at\n"
-    "the set time and answers on its status port (8101): /status, /metrics,\n"
-    "/screenshot.jpg and a page for a browser.\n"
-    "\n"
-    "Options:\n"
-    "  --help      shows this text\n"
-    "  --version   shows the version\n"
-    "\n"
-    "Environment:\n"
-    "DRAVONELLE_WINDOWED=1 shows the picture in an ordinary window instead of full\n"
-    "screen. XDG_CONFIG_HOME and XDG_DATA_HOME move the settings and the data folder.\n"
-    "\n"
-    "Files:\n"
-    "~/.config/dravonelle/dravonelle.conf holds the settings; ~/.local/share/dravonelle/\n"
-    "the data: drive_c/ (the content, c:\\fileftp) and asrun/ (the as-run log).\n"
-    "\n"
-    "Examples:\n"
-    "Run as a systemd unit, every line reaches the journal with its priority:\n"
-    "  journalctl --user -u dravonelle -p warning   shows the warnings and worse only\n";
+// The usage, with the default ports filled in.
+QByteArray Help() {
+    return QString::fromUtf8(
+               "Usage: dravonelle [--help] [--version]\n"
+               "Plays a local cable-TV information channel full screen, all day and\n"
+               "unattended: the channel's main Flash movie with the inserted movies, films,\n"
+               "photos and background radio it asks for. It mirrors the channel's content web\n"
+               "site, takes files pushed to its push port (%1), powers the computer off at\n"
+               "the set time and answers on its status port (%2): /status, /metrics,\n"
+               "/screenshot.jpg and a page for a browser.\n"
+               "\n"
+               "Options:\n"
+               "  --help      shows this text\n"
+               "  --version   shows the version\n"
+               "\n"
+               "Environment:\n"
+               "DRAVONELLE_WINDOWED=1 shows the picture in an ordinary window instead of full\n"
+               "screen. XDG_CONFIG_HOME and XDG_DATA_HOME move the settings and the data folder.\n"
+               "\n"
+               "Files:\n"
+               "~/.config/dravonelle/dravonelle.conf holds the settings; "
+               "~/.local/share/dravonelle/\n"
+               "the data: drive_c/ (the content, c:\\fileftp) and asrun/ (the as-run log).\n"
+               "\n"
+               "Examples:\n"
+               "Run as a systemd unit, every line reaches the journal with its priority:\n"
+               "  journalctl --user -u dravonelle -p warning   shows the warnings and worse only\n")
+        .arg(push_protocol::kPort)
+        .arg(status_protocol::kPort)
+        .toUtf8();
+}
 
 int signalPipe[2] = {-1, -1};
 
@@ -74,7 +83,8 @@ void CloseOnSignals(Form1& form) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const auto answered = platform::AnswerHelpOrVersion(argc, argv, "dravonelle", kHelp)) {
+    if (const auto answered =
+            platform::AnswerHelpOrVersion(argc, argv, "dravonelle", Help().constData())) {
         return *answered;
     }
     platform::WriteLogForTheJournal();
