@@ -86,16 +86,16 @@ QString OnAir(const QJsonObject& air) {
     return items.isEmpty() ? QStringLiteral("-") : items.join(' ');
 }
 
-}  // namespace
+// What the command line asks for.
+struct Request {
+    int timeout = 10;  // seconds
+    QList<Member> displays;
+    QString shots;   // where the screenshots go; empty: none
+    QDate asrunDay;  // the day whose as-run logs are gathered; invalid: the status table
+    QString site;    // the content site's address; empty: compare the displays
+};
 
-int main(int argc, char** argv) {
-    // The contact sheet is drawn into a picture: no screen is needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(platform::kVersion));
-    QCommandLineParser parser;
+platform::Result<Request> ReadRequest(QCommandLineParser& parser, const QGuiApplication& app) {
     parser.setApplicationDescription(
         "Asks every display how it is, and prints a table: state, what is on air, the last\n"
         "cycle, whether its content is behind, disk free, memory, uptime and version.\n"
@@ -116,45 +116,46 @@ int main(int argc, char** argv) {
                       "the one most displays read).",
                       "url"});
     parser.process(app);
+    Request request;
     bool ok = false;
     const int port = parser.value("port").toInt(&ok);
-    const int timeout = parser.value("timeout").toInt(&ok);
-    if (!ok || port <= 0 || port > 65535 || timeout <= 0) {
-        std::fputs("dravonelle-fleet: --port and --timeout take positive numbers\n", stderr);
-        return 2;
+    request.timeout = parser.value("timeout").toInt(&ok);
+    if (!ok || port <= 0 || port > 65535 || request.timeout <= 0) {
+        return platform::Fail("--port and --timeout take positive numbers");
     }
-    QList<Member> displays;
     if (parser.isSet("hosts")) {
         const auto listed = hosts::ReadFile(parser.value("hosts"), static_cast<quint16>(port));
         if (!listed) {
-            std::fprintf(stderr, "dravonelle-fleet: %s\n", qPrintable(listed.reason()));
-            return 2;
+            return listed.failure();
         }
         for (const hosts::Display& display : *listed) {
-            displays.append(Member(display));
+            request.displays.append(Member(display));
         }
     }
     for (const QString& host : parser.values("host")) {
         const auto display = hosts::Parse(host, static_cast<quint16>(port));
         if (!display) {
-            std::fprintf(stderr, "dravonelle-fleet: --host %s\n", qPrintable(display.reason()));
-            return 2;
+            return platform::Fail("--host " + display.reason());
         }
-        displays.append(Member(*display));
+        request.displays.append(Member(*display));
     }
-    if (displays.isEmpty()) {
-        std::fputs("dravonelle-fleet: no display named (--hosts FILE or --host HOST)\n", stderr);
-        return 2;
+    if (request.displays.isEmpty()) {
+        return platform::Fail("no display named (--hosts FILE or --host HOST)");
     }
-    const QString shots = parser.value("shots");
-    const QDate asrunDay = QDate::fromString(parser.value("asrun"), Qt::ISODate);
-    if (parser.isSet("asrun") && !asrunDay.isValid()) {
-        std::fputs("dravonelle-fleet: --asrun takes a day, YYYY-MM-DD\n", stderr);
-        return 2;
+    request.shots = parser.value("shots");
+    request.asrunDay = QDate::fromString(parser.value("asrun"), Qt::ISODate);
+    if (parser.isSet("asrun") && !request.asrunDay.isValid()) {
+        return platform::Fail("--asrun takes a day, YYYY-MM-DD");
     }
+    request.site = parser.value("site");
+    return request;
+}
 
+// Asks every display at once what `request` wants to know, and the site for its listing;
+// returns the digest of the site's listing, as a display takes it (empty: not asked).
+QString AskAll(Request& request) {
     QNetworkAccessManager network;
-    network.setTransferTimeout(timeout * 1000);
+    network.setTransferTimeout(request.timeout * 1000);
     int pending = 0;
     // Every answer is handled as it comes; the last one ends the wait.
     const auto get = [&](const QUrl& url, auto handle) {
@@ -171,9 +172,10 @@ int main(int argc, char** argv) {
     const auto ask = [&](const Member& d, const QString& path, auto handle) {
         get(QUrl("http://" + d.Name() + path), handle);
     };
-    QString siteListing;  // the digest of the site's listing, as a display takes it
-    if (parser.isSet("site") && !asrunDay.isValid()) {
-        get(QUrl(parser.value("site") + QStringLiteral("dir.php?a=0")), [&](QNetworkReply* reply) {
+    QString siteListing;
+    const QDate asrunDay = request.asrunDay;
+    if (!request.site.isEmpty() && !asrunDay.isValid()) {
+        get(QUrl(request.site + QStringLiteral("dir.php?a=0")), [&](QNetworkReply* reply) {
             const QByteArray body = reply->readAll();
             if (reply->error() != QNetworkReply::NoError) {
                 std::fprintf(stderr,
@@ -188,7 +190,7 @@ int main(int argc, char** argv) {
             }
         });
     }
-    for (Member& d : displays) {
+    for (Member& d : request.displays) {
         if (asrunDay.isValid()) {
             for (const QDate day : {asrunDay, asrunDay.addDays(1)}) {
                 const QString name = asrun::DayFileName(day);
@@ -213,7 +215,7 @@ int main(int argc, char** argv) {
                 d.error = QStringLiteral("not a status: ") + parsed.errorString();
             }
         });
-        if (!shots.isEmpty()) {
+        if (!request.shots.isEmpty()) {
             ask(d, "/screenshot.jpg?w=480", [&d](QNetworkReply* reply) {
                 if (reply->error() == QNetworkReply::NoError) {
                     d.shot = QImage::fromData(reply->readAll(), "JPG");
@@ -221,32 +223,41 @@ int main(int argc, char** argv) {
             });
         }
     }
-    QTimer::singleShot((timeout + 5) * 1000, &app, &QCoreApplication::quit);  // a bound of its own
+    // A bound of its own.
+    QTimer::singleShot((request.timeout + 5) * 1000, QCoreApplication::instance(),
+                       &QCoreApplication::quit);
     QGuiApplication::exec();
+    return siteListing;
+}
 
-    if (asrunDay.isValid()) {
-        QByteArray csv = asrun::ReportHeader(true);
-        bool allVerified = true;
-        for (Member& d : displays) {
-            std::sort(d.asrun.begin(), d.asrun.end(),
-                      [](const asrun::File& a, const asrun::File& b) { return a.name < b.name; });
-            const asrun::Verdict verdict = asrun::Verify(d.asrun);
-            const QString trouble = !d.asrunError.isEmpty() ? d.asrunError
-                                    : d.asrun.isEmpty()     ? QStringLiteral("no answer")
-                                                            : verdict.broken;
-            if (!trouble.isEmpty()) {
-                allVerified = false;
-                std::fprintf(stderr, "%s: %s\n", qPrintable(d.Name()), qPrintable(trouble));
-            }
-            if (d.asrunError.isEmpty()) {
-                csv += asrun::ReportCsv(d.asrun, d.Name(), asrunDay);
-            }
+// Prints the displays' as-run logs of `day` as one CSV; 0 when every chain holds.
+int PrintAsRun(QList<Member>& displays, QDate day) {
+    QByteArray csv = asrun::ReportHeader(true);
+    bool allVerified = true;
+    for (Member& d : displays) {
+        std::sort(d.asrun.begin(), d.asrun.end(),
+                  [](const asrun::File& a, const asrun::File& b) { return a.name < b.name; });
+        const asrun::Verdict verdict = asrun::Verify(d.asrun);
+        const QString trouble = !d.asrunError.isEmpty() ? d.asrunError
+                                : d.asrun.isEmpty()     ? QStringLiteral("no answer")
+                                                        : verdict.broken;
+        if (!trouble.isEmpty()) {
+            allVerified = false;
+            std::fprintf(stderr, "%s: %s\n", qPrintable(d.Name()), qPrintable(trouble));
         }
-        std::fwrite(csv.constData(), 1, static_cast<size_t>(csv.size()), stdout);
-        return allVerified ? 0 : 1;
+        if (d.asrunError.isEmpty()) {
+            csv += asrun::ReportCsv(d.asrun, d.Name(), day);
+        }
     }
+    std::fwrite(csv.constData(), 1, static_cast<size_t>(csv.size()), stdout);
+    return allVerified ? 0 : 1;
+}
 
-    // The site's listing, or else the one most displays read.
+// The site's listing, or else the one most displays read.
+QString CommonListing(const QList<Member>& displays, const QString& siteListing) {
+    if (!siteListing.isEmpty()) {
+        return siteListing;
+    }
     std::map<QString, int> listings;
     for (const Member& d : displays) {
         const QString sha = d.status[key::kLastCycle].toObject()[key::kListingSha256].toString();
@@ -254,14 +265,19 @@ int main(int argc, char** argv) {
             ++listings[sha];
         }
     }
-    QString common = siteListing;
+    QString common;
     int most = 0;
     for (const auto& [sha, count] : listings) {
-        if (siteListing.isEmpty() && count > most) {
+        if (count > most) {
             most = count;
             common = sha;
         }
     }
+    return common;
+}
+
+// Prints the status table; whether every display answered and is OK.
+bool PrintTable(const QList<Member>& displays, const QString& common) {
     std::printf("%-24s %-13s %-30s %-16s %-7s %9s %9s %9s %s\n", "display", "state", "on air",
                 "last cycle", "behind", "disk free", "memory", "uptime", "version");
     bool allOk = true;
@@ -293,30 +309,58 @@ int main(int argc, char** argv) {
             std::printf("%-24s   %s\n", "", qPrintable(reason.toString()));
         }
     }
-    if (!shots.isEmpty()) {
-        QDir().mkpath(shots);
-        const int columns = 4, w = 480, h = 270, label = 24;
-        const int rows = static_cast<int>((displays.size() + columns - 1) / columns);
-        QImage sheet(columns * w, rows * (h + label), QImage::Format_RGB32);
-        sheet.fill(QColor(30, 30, 30));
-        QPainter painter(&sheet);
-        painter.setPen(Qt::white);
-        for (qsizetype i = 0; i < displays.size(); ++i) {
-            const Member& d = displays[i];
-            const QRect cell(static_cast<int>(i % columns) * w,
-                             static_cast<int>(i / columns) * (h + label), w, h + label);
-            if (!d.shot.isNull()) {
-                d.shot.save(shots + '/' + d.host + '_' + QString::number(d.port) + ".jpg");
-                painter.drawImage(QRect(cell.topLeft(), QSize(w, h)),
-                                  d.shot.scaled(w, h, Qt::KeepAspectRatio));
-            }
-            painter.drawText(cell.adjusted(4, h, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                             d.Name() + "  " +
-                                 (d.status.isEmpty() ? QStringLiteral("NO ANSWER")
-                                                     : d.status[key::kState].toString()));
+    return allOk;
+}
+
+// Saves each display's screenshot in `dir`, and all of them in one contact sheet.
+void SaveShots(const QList<Member>& displays, const QString& dir) {
+    QDir().mkpath(dir);
+    const int columns = 4, w = 480, h = 270, label = 24;
+    const int rows = static_cast<int>((displays.size() + columns - 1) / columns);
+    QImage sheet(columns * w, rows * (h + label), QImage::Format_RGB32);
+    sheet.fill(QColor(30, 30, 30));
+    QPainter painter(&sheet);
+    painter.setPen(Qt::white);
+    for (qsizetype i = 0; i < displays.size(); ++i) {
+        const Member& d = displays[i];
+        const QRect cell(static_cast<int>(i % columns) * w,
+                         static_cast<int>(i / columns) * (h + label), w, h + label);
+        if (!d.shot.isNull()) {
+            d.shot.save(dir + '/' + d.host + '_' + QString::number(d.port) + ".jpg");
+            painter.drawImage(QRect(cell.topLeft(), QSize(w, h)),
+                              d.shot.scaled(w, h, Qt::KeepAspectRatio));
         }
-        painter.end();
-        sheet.save(shots + "/contact.jpg");
+        painter.drawText(cell.adjusted(4, h, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         d.Name() + "  " +
+                             (d.status.isEmpty() ? QStringLiteral("NO ANSWER")
+                                                 : d.status[key::kState].toString()));
+    }
+    painter.end();
+    sheet.save(dir + "/contact.jpg");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The contact sheet is drawn into a picture: no screen is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(platform::kVersion));
+    QCommandLineParser parser;
+    auto request = ReadRequest(parser, app);
+    if (!request) {
+        std::fprintf(stderr, "dravonelle-fleet: %s\n", qPrintable(request.reason()));
+        return 2;
+    }
+    const QString siteListing = AskAll(*request);
+    if (request->asrunDay.isValid()) {
+        return PrintAsRun(request->displays, request->asrunDay);
+    }
+    const bool allOk = PrintTable(request->displays, CommonListing(request->displays, siteListing));
+    if (!request->shots.isEmpty()) {
+        SaveShots(request->displays, request->shots);
     }
     return allOk ? 0 : 1;
 }

@@ -303,6 +303,123 @@ class ManyDisplays {
     QEventLoop loop_;
 };
 
+// Files to many displays: those --host and --hosts name.
+int ToManyDisplays(const QCommandLineParser& parser, const QStringList& args, int port,
+                   qint64 chunk, int timeout, int parallel) {
+    QList<hosts::Display> named;
+    for (const QString& name : parser.values("host")) {
+        const auto display = hosts::Parse(name, static_cast<quint16>(port));
+        if (!display) {
+            std::fprintf(stderr, "dravonelle-push: --host %s\n", qPrintable(display.reason()));
+            return kUsage;
+        }
+        named << *display;
+    }
+    if (parser.isSet("hosts")) {
+        QFile list(parser.value("hosts"));
+        if (!list.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            Fail(kLocalFile, "cannot read " + list.fileName() + ": " + list.errorString());
+        }
+        const auto listed =
+            hosts::ParseList(QString::fromUtf8(list.readAll()), static_cast<quint16>(port));
+        if (!listed) {
+            std::fprintf(stderr, "dravonelle-push: %s, %s\n", qPrintable(list.fileName()),
+                         qPrintable(listed.reason()));
+            return kUsage;
+        }
+        named << *listed;
+    }
+    QList<Display> displays;
+    for (const hosts::Display& display : named) {
+        displays << Display(display);
+    }
+    if (displays.isEmpty()) {
+        std::fputs("dravonelle-push: no display named\n", stderr);
+        return kUsage;
+    }
+    for (const QString& arg : args) {
+        const QString path = arg.section('=', 0, 0);
+        if (!QFileInfo(path).isFile()) {
+            Fail(kLocalFile, "not a file: " + path);
+        }
+    }
+    return ManyDisplays(displays,
+                        {"--chunk", QString::number(chunk), "--timeout", QString::number(timeout)},
+                        args, parallel)
+        .Run();
+}
+
+struct Item {
+    QString path, name;  // the local file, and its name on the display
+};
+
+// One file over a session: its destination, its data in chunks, each answered, its end.
+void SendItem(Session& session, const Item& item, qint64 chunk) {
+    QFile file(item.path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Fail(kLocalFile, "cannot read " + item.path + ": " + file.errorString());
+    }
+    const qint64 total = file.size();
+    session.SendAlone(kDst + QByteArray(push_protocol::kSkipAfterDst, '0') + item.name.toUtf8());
+    session.Expect(kOkS);
+    qint64 sent = 0;
+    QByteArray rest;
+    Progress(item.name, 0, total);
+    while (sent < total) {
+        if (rest.size() < chunk + 8) {
+            rest += file.read(chunk + 8 - rest.size() + chunk);
+        }
+        if (rest.isEmpty()) {
+            Fail(kLocalFile, "cannot read " + item.path + ": " + file.errorString());
+        }
+        const qsizetype length = SafeChunkLength(rest, chunk);
+        session.Send(rest.left(length));
+        rest.remove(0, length);
+        sent += length;
+        session.Expect(kRec);
+        Progress(item.name, sent, total);
+    }
+    session.SendAlone(kEof);
+    if (isatty(STDERR_FILENO)) {
+        std::fputs("\n", stderr);
+    }
+    std::printf("sent %s as %s (%lld bytes)\n", qPrintable(item.path), qPrintable(item.name),
+                static_cast<long long>(total));
+}
+
+// Files to one display: HOST FILE[=NAME]...
+int ToOneDisplay(const QStringList& args, int port, qint64 chunk, int timeout) {
+    QList<Item> items;
+    for (const QString& arg : args.mid(1)) {
+        const qsizetype eq = arg.indexOf('=');
+        Item item{eq < 0 ? arg : arg.left(eq), eq < 0 ? QString() : arg.mid(eq + 1)};
+        if (item.name.isEmpty()) {
+            item.name = QFileInfo(item.path).fileName();
+        }
+        if (!QFileInfo(item.path).isFile()) {
+            Fail(kLocalFile, "not a file: " + item.path);
+        }
+        items << item;
+    }
+    QTcpSocket socket;
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket.connectToHost(args.first(), static_cast<quint16>(port));
+    if (!socket.waitForConnected(timeout * 1000)) {
+        Fail(kNoConnection, "cannot connect to " + args.first() + ":" + QString::number(port) +
+                                ": " + socket.errorString());
+    }
+    Session session(socket, timeout * 1000);
+    for (const Item& item : items) {
+        SendItem(session, item, chunk);
+    }
+    session.Quiet();
+    socket.disconnectFromHost();
+    if (socket.state() != QAbstractSocket::UnconnectedState) {
+        socket.waitForDisconnected(timeout * 1000);
+    }
+    return kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -332,7 +449,7 @@ int main(int argc, char** argv) {
     parser.process(app);
     report = parser.isSet(reportOption);
     const bool many = parser.isSet("host") || parser.isSet("hosts");
-    QStringList args = parser.positionalArguments();
+    const QStringList args = parser.positionalArguments();
     bool portOk = false, chunkOk = false, timeoutOk = false, parallelOk = false;
     const int port = parser.value("port").toInt(&portOk);
     const qint64 chunk = parser.value("chunk").toLongLong(&chunkOk);
@@ -343,112 +460,6 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(parser.helpText()), stderr);
         return kUsage;
     }
-    if (many) {
-        QList<hosts::Display> named;
-        for (const QString& name : parser.values("host")) {
-            const auto display = hosts::Parse(name, static_cast<quint16>(port));
-            if (!display) {
-                std::fprintf(stderr, "dravonelle-push: --host %s\n", qPrintable(display.reason()));
-                return kUsage;
-            }
-            named << *display;
-        }
-        if (parser.isSet("hosts")) {
-            QFile list(parser.value("hosts"));
-            if (!list.open(QIODevice::ReadOnly | QIODevice::Text)) {
-                Fail(kLocalFile, "cannot read " + list.fileName() + ": " + list.errorString());
-            }
-            const auto listed =
-                hosts::ParseList(QString::fromUtf8(list.readAll()), static_cast<quint16>(port));
-            if (!listed) {
-                std::fprintf(stderr, "dravonelle-push: %s, %s\n", qPrintable(list.fileName()),
-                             qPrintable(listed.reason()));
-                return kUsage;
-            }
-            named << *listed;
-        }
-        QList<Display> displays;
-        for (const hosts::Display& display : named) {
-            displays << Display(display);
-        }
-        if (displays.isEmpty()) {
-            std::fputs("dravonelle-push: no display named\n", stderr);
-            return kUsage;
-        }
-        for (const QString& arg : args) {
-            const QString path = arg.section('=', 0, 0);
-            if (!QFileInfo(path).isFile()) {
-                Fail(kLocalFile, "not a file: " + path);
-            }
-        }
-        return ManyDisplays(
-                   displays,
-                   {"--chunk", QString::number(chunk), "--timeout", QString::number(timeout)}, args,
-                   parallel)
-            .Run();
-    }
-
-    struct Item {
-        QString path, name;
-    };
-    QList<Item> items;
-    for (const QString& arg : args.mid(1)) {
-        const qsizetype eq = arg.indexOf('=');
-        Item item{eq < 0 ? arg : arg.left(eq), eq < 0 ? QString() : arg.mid(eq + 1)};
-        if (item.name.isEmpty()) {
-            item.name = QFileInfo(item.path).fileName();
-        }
-        if (!QFileInfo(item.path).isFile()) {
-            Fail(kLocalFile, "not a file: " + item.path);
-        }
-        items << item;
-    }
-
-    QTcpSocket socket;
-    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket.connectToHost(args.first(), static_cast<quint16>(port));
-    if (!socket.waitForConnected(timeout * 1000)) {
-        Fail(kNoConnection, "cannot connect to " + args.first() + ":" + QString::number(port) +
-                                ": " + socket.errorString());
-    }
-    Session session(socket, timeout * 1000);
-    for (const Item& item : items) {
-        QFile file(item.path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            Fail(kLocalFile, "cannot read " + item.path + ": " + file.errorString());
-        }
-        const qint64 total = file.size();
-        session.SendAlone(kDst + QByteArray(push_protocol::kSkipAfterDst, '0') +
-                          item.name.toUtf8());
-        session.Expect(kOkS);
-        qint64 sent = 0;
-        QByteArray rest;
-        Progress(item.name, 0, total);
-        while (sent < total) {
-            if (rest.size() < chunk + 8) {
-                rest += file.read(chunk + 8 - rest.size() + chunk);
-            }
-            if (rest.isEmpty()) {
-                Fail(kLocalFile, "cannot read " + item.path + ": " + file.errorString());
-            }
-            const qsizetype length = SafeChunkLength(rest, chunk);
-            session.Send(rest.left(length));
-            rest.remove(0, length);
-            sent += length;
-            session.Expect(kRec);
-            Progress(item.name, sent, total);
-        }
-        session.SendAlone(kEof);
-        if (isatty(STDERR_FILENO)) {
-            std::fputs("\n", stderr);
-        }
-        std::printf("sent %s as %s (%lld bytes)\n", qPrintable(item.path), qPrintable(item.name),
-                    static_cast<long long>(total));
-    }
-    session.Quiet();
-    socket.disconnectFromHost();
-    if (socket.state() != QAbstractSocket::UnconnectedState) {
-        socket.waitForDisconnected(timeout * 1000);
-    }
-    return kOk;
+    return many ? ToManyDisplays(parser, args, port, chunk, timeout, parallel)
+                : ToOneDisplay(args, port, chunk, timeout);
 }
