@@ -35,4 +35,9 @@ inline QString Text(Outcome outcome) {
     return words::Word(kOutcomes, outcome);
 }
 
+// Items of one kind since the start: gone on air, gone off air, failed.
+struct Counts {
+    quint64 started = 0, ended = 0, failed = 0;
+};
+
 }  // namespace on_air

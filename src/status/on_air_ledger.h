@@ -33,9 +33,7 @@ class OnAirLedger {
         int plannedMs = 0;
         quint64 asrunItem = 0;  // its number in the as-run log
     };
-    struct Counts {
-        quint64 started = 0, ended = 0, failed = 0;
-    };
+    using Counts = on_air::Counts;
 
     // `log` may be null (no as-run log); the players give a movie's frames at its end.
     OnAirLedger(platform::AsRunLog* log, platform::ShockwaveFlash& main,

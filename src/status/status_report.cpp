@@ -12,11 +12,6 @@ namespace {
 
 namespace key = status_protocol::key;
 
-QString Iso(const QDateTime& time) {
-    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)
-                          : QString();
-}
-
 QJsonValue OrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
@@ -93,12 +88,11 @@ void ItemMetrics(const Snapshot& s, MetricsWriter& out) {
     const struct {
         const char* name;
         const char* help;
-        quint64 Snapshot::Counts::*field;
+        quint64 on_air::Counts::*field;
     } families[] = {
-        {"items_started_total", "Items that went on air, by kind.", &Snapshot::Counts::started},
-        {"items_ended_total", "Items that went off air, by kind.", &Snapshot::Counts::ended},
-        {"items_failed_total", "Items that could not go on air, by kind.",
-         &Snapshot::Counts::failed},
+        {"items_started_total", "Items that went on air, by kind.", &on_air::Counts::started},
+        {"items_ended_total", "Items that went off air, by kind.", &on_air::Counts::ended},
+        {"items_failed_total", "Items that could not go on air, by kind.", &on_air::Counts::failed},
     };
     for (const auto& family : families) {
         out.Family(family.name, "counter", family.help);
@@ -165,6 +159,11 @@ void LatenessMetrics(const Snapshot& s, MetricsWriter& out) {
 }
 
 }  // namespace
+
+QString Iso(const QDateTime& time) {
+    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)
+                          : QString();
+}
 
 void Lateness::Add(double late) {
     size_t bucket = 0;

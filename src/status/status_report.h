@@ -70,10 +70,7 @@ struct Snapshot {
         int frame = -1, frames = -1;  // movies only
     };
     QList<Item> onAir;  // in the order of the kinds
-    struct Counts {
-        quint64 started = 0, ended = 0, failed = 0;
-    };
-    std::array<Counts, on_air::kKinds.size()> items{};
+    std::array<on_air::Counts, on_air::kKinds.size()> items{};
 
     struct Radio {
         QString address, source, lastReason;
@@ -117,6 +114,10 @@ struct Snapshot {
 };
 
 // "OK", "DEGRADED", "SCHEDULED_OFF" or "FAULT", and why.
+// A time as the answers give it: ISO 8601 with its offset, to the millisecond; "" when
+// there is none.
+QString Iso(const QDateTime& time);
+
 struct Verdict {
     QString state;
     QStringList reasons;

@@ -21,11 +21,6 @@ constexpr int kMemoryReadEveryMs = 5000;
 constexpr int kShotEveryMs = 1000;
 constexpr int kLoopTickMs = 100;
 
-QString Iso(const QDateTime& time) {
-    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)
-                          : QString();
-}
-
 }  // namespace
 
 StatusService::StatusService(platform::Platform& platform, QWidget& window,
@@ -129,8 +124,7 @@ status_report::Snapshot StatusService::Snapshot() {
         s.onAir << item;
     }
     for (const auto& [kind, word] : on_air::kKinds) {
-        const auto& counts = ledger_.CountsOf(kind);
-        s.items[static_cast<size_t>(kind)] = {counts.started, counts.ended, counts.failed};
+        s.items[static_cast<size_t>(kind)] = ledger_.CountsOf(kind);
     }
     const WindowFigures window = windowFigures_();
     s.radio = window.radio;
@@ -279,7 +273,7 @@ void StatusService::AnswerScreenshot(bool png, int width, platform::StatusServer
                                      ? shot.scaledToWidth(width, Qt::SmoothTransformation)
                                      : shot;
             QImage tagged = image;
-            const QString when = Iso(taken);
+            const QString when = status_report::Iso(taken);
             tagged.setText(QStringLiteral("Creation Time"), when);
             QByteArray bytes;
             QBuffer buffer(&bytes);

@@ -47,7 +47,6 @@ class StatusService : public QObject {
     void CycleFilesFailed(int count);
     // The cycle's result: how it ended unless the window closed under it.
     void CycleEnded(bool closing);
-    const status_report::Cycle& LastCycle() const { return cycle_; }
     void PushRefused() { ++push_.refused; }
     void PushPeer(const QString& peer) { push_.lastPeer = peer; }
     void PushReceived(const QString& path);

@@ -52,7 +52,6 @@ class SelfCheck {
     // meant); the engine's recoveries of the last ten minutes, and a restart waiting for a
     // quiet moment.
     QStringList Reasons(const QDateTime& now) const;
-    bool RestartPending() const { return restartPending_.has_value(); }
 
   private:
     platform::PictureGrabber* grabber_;
