@@ -38,10 +38,7 @@ void OnAirLedger::End(Kind kind, Outcome outcome, const QString& reason) {
         end.at = QDateTime::currentDateTime();
         end.outcome = outcome;
         end.reason = reason;
-        platform::ShockwaveFlash* movie = kind == Kind::kMain     ? &main_
-                                          : kind == Kind::kInsert ? &insert_
-                                                                  : nullptr;
-        if (movie) {
+        if (platform::ShockwaveFlash* movie = Player(kind)) {
             end.framesShown = movie->CurrentFrame() + 1;
             end.framesTotal = movie->TotalFrames();
         }

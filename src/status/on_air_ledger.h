@@ -54,6 +54,10 @@ class OnAirLedger {
     // The main movie alone fills the screen: no insert, film or photo in front of it.
     bool MainAlone() const;
     const Counts& CountsOf(Kind kind) const { return counts_[static_cast<size_t>(kind)]; }
+    // The player of a kind's movies (main, insert); none for the other kinds.
+    platform::ShockwaveFlash* Player(Kind kind) const {
+        return kind == Kind::kMain ? &main_ : kind == Kind::kInsert ? &insert_ : nullptr;
+    }
 
   private:
     platform::AsRunLog::Start Start(Kind kind, const QString& name, const QString& file,

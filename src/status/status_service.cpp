@@ -115,11 +115,9 @@ status_report::Snapshot StatusService::Snapshot() {
     s.warnings = platform::RecentWarnings();
     for (auto it = ledger_.OnAir().cbegin(); it != ledger_.OnAir().cend(); ++it) {
         status_report::Snapshot::Item item{it.key(), it->shown, it->start, it->plannedMs};
-        if (it.key() == on_air::Kind::kMain || it.key() == on_air::Kind::kInsert) {
-            platform::ShockwaveFlash& movie =
-                it.key() == on_air::Kind::kMain ? *platform_.flash1 : *platform_.flash2;
-            item.frame = movie.CurrentFrame();
-            item.frames = movie.TotalFrames();
+        if (platform::ShockwaveFlash* movie = ledger_.Player(it.key())) {
+            item.frame = movie->CurrentFrame();
+            item.frames = movie->TotalFrames();
         }
         s.onAir << item;
     }
