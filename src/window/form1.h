@@ -25,7 +25,8 @@
 // The program's only window. It owns every control, every routine and all window state;
 // the routines of each subsystem are written in that subsystem's folder, and the state
 // they share is grouped by subsystem in the bases below (each field says who writes and
-// reads it).
+// reads it). What the program keeps of itself (what is on air, its self-check, its status)
+// are objects it owns, each with an API of its own.
 class Form1 : public QWidget,
               public UpdateState,
               public PushReceiveState,
