@@ -9,6 +9,7 @@
 //                       [--shapes K] [--only program|chromium|qt-widget|qt-quick] [--perf]
 //                       [--program-env NAME=VALUE]...
 //
+// As root every engine runs without its sandbox; as an ordinary user, with it.
 // --perf also samples the process tree with perf for the measured seconds and prints the
 // libraries its time went to.
 #include "bench_support.h"
@@ -26,6 +27,8 @@
 
 #include <cstdio>
 #include <functional>
+
+#include <unistd.h>
 
 namespace {
 
@@ -216,17 +219,22 @@ QList<Browser> Browsers(const Options& options) {
     return {
         {"chromium", "chromium",
          [options](const QString& folder, const QString& url) {
-             return QStringList{"--kiosk",
-                                "--no-first-run",
-                                "--no-default-browser-check",
-                                "--no-sandbox",
-                                "--user-data-dir=" + folder + "/profile",
-                                QStringLiteral("--window-size=%1,%2")
-                                    .arg(options.size.width())
-                                    .arg(options.size.height()),
-                                "--window-position=0,0",
-                                "--autoplay-policy=no-user-gesture-required",
-                                url};
+             QStringList arguments{"--kiosk",
+                                   "--no-first-run",
+                                   "--no-default-browser-check",
+                                   "--user-data-dir=" + folder + "/profile",
+                                   QStringLiteral("--window-size=%1,%2")
+                                       .arg(options.size.width())
+                                       .arg(options.size.height()),
+                                   "--window-position=0,0",
+                                   "--autoplay-policy=no-user-gesture-required",
+                                   url};
+             // As root the browser, like the program, cannot sandbox its engine; as an
+             // ordinary user both keep their sandbox.
+             if (::geteuid() == 0) {
+                 arguments.prepend("--no-sandbox");
+             }
+             return arguments;
          }},
         // Qt WebEngine with the program's settings, without the program: its widget path
         // and its Qt Quick window path.
