@@ -8,7 +8,14 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
 #include <cstdio>
+#include <random>
+
+#include <sys/resource.h>
 
 namespace bench {
 
@@ -105,6 +112,43 @@ std::unique_ptr<Form1> CycleWindow(const Site& site, const QString& driveFolder)
     (void)form->Form_Load();
     form->Lokatie->setText(base + "/test");
     return form;
+}
+
+// curl fetching every address into a file of its own; with `thenSync`, followed by
+// sync(1) of those files, so that both sides have put the same bytes on the disk.
+Usage RunCurl(quint16 port, const QStringList& paths, bool thenSync) {
+    QTemporaryDir out;
+    QStringList args = {"-s", "-f"}, written;
+    int i = 0;
+    for (const QString& path : paths) {
+        written << out.path() + "/" + QString::number(i++);
+        args << "-o" << written.last() << "http://127.0.0.1:" + QString::number(port) + path;
+    }
+    QProcess curl, sync;
+    const double wall = Now(), cpu = CpuSeconds(RUSAGE_CHILDREN);
+    curl.start("curl", args);
+    curl.waitForFinished(-1);
+    if (thenSync) {
+        sync.start("sync", written);
+        sync.waitForFinished(-1);
+    }
+    return {Now() - wall, CpuSeconds(RUSAGE_CHILDREN) - cpu};
+}
+
+QList<qint64> MixedSizes(int files, qint64 total) {
+    std::mt19937 random(7);
+    QList<double> weights;
+    double sum = 0;
+    for (int i = 0; i < files; ++i) {
+        const double w = std::exp(std::uniform_real_distribution<double>(0, 6)(random));
+        weights << w;
+        sum += w;
+    }
+    QList<qint64> sizes;
+    for (double w : weights) {
+        sizes << std::max<qint64>(1, static_cast<qint64>(w / sum * total));
+    }
+    return sizes;
 }
 
 }  // namespace bench

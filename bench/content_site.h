@@ -33,6 +33,16 @@ struct Site {
 // the paths of every file a cycle fetches.
 QStringList MakeSite(Site& site, const QList<qint64>& sizes);
 
+// `files` sizes adding up to `total`: many small pictures, some large films; the same
+// every run.
+QList<qint64> MixedSizes(int files, qint64 total);
+
+// curl fetching every path from the loopback server on `port` into a file of its own;
+// with `thenSync`, followed by sync(1) of those files, so that it has put the same bytes
+// on the disk as a cycle.
+struct Usage;
+Usage RunCurl(quint16 port, const QStringList& paths, bool thenSync);
+
 // A window on the program's real components with the drive at `driveFolder`, loaded and
 // pointed at the site, ready for Form_Activate to run the start-up cycle.
 std::unique_ptr<Form1> CycleWindow(const Site& site, const QString& driveFolder);

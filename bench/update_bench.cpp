@@ -28,7 +28,6 @@
 #include <QFileInfo>
 
 #include <functional>
-#include <random>
 
 #include <unistd.h>
 
@@ -47,27 +46,6 @@ bench::Usage RunCycle(bench::Site& site, qint64* idleRss = nullptr) {
     form->Platform().files->AfterCommits([&landed] { landed = true; });
     platform::WaitUntil([&] { return landed; }, nullptr, -1);
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
-}
-
-// curl fetching every address into a file of its own; with `thenSync`, followed by
-// sync(1) of those files, so that both sides have put the same bytes on the disk.
-bench::Usage RunCurl(bench::Site& site, const QStringList& paths, bool thenSync) {
-    QTemporaryDir out;
-    QStringList args = {"-s", "-f"}, written;
-    int i = 0;
-    for (const QString& path : paths) {
-        written << out.path() + "/" + QString::number(i++);
-        args << "-o" << written.last() << "http://127.0.0.1:" + QString::number(site.port) + path;
-    }
-    QProcess curl, sync;
-    const double wall = bench::Now(), cpu = bench::CpuSeconds(RUSAGE_CHILDREN);
-    curl.start("curl", args);
-    curl.waitForFinished(-1);
-    if (thenSync) {
-        sync.start("sync", written);
-        sync.waitForFinished(-1);
-    }
-    return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_CHILDREN) - cpu};
 }
 
 void PrintAgainst(const char* name, const bench::Usage& baseline, const bench::Usage& cycle,
@@ -134,7 +112,7 @@ void RunOnTheDisplay(const QList<qint64>& sizes, bool perf) {
         total += sizes[i];
     }
     ::sync();
-    const bench::Usage curlSync = RunCurl(site, paths, true);
+    const bench::Usage curlSync = bench::RunCurl(site.port, paths, true);
     ::sync();
     QFile listing(site.Www() + "/testdir.php");
     listing.open(QIODevice::WriteOnly);
@@ -233,19 +211,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Mixed sizes: many small pictures, some large films, adding up to `total`.
-    std::mt19937 random(7);
-    QList<double> weights;
-    double sum = 0;
-    for (int i = 0; i < files; ++i) {
-        const double w = std::exp(std::uniform_real_distribution<double>(0, 6)(random));
-        weights << w;
-        sum += w;
-    }
-    QList<qint64> sizes;
-    for (double w : weights) {
-        sizes << std::max<qint64>(1, static_cast<qint64>(w / sum * total));
-    }
+    const QList<qint64> sizes = bench::MixedSizes(files, total);
     if (args.contains("--running")) {
         RunOnTheDisplay(sizes, args.contains("--perf"));
         return 0;
@@ -258,9 +224,9 @@ int main(int argc, char** argv) {
     }
     // Each run starts with nothing of the one before still to be written.
     ::sync();
-    const bench::Usage curl = RunCurl(site, paths, false);
+    const bench::Usage curl = bench::RunCurl(site.port, paths, false);
     ::sync();
-    const bench::Usage curlSync = RunCurl(site, paths, true);
+    const bench::Usage curlSync = bench::RunCurl(site.port, paths, true);
     ::sync();
     const bench::Usage cycle = RunCycle(site);
     const double mib = total / 1048576.0;
