@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/asrun_record.h"
 #include "platform/on_air.h"
 
 #include <QDate>
@@ -21,9 +22,9 @@ class AsRunLog {
         on_air::Kind kind = on_air::Kind::kMain;
         QString name;  // as the movie named it
         QString file;  // the drive path that plays (its sha256 is taken); empty: none
-        QString origin = QStringLiteral("unknown");  // "site", "push", "import", "unknown"
-        QString listing;                             // the listing's stamp, for "site"
-        int plannedMs = 0;                           // a photo's time
+        QString origin = asrun::origin::kUnknown;  // a word of asrun::origin
+        QString listing;                           // the listing's stamp, for a site file
+        int plannedMs = 0;                         // a photo's time
     };
     struct End {
         QDateTime at;
@@ -45,7 +46,7 @@ class AsRunLog {
     }
     // How a content file last came (by its name, in any case), kept across starts.
     struct Origin {
-        QString origin = QStringLiteral("unknown");
+        QString origin = asrun::origin::kUnknown;
         QString listing;
     };
     // Notes an origin in memory; StoreOrigins puts what changed on the disk, once a cycle,

@@ -13,6 +13,14 @@ inline const QString kEnd = QStringLiteral("end");
 inline const QString kFile = QStringLiteral("file");
 }  // namespace event
 
+// How a content file last came, its "origin".
+namespace origin {
+inline const QString kSite = QStringLiteral("site");  // a cycle fetched it; with the listing
+inline const QString kPush = QStringLiteral("push");
+inline const QString kImport = QStringLiteral("import");
+inline const QString kUnknown = QStringLiteral("unknown");
+}  // namespace origin
+
 namespace field {
 inline const QString kEvent = QStringLiteral("event");
 inline const QString kId = QStringLiteral("id");

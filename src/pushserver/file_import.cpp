@@ -44,7 +44,7 @@ void Form1::ImportNext() {
             if (copied) {
                 qCInfo(lcPush).noquote() << "copied in" << source << "as" << target;
                 if (platform_.asrun) {
-                    platform_.asrun->NoteOrigin(name, {QStringLiteral("import"), QString()});
+                    platform_.asrun->NoteOrigin(name, {asrun::origin::kImport, QString()});
                 }
             } else {
                 qCWarning(lcPush).noquote()

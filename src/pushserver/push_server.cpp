@@ -163,7 +163,7 @@ void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
         qCInfo(lcPush).noquote() << "received" << path;
         if (platform_.asrun) {
             platform_.asrun->NoteOrigin(path.mid(path.lastIndexOf('\\') + 1),
-                                        {QStringLiteral("push"), QString()});
+                                        {asrun::origin::kPush, QString()});
             platform_.asrun->StoreOrigins();
         }
         status.PushReceived(path);

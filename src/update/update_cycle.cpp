@@ -175,7 +175,7 @@ bool Form1::FetchListedFiles(const Listings& listings) {
                           name)) {
             failed.append(name);
         } else if (platform_.asrun) {
-            platform_.asrun->NoteOrigin(name, {QStringLiteral("site"), fields[i + 1]});
+            platform_.asrun->NoteOrigin(name, {asrun::origin::kSite, fields[i + 1]});
         }
         if (closing_) {
             return false;

@@ -546,7 +546,7 @@ AsRunFileLog::AsRunFileLog(Options options)
         const QJsonObject all = QJsonDocument::fromJson(origins.readAll()).object();
         for (auto it = all.begin(); it != all.end(); ++it) {
             const QJsonObject o = it.value().toObject();
-            origins_.insert(it.key(), {o.value(field::kOrigin).toString(QStringLiteral("unknown")),
+            origins_.insert(it.key(), {o.value(field::kOrigin).toString(asrun::origin::kUnknown),
                                        o.value(field::kListing).toString()});
         }
     }
