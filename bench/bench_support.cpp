@@ -65,6 +65,22 @@ double PssMiB(const QList<int>& pids) {
     return platform::ProcMemoryGauge::PssMiB(pids);
 }
 
+double UssMiB(const QList<int>& pids) {
+    double kib = 0;
+    for (int pid : pids) {
+        QFile rollup(QString("/proc/%1/smaps_rollup").arg(pid));
+        if (!rollup.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        for (const QByteArray& line : rollup.readAll().split('\n')) {
+            if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:")) {
+                kib += line.mid(line.indexOf(':') + 1).trimmed().split(' ').first().toDouble();
+            }
+        }
+    }
+    return kib / 1024;
+}
+
 namespace {
 
 // The sum over `pids` of fields of /proc/PID/stat, counted after the command's name

@@ -29,6 +29,9 @@ long CurrentRssKiB();
 // user and system CPU seconds.
 QList<int> ProcessTree(int root);
 double PssMiB(const QList<int>& pids);
+// The memory of `pids` that is theirs alone (private pages): unlike PSS, it does not fall
+// when another program maps the same libraries.
+double UssMiB(const QList<int>& pids);
 double TreeCpuSeconds(const QList<int>& pids);
 // Minor page faults the processes have taken so far.
 double TreeMinorFaults(const QList<int>& pids);
