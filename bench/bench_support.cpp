@@ -65,7 +65,7 @@ double PssMiB(const QList<int>& pids) {
     return platform::ProcMemoryGauge::PssMiB(pids);
 }
 
-double UssMiB(const QList<int>& pids) {
+double AnonMiB(const QList<int>& pids) {
     double kib = 0;
     for (int pid : pids) {
         QFile rollup(QString("/proc/%1/smaps_rollup").arg(pid));
@@ -73,7 +73,7 @@ double UssMiB(const QList<int>& pids) {
             continue;
         }
         for (const QByteArray& line : rollup.readAll().split('\n')) {
-            if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:")) {
+            if (line.startsWith("Anonymous:")) {
                 kib += line.mid(line.indexOf(':') + 1).trimmed().split(' ').first().toDouble();
             }
         }

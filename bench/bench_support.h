@@ -29,9 +29,10 @@ long CurrentRssKiB();
 // user and system CPU seconds.
 QList<int> ProcessTree(int root);
 double PssMiB(const QList<int>& pids);
-// The memory of `pids` that is theirs alone (private pages): unlike PSS, it does not fall
-// when another program maps the same libraries.
-double UssMiB(const QList<int>& pids);
+// The anonymous memory of `pids` (heaps, stacks, the engine's own allocations): unlike
+// PSS or private pages, it does not change when another program maps the same libraries
+// or stops mapping them, so a leak shows in it whatever else runs.
+double AnonMiB(const QList<int>& pids);
 double TreeCpuSeconds(const QList<int>& pids);
 // Minor page faults the processes have taken so far.
 double TreeMinorFaults(const QList<int>& pids);

@@ -1,7 +1,7 @@
 // Inserted movies all day: the main movie's "flash" command again and again with the
 // real Flash engine, or "flashmovie" replacing the main movie. Prints, every so many
-// loads, the PSS of the program's own process and of the engine's processes, and the USS of
-// them all (which other programs mapping the same libraries do not lower), as CSV, and
+// loads, the PSS of the program's own process and of the engine's processes, and the
+// anonymous memory of them all (which other programs do not change), as CSV, and
 // at the end how long the loads played.
 //
 //   insert_bench [--loads N] [--every K] [--frames F] [--fps R] [--main] [--movie FILE]
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
                 qPrintable(QGuiApplication::platformName()));
     std::printf(
         "loads,seconds,program_pss_mib,program_heap_in_use_mib,engine_pss_mib,engine_processes,"
-        "total_uss_mib\n");
+        "total_anon_mib\n");
     const double start = bench::Now();
     const auto report = [&](int done) {
         const QList<int> tree = bench::ProcessTree(static_cast<int>(getpid()));
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         const struct mallinfo2 heap = mallinfo2();
         std::printf("%d,%.0f,%.1f,%.1f,%.1f,%lld,%.1f\n", done, bench::Now() - start, own,
                     static_cast<double>(heap.uordblks) / (1 << 20), bench::PssMiB(tree) - own,
-                    static_cast<long long>(tree.size() - 1), bench::UssMiB(tree));
+                    static_cast<long long>(tree.size() - 1), bench::AnonMiB(tree));
         std::fflush(stdout);
     };
     QList<double> lengths;
