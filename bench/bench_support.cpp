@@ -66,19 +66,7 @@ double PssMiB(const QList<int>& pids) {
 }
 
 double AnonMiB(const QList<int>& pids) {
-    double kib = 0;
-    for (int pid : pids) {
-        QFile rollup(QString("/proc/%1/smaps_rollup").arg(pid));
-        if (!rollup.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        for (const QByteArray& line : rollup.readAll().split('\n')) {
-            if (line.startsWith("Anonymous:")) {
-                kib += line.mid(line.indexOf(':') + 1).trimmed().split(' ').first().toDouble();
-            }
-        }
-    }
-    return kib / 1024;
+    return platform::ProcMemoryGauge::RollupMiB(pids, "Anonymous");
 }
 
 namespace {

@@ -43,6 +43,11 @@ QList<int> ProcMemoryGauge::ProcessTree(int root) {
 }
 
 double ProcMemoryGauge::PssMiB(const QList<int>& pids) {
+    return RollupMiB(pids, "Pss");
+}
+
+double ProcMemoryGauge::RollupMiB(const QList<int>& pids, QByteArrayView field) {
+    const QByteArray prefix = field.toByteArray() + ':';
     double kib = 0;
     for (int pid : pids) {
         QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
@@ -50,8 +55,8 @@ double ProcMemoryGauge::PssMiB(const QList<int>& pids) {
             continue;
         }
         for (const QByteArray& line : rollup.readAll().split('\n')) {
-            if (line.startsWith("Pss:")) {
-                kib += line.mid(4).trimmed().split(' ').first().toDouble();
+            if (line.startsWith(prefix)) {
+                kib += line.mid(prefix.size()).trimmed().split(' ').first().toDouble();
             }
         }
     }

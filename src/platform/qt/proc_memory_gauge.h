@@ -2,6 +2,7 @@
 
 #include "platform/memory_gauge.h"
 
+#include <QByteArrayView>
 #include <QList>
 
 namespace platform {
@@ -15,6 +16,8 @@ class ProcMemoryGauge : public MemoryGauge {
     // (processes that have gone count nothing).
     static QList<int> ProcessTree(int root);
     static double PssMiB(const QList<int>& pids);
+    // The sum over `pids` of one field of /proc/PID/smaps_rollup ("Pss", "Anonymous"), in MiB.
+    static double RollupMiB(const QList<int>& pids, QByteArrayView field);
 };
 
 }  // namespace platform
