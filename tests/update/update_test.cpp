@@ -73,6 +73,16 @@ class UpdateCycle : public ::testing::Test {
         file.write((path + " " + action + "\n").toUtf8());
     }
     void ClearFaults() { QFile::remove(State() + "/faults"); }
+    // Adds each failure the transfer control tells the window to `failures`.
+    void CollectFailures(QStringList& failures) {
+        const auto told = rig->anyInet->StateChanged;
+        rig->anyInet->StateChanged = [&failures, told](const platform::Result<int>& state) {
+            if (!state) {
+                failures << state.reason();
+            }
+            told(state);
+        };
+    }
     // The request paths since the last call, without the listing's number.
     QStringList Requests() {
         QFile file(State() + "/requests.log");
@@ -231,14 +241,8 @@ TEST_F(UpdateCycle, EndlessBodiesAreCutByTheirBounds) {
         options.inetLimits = c.limits;
         Remake();
         rig->WriteDriveFile("c:\\fileftp\\weerbericht.jpg", "old banner");
-        QStringList failures;  // what the transfer control told the window
-        const auto told = rig->anyInet->StateChanged;
-        rig->anyInet->StateChanged = [&, told](const platform::Result<int>& state) {
-            if (!state) {
-                failures << state.reason();
-            }
-            told(state);
-        };
+        QStringList failures;
+        CollectFailures(failures);
         rig->form->Form_Activate();
         EXPECT_FALSE(rig->form->Updating);
         EXPECT_EQ(failures, QStringList{c.reason});
@@ -291,6 +295,8 @@ TEST_F(UpdateCycle, ListedMainMovieLandsInTheContentFolderAndIsLoadedNextCycle) 
 TEST_F(UpdateCycle, FailedFetchesKeepThePreviousFiles) {
     rig->form->Form_Activate();
     rig->anyInet->SetRequestTimeout(1);
+    QStringList failures;
+    CollectFailures(failures);
     Fault("/test/flash.txt", "500");
     Fault("/test/dravonelle.swf", "reset");
     Fault("/freedata/meerdaagsebanner.jpg", "short");
@@ -304,6 +310,8 @@ TEST_F(UpdateCycle, FailedFetchesKeepThePreviousFiles) {
     EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\weerbericht.jpg"), "banner");
     EXPECT_FALSE(rig->files->FileExists("c:\\fileftp\\Buffer\\a.jpg"));
     EXPECT_EQ(rig->form->lblInfo->text(), "Geen verbinding");
+    EXPECT_TRUE(failures.contains("no progress for 1 s after 0 bytes"))
+        << failures.join(" | ").toStdString();
     EXPECT_EQ(rig->files->ListHiddenFiles("c:\\fileftp\\Buffer") +
                   rig->files->ListHiddenFiles("c:\\fileftp"),
               QStringList());  // no unfinished file stays behind

@@ -47,8 +47,7 @@ class InetTransfer : public QObject {
           progress_(new QTimer(this)),
           deadline_(new QTimer(this)) {
         progress_->setSingleShot(true);
-        connect(progress_, &QTimer::timeout, this,
-                [this] { Fail(QStringLiteral("no progress for %1 s").arg(timeoutSeconds_)); });
+        connect(progress_, &QTimer::timeout, this, [this] { Fail(Stalled()); });
         deadline_->setSingleShot(true);
         deadline_->setTimerType(Qt::VeryCoarseTimer);
         connect(deadline_, &QTimer::timeout, this, [this] {
@@ -187,6 +186,18 @@ class InetTransfer : public QObject {
             return;
         }
         Report(kInetResponseReceived);
+    }
+
+    // How far a body that stopped arriving had come; bytes that arrived but were never
+    // read would be a missed signal here rather than a silent network, so they are named.
+    QString Stalled() const {
+        QString reason = QStringLiteral("no progress for %1 s after %2 bytes")
+                             .arg(timeoutSeconds_)
+                             .arg(figures_.received);
+        if (const qint64 unread = reply_ ? reply_->bytesAvailable() : 0; unread > 0) {
+            reason += QStringLiteral(", %1 unread").arg(unread);
+        }
+        return reason;
     }
 
     void Fail(const QString& reason) { Fail(platform::Fail(reason)); }
