@@ -8,9 +8,13 @@
 // With --host or --hosts the same files go to every display named, to at most N at a time
 // (default 4), each on its own connection with its own time-outs; the run ends with a
 // table of the displays. A hosts file has one HOST[:PORT] a line; "#" starts a comment.
+// Each file's end asks the display for its verdict, and a file is sent only once the
+// display has it in place; a display of an older version gives none, and its files count
+// as sent when the time-out has passed.
 // Exit status: 0 all sent; 2 usage; 3 no connection; 4 the display did not answer as
 // the protocol says; 5 a local file could not be read; 6 (many displays) not every
-// display has the files.
+// display has the files; 7 the display refused a file (its content is not what its name
+// says, or its disk did not take it).
 #include "hosts_file.h"
 #include "platform/program_info.h"
 #include "platform/push_protocol.h"
@@ -32,14 +36,25 @@
 
 namespace {
 
-enum Exit { kOk = 0, kUsage = 2, kNoConnection = 3, kProtocol = 4, kLocalFile = 5, kNotAll = 6 };
+enum Exit {
+    kOk = 0,
+    kUsage = 2,
+    kNoConnection = 3,
+    kProtocol = 4,
+    kLocalFile = 5,
+    kNotAll = 6,
+    kRefused = 7
+};
 
 bool report = false;  // pushing for a run over many displays: progress as lines
 
+using push_protocol::kAcc;
+using push_protocol::kAskVerdict;
 using push_protocol::kDst;
 using push_protocol::kEof;
 using push_protocol::kOkS;
 using push_protocol::kRec;
+using push_protocol::kRef;
 constexpr int kQuietMs = 100;  // the display takes each message as one read: keep them apart
 
 [[noreturn]] void Fail(Exit code, const QString& message) {
@@ -54,21 +69,15 @@ class Session {
     // Waits for `reply`; extra acknowledgements (the display answers every read it
     // makes, and the network may split a chunk) are counted and skipped.
     void Expect(const QByteArray& reply) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!TakeReply(reply)) {
-            const int left = timeoutMs_ - static_cast<int>(clock.elapsed());
-            if (left <= 0 || !socket_.waitForReadyRead(left)) {
-                if (socket_.state() != QAbstractSocket::ConnectedState) {
-                    Fail(kProtocol, "the display closed the connection (waiting for " +
-                                        QString::fromLatin1(reply) + ")");
-                }
-                Fail(kProtocol, "no " + QString::fromLatin1(reply) + " from the display within " +
-                                    QString::number(timeoutMs_ / 1000) + " s");
-            }
-            pending_ += socket_.readAll();
+        if (!Await(reply)) {
+            Fail(kProtocol, "no " + QString::fromLatin1(reply) + " from the display within " +
+                                QString::number(timeoutMs_ / 1000) + " s");
         }
     }
+
+    // The display's verdict on the file just ended: false when it gave none in time (a
+    // display of an older version).
+    bool Verdict() { return Await(kAcc); }
 
     // Sends one message once the display has been quiet for a moment, so that it does
     // not run into the previous one.
@@ -92,6 +101,7 @@ class Session {
         while (socket_.waitForReadyRead(kQuietMs)) {
             pending_ += socket_.readAll();
         }
+        Refusal();
         pending_.replace(kRec, "");
         if (!pending_.isEmpty()) {
             Fail(kProtocol, "unexpected reply: " + QString::fromLatin1(pending_.left(32)));
@@ -99,7 +109,36 @@ class Session {
     }
 
   private:
+    // Waits for `reply`, or fails when the display refused or closed; false at the time-out.
+    bool Await(const QByteArray& reply) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!TakeReply(reply)) {
+            const int left = timeoutMs_ - static_cast<int>(clock.elapsed());
+            if (left <= 0 || !socket_.waitForReadyRead(left)) {
+                pending_ += socket_.readAll();
+                Refusal();
+                if (socket_.state() != QAbstractSocket::ConnectedState) {
+                    Fail(kProtocol, "the display closed the connection (waiting for " +
+                                        QString::fromLatin1(reply) + ")");
+                }
+                return false;
+            }
+            pending_ += socket_.readAll();
+        }
+        return true;
+    }
+
+    // A refusal ends the run with the display's reason.
+    void Refusal() {
+        if (const qsizetype at = pending_.indexOf(kRef); at >= 0) {
+            Fail(kRefused, "the display refused the file: " +
+                               QString::fromUtf8(pending_.mid(at + kRef.size())).trimmed());
+        }
+    }
+
     bool TakeReply(const QByteArray& reply) {
+        Refusal();
         const qsizetype at = pending_.indexOf(reply);
         if (at < 0) {
             return false;
@@ -379,9 +418,15 @@ void SendItem(Session& session, const Item& item, qint64 chunk) {
         session.Expect(kRec);
         Progress(item.name, sent, total);
     }
-    session.SendAlone(kEof);
+    session.SendAlone(kEof + kAskVerdict);
+    const bool verdict = session.Verdict();
     if (isatty(STDERR_FILENO)) {
         std::fputs("\n", stderr);
+    }
+    if (!verdict) {
+        std::fprintf(stderr,
+                     "dravonelle-push: no verdict on %s from the display (an older version?)\n",
+                     qPrintable(item.name));
     }
     std::printf("sent %s as %s (%lld bytes)\n", qPrintable(item.path), qPrintable(item.name),
                 static_cast<long long>(total));
@@ -429,9 +474,11 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Pushes files to a dravonelle display, or to many at once, over its push port.\n"
-        "Each file is committed on the display only once it arrived whole.\n"
+        "Each file is committed on the display only once it arrived whole and its content\n"
+        "is what its name says; the display's verdict is waited for.\n"
         "Exits 0 when all arrived; 2 usage; 3 no connection; 4 the display broke the\n"
-        "protocol; 5 a local file cannot be read; 6 not every display took every file.");
+        "protocol; 5 a local file cannot be read; 6 not every display took every file;\n"
+        "7 the display refused a file.");
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(

@@ -48,6 +48,11 @@ inline Failure WriteFailure(const QString& path, const Failure& error, qint64 wa
                 error.kind);
 }
 
+// Whether a complete new version of a file, read from its host path, may replace its
+// target: run off the window's thread, before anything is put on the disk. A failure
+// (FailureKind::kRefused) keeps the target as it was. Empty: any content may.
+using ContentCheck = std::function<Result<>(const QString& hostPath)>;
+
 // Where bytes are written: a failure (kDiskFull when the disk is full) stays, and every
 // later call fails with the same reason.
 class FileWriter {
@@ -68,12 +73,14 @@ class FileWriter {
 // Commit puts the bytes on the disk, renames the file over the target and puts the rename
 // on the disk: on the file system's commit worker, in the order commits are asked for,
 // with `done` through the event loop. The target counts as replaced only when `done`
-// says so. Discard (and destruction without Commit) deletes the file at once, without
-// putting anything on the disk.
+// says so. With a `check`, the complete file is first checked on that worker, and one that
+// fails it is deleted instead. Discard (and destruction without Commit) deletes the file at
+// once, without putting anything on the disk.
 class DurableFile : public FileWriter {
   public:
     using CommitDone = std::function<void(const Result<>& committed)>;
-    virtual void Commit(CommitDone done) = 0;
+    void Commit(CommitDone done) { CommitChecked({}, std::move(done)); }
+    virtual void CommitChecked(ContentCheck check, CommitDone done) = 0;
     virtual void Discard() = 0;
 };
 
@@ -102,9 +109,15 @@ class FileSystem {
     // Copies `source` (a drive or host path) over `target` (a drive path) on a worker,
     // beside the target, put on the disk and then renamed over it, so that a failed copy
     // loses nothing. `progress` (whole percent, as it changes) and `done` arrive through
-    // the event loop; copies run one after another.
+    // the event loop; copies run one after another. With a `check`, the complete copy is
+    // checked before it is put on the disk, and one that fails it does not replace the
+    // target.
     virtual void CopyFile(const QString& source, const QString& target, CopyProgress progress,
-                          CopyDone done) = 0;
+                          CopyDone done, ContentCheck check = {}) = 0;
+    // Runs `check` on the file at `path` (a drive path) on a worker, after the commits asked
+    // for before; `done` through the event loop. A file that is not there fails.
+    using CheckDone = std::function<void(const Result<>& checked)>;
+    virtual void CheckFile(const QString& path, ContentCheck check, CheckDone done) = 0;
     // Fails when the folder exists already or its parent is missing.
     virtual Result<> CreateFolder(const QString& path) = 0;
     // Bare names of the plain files of a folder (no folders, no hidden files), sorted.

@@ -15,6 +15,12 @@ class ShockwaveFlash : public VisualControl {
   public:
     // Loads the movie in place of the current one.
     virtual void SetMovie(const QString& path) = 0;
+    // Loads a movie that stands in for another: it runs from `path`, but the files it names
+    // are found in `baseFolder` (a drive folder), as they are for the movie it stands in for.
+    virtual void SetMovieFrom(const QString& path, const QString& baseFolder) {
+        (void)baseFolder;
+        SetMovie(path);
+    }
     virtual QString Movie() const = 0;
     virtual void Rewind() = 0;  // go to the first frame
     virtual void Play() = 0;
@@ -35,6 +41,11 @@ class ShockwaveFlash : public VisualControl {
 
     // Raised, through the event loop, when the running movie sends a command.
     std::function<void(const QString& command, const QString& args)> FSCommand;
+    // Raised, through the event loop, when the movie last loaded shows its first frame, and
+    // when it cannot be played (`reason`: not a Flash movie, no frame within its bound, the
+    // engine gave up on it). Neither is raised for a movie that has been replaced since.
+    std::function<void()> MovieStarted;
+    std::function<void(const QString& reason)> MovieFailed;
     // Raised, through the event loop, when the engine under the player was found stuck or
     // dead and has been started afresh with its movie; `reason` says what was wrong.
     std::function<void(const QString& reason)> EngineRecovered;

@@ -6,6 +6,7 @@
 #include "platform/flash_player.h"
 #include "platform/inet.h"
 #include "platform/media_player.h"
+#include "platform/media_probe.h"
 #include "platform/memory_gauge.h"
 #include "platform/picture_grabber.h"
 #include "platform/settings_store.h"
@@ -17,6 +18,10 @@
 #include <memory>
 
 namespace platform {
+
+// Where the program keeps the last main movie that played well: on the drive, outside the
+// content folder that the site mirrors and pushes write.
+inline const QString kLastGoodFolder = QStringLiteral("c:\\dravonelle\\lastgood");
 
 // Every platform component that the window uses. The program builds the real set at
 // start-up; tests build one with fakes where a real part cannot run.
@@ -39,6 +44,11 @@ struct Platform {
     std::unique_ptr<PowerOff> powerOff;
     std::unique_ptr<DialUp> dialUp;
     std::unique_ptr<MemoryGauge> memory;  // none: no ceiling is watched
+    // Finds the streams of a film or sound file before it replaces one; none: not looked for.
+    std::unique_ptr<MediaProbe> mediaProbe;
+    // Whether a new content file is checked to be what its name says before it replaces
+    // the old one (the program always; tests of other matters may leave it out).
+    bool checkContent = true;
 
     // The defaults of the [system] settings, which the program's start replaces.
     quint16 pushPort = push_protocol::kPort;   // the push server's port

@@ -15,6 +15,7 @@
 #include "platform/ruffle/ruffle_flash_player.h"
 #include "platform/system_settings.h"
 #include "platform/vlc/vlc_media_player.h"
+#include "platform/vlc/vlc_media_probe.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -138,11 +139,14 @@ Platform MakeRealPlatform(const Places& places) {
     flash.programFolder = places.programFolder;
     flash.rememberedVariables = movie::kVariables;
     flash.hostPath = [files](const QString& path) { return files->HostPath(path); };
+    // The last good main movie plays from where it is kept.
+    flash.contentFolders << kLastGoodFolder;
     p.flash1 = std::make_unique<RuffleFlashPlayer>(flash);
     p.flash2 = std::make_unique<RuffleFlashPlayer>(flash);
     VlcMediaPlayer::Options media;
     media.hostPath = [files](const QString& path) { return files->HostPath(path); };
     p.media = std::make_unique<VlcMediaPlayer>(media);
+    p.mediaProbe = std::make_unique<VlcMediaProbe>();
     p.inet = std::make_unique<QtInet>(inetLimits);
     p.sockets = std::make_unique<QtWskServer>();
     p.pictures = std::make_unique<QtPictureLoader>();

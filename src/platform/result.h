@@ -11,6 +11,7 @@ namespace platform {
 enum class FailureKind {
     kOther,
     kDiskFull,  // the disk (or the user's quota) is full: the operator must make room
+    kRefused,   // a complete file is not what its name says: it did not replace the old one
 };
 
 // Why an operation failed, in words fit for the status line and the log, and its kind.

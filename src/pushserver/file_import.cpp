@@ -35,18 +35,22 @@ void Form1::ImportNext() {
     }
     const auto [source, name] = push_.importQueue.first();
     const QString target = ContentPath(name).toLower();
+    auto refused = std::make_shared<std::optional<content::Refused>>();
     platform_.files->CopyFile(
         source, target,
         [this, name](int percent) {
             SetStatus(QStringLiteral("Copy: %1 %2 %").arg(name).arg(percent));
         },
-        [this, source, target, name](const platform::Result<>& copied) {
+        [this, source, target, name, refused](const platform::Result<>& copied) {
             if (copied) {
                 qCInfo(lcPush).noquote() << "copied in" << source << "as" << target;
                 if (platform_.asrun) {
                     platform_.asrun->NoteOrigin(name, {asrun::origin::kImport, QString()});
                 }
             } else {
+                if (*refused) {
+                    status.ContentRefused(name, **refused, false);
+                }
                 qCWarning(lcPush).noquote()
                     << "cannot copy" << source << "to" << target << ":" << copied.reason();
                 push_.importFailed = name + QStringLiteral(" (") + copied.reason() + ')';
@@ -54,5 +58,6 @@ void Form1::ImportNext() {
             }
             push_.importQueue.removeFirst();
             ImportNext();
-        });
+        },
+        ContentCheckFor(target.mid(target.lastIndexOf('\\') + 1), refused));
 }

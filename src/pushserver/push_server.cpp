@@ -43,6 +43,7 @@ void Form1::WskServer_ConnectionRequest(int Index, long requestID) {
         return;
     }
     push_.index = index;
+    ++push_.connection;
     status.PushPeer(peer);
     RestartPushIdleTimer();
     SetStatus(QStringLiteral("Connection Estabilished..."));
@@ -55,7 +56,7 @@ void Form1::WskServer_DataArrival(int Index, qint64) {
     }
     const QByteArray head = s.left(8);
     if (head == kEof) {
-        ReceiveEnd(Index);
+        ReceiveEnd(Index, s.mid(8).startsWith(kAskVerdict));
     } else if (head == kDst) {
         ReceiveDestination(Index, s);
     } else {
@@ -134,8 +135,9 @@ void Form1::ReceiveData(int index, const QByteArray& message) {
     }
 }
 
-// "Msg_Eof_", which has no answer: the file replaces the previous one.
-void Form1::ReceiveEnd(int index) {
+// "Msg_Eof_", which has no answer unless it asks for the verdict or the file is refused:
+// the file replaces the previous one.
+void Form1::ReceiveEnd(int index, bool verdictAsked) {
     if (!push_.receiving) {
         SetStatus(QStringLiteral("File Received..."));
         return;
@@ -144,21 +146,44 @@ void Form1::ReceiveEnd(int index) {
         return;
     }
     push_.receiving = false;
-    CommitReceivedFile(std::move(*push_.file));
+    CommitReceivedFile(std::move(*push_.file), index, verdictAsked);
     push_.file = PushInProgress::NoPush();
 }
 
-// In place, and said so, once the disk has it; pushes to one name replace in the order
-// they arrived.
-void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
+// In place, and said so, once the disk has it and its content is what its name says;
+// pushes to one name replace in the order they arrived. A file not put in place is told to
+// its peer, whose connection then ends.
+void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file, int index,
+                               bool verdictAsked) {
     const QString path = ReceivePath;
     const qint64 size = push_.receivedBytes;
-    file->Commit([this, path, size](const platform::Result<>& committed) {
+    const QString name = path.mid(path.lastIndexOf('\\') + 1);
+    auto refused = std::make_shared<std::optional<content::Refused>>();
+    const auto sameConnection = [this, index, connection = push_.connection] {
+        return index == push_.index && connection == push_.connection &&
+               WskServer.IsConnected(index);
+    };
+    const auto done = [this, path, name, size, refused, sameConnection,
+                       verdictAsked](const platform::Result<>& committed) {
         if (!committed) {
-            const QString error = platform::WriteFailure(path, committed.failure(), size).reason;
-            qCWarning(lcPush).noquote() << error;
-            SetStatus(error);
+            const QString error =
+                *refused ? name + QStringLiteral(": ") + (*refused)->reason
+                         : platform::WriteFailure(path, committed.failure(), size).reason;
+            if (*refused) {
+                status.ContentRefused(name, **refused, false);
+                qCWarning(lcPush).noquote() << "pushed file refused, previous file kept:" << error;
+            }
+            if (sameConnection()) {
+                (void)WskServer.SendData(push_.index, kRef + ' ' + error.toUtf8());
+                FailPushConnection(push_.index, error);
+            } else {
+                qCWarning(lcPush).noquote() << error;
+                SetStatus(error);
+            }
             return;
+        }
+        if (verdictAsked && sameConnection()) {
+            (void)WskServer.SendData(push_.index, kAcc);
         }
         qCInfo(lcPush).noquote() << "received" << path;
         if (platform_.asrun) {
@@ -168,7 +193,8 @@ void Form1::CommitReceivedFile(std::unique_ptr<platform::DurableFile> file) {
         }
         status.PushReceived(path);
         SetStatus(QStringLiteral("File Received..."));
-    });
+    };
+    file->CommitChecked(ContentCheckFor(name, refused), done);
 }
 
 void Form1::WskServer_Close(int Index) {

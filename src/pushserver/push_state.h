@@ -19,6 +19,7 @@ struct PushInProgress {
     static platform::Failure NoPush() { return platform::Fail(QStringLiteral("no push")); }
     bool receiving = false;  // a destination was accepted and its end has not come
     int index = -1;          // the connection element that pushes; -1 when none does
+    quint64 connection = 0;  // counts the accepted connections, to tell one from the next
     // The new version of ReceivePath, written until "Msg_Eof_" and then committed, or why
     // the destination cannot be stored.
     platform::Result<std::unique_ptr<platform::DurableFile>> file = NoPush();

@@ -95,6 +95,14 @@ QByteArray Page(const QJsonObject& status, const QDateTime& now) {
                                                    .arg(cycle["failed"].toInt())
                                              : QStringLiteral("none yet");
     row("last-cycle", QStringLiteral("Last update"), Escape(cycleText));
+    QByteArray refused;
+    for (const QJsonValue each : cycle["refused"].toArray()) {
+        refused +=
+            "<li>" + Escape(each["file"].toString() + ": " + each["reason"].toString()) + "</li>";
+    }
+    if (!refused.isEmpty()) {
+        row("refused", QStringLiteral("Refused files"), "<ul>" + refused + "</ul>");
+    }
 
     const QJsonObject content = status[key::kContent].toObject();
     row("disk", QStringLiteral("Disk free"),

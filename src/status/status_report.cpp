@@ -38,6 +38,14 @@ QJsonObject OnAir(const Snapshot& s) {
     return air;
 }
 
+QJsonArray Refused(const QList<RefusedFile>& refused) {
+    QJsonArray list;
+    for (const auto& [file, reason] : refused) {
+        list.append(QJsonObject{{"file", file}, {"reason", reason}});
+    }
+    return list;
+}
+
 QJsonObject LastCycle(const Snapshot& s) {
     const Cycle& cycle = s.lastCycle;
     return {{"start", OrNull(Iso(cycle.start))},
@@ -47,7 +55,8 @@ QJsonObject LastCycle(const Snapshot& s) {
             {"fetched", cycle.fetched},
             {"failed", cycle.failed},
             {"bytes", static_cast<double>(cycle.bytes)},
-            {key::kListingSha256, OrNull(cycle.listingSha256)}};
+            {key::kListingSha256, OrNull(cycle.listingSha256)},
+            {"refused", Refused(cycle.refused)}};
 }
 
 QJsonObject Engines(const Snapshot& s) {
@@ -176,9 +185,13 @@ void Lateness::Add(double late) {
 
 Verdict Judge(const Snapshot& s) {
     QStringList fault, degraded;
+    fault << s.mainMovieFaults;
     if (!s.missingMainMovie.isEmpty()) {
-        fault << QStringLiteral("no main movie at ") + s.missingMainMovie;
+        // With the last good one standing in, the channel plays on.
+        (s.mainMovieWarnings.isEmpty() ? fault : degraded)
+            << QStringLiteral("no main movie at ") + s.missingMainMovie;
     }
+    degraded << s.mainMovieWarnings;
     const Cycle& cycle = s.lastCycle;
     if (cycle.result && *cycle.result != CycleResult::kOk) {
         degraded << QStringLiteral("last update cycle: ") + Text(*cycle.result);
@@ -258,6 +271,13 @@ QByteArray Metrics(const Snapshot& s) {
     }
     out.One("fetched_bytes_total", "counter", "Bytes of files fetched from the content site.",
             static_cast<double>(s.bytesFetched));
+    out.Family("content_refusals_total", "counter",
+               "Complete files refused as not what their names say, by reason.");
+    for (const auto& [refusal, word] : content::kRefusals) {
+        out.Sample("content_refusals_total",
+                   QStringLiteral("reason=\"%1\"").arg(QString::fromLatin1(word)),
+                   static_cast<double>(s.refusals[static_cast<size_t>(refusal)]));
+    }
     out.One("pushes_total", "counter", "Files received by the push server.",
             static_cast<double>(s.push.files));
     out.One("push_refusals_total", "counter", "Push connections refused by the allow-list.",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "content/content_check.h"
 #include "platform/flash_player.h"
 #include "platform/on_air.h"
 #include "platform/words.h"
@@ -31,6 +32,11 @@ inline QString Text(CycleResult result) {
     return words::Word(kCycleResults, result);
 }
 
+// A fetched file that was not what its name says, and so did not replace the one in place.
+struct RefusedFile {
+    QString file, reason;
+};
+
 struct Cycle {
     QDateTime start, end;
     std::optional<CycleResult> result;  // none while it runs
@@ -38,6 +44,7 @@ struct Cycle {
     int failed = 0;
     qint64 bytes = 0;
     QString listingSha256;
+    QList<RefusedFile> refused;
 };
 
 // The event loop's lateness: a 100 ms tick that comes late by this much.
@@ -84,6 +91,8 @@ struct Snapshot {
     bool updating = false;
     std::array<quint64, kCycleResults.size()> cyclesByResult{};
     quint64 bytesFetched = 0;
+    // Files refused by every road (cycle, push, import), by reason.
+    std::array<quint64, content::kRefusals.size()> refusals{};
 
     Content content;
     qint64 keptFreeBytes = 0;
@@ -109,7 +118,9 @@ struct Snapshot {
     Lateness lateness;
 
     QString missingMainMovie;  // the main movie's path when it is not there
-    QStringList selfCheck;     // what the program's look at itself found
+    // Nothing to play (faults), or the last good main movie standing in (warnings).
+    QStringList mainMovieFaults, mainMovieWarnings;
+    QStringList selfCheck;  // what the program's look at itself found
     QString asrunTrouble;
 };
 

@@ -90,6 +90,14 @@ void StatusService::CycleFilesFailed(int count) {
     cycle_.failed = count;
 }
 
+void StatusService::ContentRefused(const QString& name, const content::Refused& refused,
+                                   bool fetched) {
+    ++refusals_[static_cast<size_t>(refused.refusal)];
+    if (fetched) {
+        cycle_.refused.append({name, refused.reason});
+    }
+}
+
 void StatusService::CycleEnded(bool closing) {
     cycle_.end = QDateTime::currentDateTime();
     if (closing) {
@@ -131,6 +139,9 @@ status_report::Snapshot StatusService::Snapshot() {
     s.updating = window.updating;
     s.statusLine = window.statusLine;
     s.selfCheck = window.selfCheck;
+    s.mainMovieFaults = window.mainMovieFaults;
+    s.mainMovieWarnings = window.mainMovieWarnings;
+    s.refusals = refusals_;
     s.powerOffTime = window.powerOffTime;
     s.powerOffRequested = window.powerOffRequested;
     s.nextPowerOff = power_off::NextTime(window.powerOffTime, s.now);

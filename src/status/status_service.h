@@ -28,6 +28,7 @@ class StatusService : public QObject {
         bool powerOffRequested = false;
         QString statusLine;
         QStringList selfCheck;
+        QStringList mainMovieFaults, mainMovieWarnings;  // what plays in its stead, and why
     };
 
     // The main movie is `mainMovie` in `contentFolder` (drive paths).
@@ -45,6 +46,9 @@ class StatusService : public QObject {
     void CycleNoListing();
     void CycleFetched(qint64 bytes);
     void CycleFilesFailed(int count);
+    // A complete file that was not what its name says, counted by reason; a fetched one is
+    // also listed with the cycle.
+    void ContentRefused(const QString& name, const content::Refused& refused, bool fetched);
     // The cycle's result: how it ended unless the window closed under it.
     void CycleEnded(bool closing);
     void PushRefused() { ++push_.refused; }
@@ -76,6 +80,7 @@ class StatusService : public QObject {
     status_report::Cycle cycle_;
     std::array<quint64, status_report::kCycleResults.size()> cyclesByResult_{};
     quint64 bytesFetched_ = 0;
+    std::array<quint64, content::kRefusals.size()> refusals_{};
     status_report::Snapshot::Push push_;
     quint64 radioRetries_ = 0;
 

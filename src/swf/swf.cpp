@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -136,6 +137,76 @@ QByteArray Rect(int xMin, int xMax, int yMin, int yMax) {
         w.PutSigned(v, bits);
     }
     return w.Take();
+}
+
+std::optional<QString> Incomplete(QIODevice& file) {
+    const QByteArray head = file.read(8);
+    if (head.size() < 8) {
+        return QStringLiteral("cut: %1 bytes, shorter than a header").arg(head.size());
+    }
+    const QByteArray signature = head.left(3);
+    const qint64 declared = qFromLittleEndian<quint32>(head.constData() + 4);
+    constexpr qint64 kBlock = 256 * 1024;
+    if (signature == "FWS") {
+        const qint64 size = 8 + std::max<qint64>(0, file.size() - file.pos());
+        if (size < declared) {
+            return QStringLiteral("cut: %1 of %2 bytes").arg(size).arg(declared);
+        }
+        return std::nullopt;
+    }
+    if (signature == "ZWS") {
+        const QByteArray stated = file.read(4);
+        const qint64 compressed =
+            stated.size() == 4 ? qFromLittleEndian<quint32>(stated.constData()) : -1;
+        const qint64 size = std::max<qint64>(0, file.size() - file.pos()) - 5;
+        if (compressed < 0 || size < compressed) {
+            return QStringLiteral("cut: %1 of %2 compressed bytes")
+                .arg(std::max<qint64>(size, 0))
+                .arg(compressed);
+        }
+        return std::nullopt;
+    }
+    if (signature != "CWS") {
+        return QStringLiteral("no Flash signature");
+    }
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return QStringLiteral("cannot inflate");
+    }
+    QByteArray in(kBlock, Qt::Uninitialized);
+    QByteArray out(kBlock, Qt::Uninitialized);
+    qint64 inflated = 8;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (stream.avail_in == 0) {
+            const qint64 got = file.read(in.data(), in.size());
+            if (got <= 0) {
+                break;
+            }
+            stream.next_in = reinterpret_cast<Bytef*>(in.data());
+            stream.avail_in = static_cast<uInt>(got);
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = static_cast<uInt>(out.size());
+        status = inflate(&stream, Z_NO_FLUSH);
+        inflated += out.size() - stream.avail_out;
+        if (status == Z_BUF_ERROR && stream.avail_in == 0) {
+            status = Z_OK;  // wants more input
+        }
+        if (inflated >= declared) {
+            break;  // what lies beyond the declared length is not played
+        }
+    }
+    inflateEnd(&stream);
+    if (inflated >= declared) {
+        return std::nullopt;
+    }
+    if (status != Z_OK && status != Z_STREAM_END) {
+        return QStringLiteral("damaged: inflates to %1 of %2 bytes, then fails")
+            .arg(inflated)
+            .arg(declared);
+    }
+    return QStringLiteral("cut: inflates to %1 of %2 bytes").arg(inflated).arg(declared);
 }
 
 std::optional<Header> ReadHeader(const QByteArray& fileStart) {

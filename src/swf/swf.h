@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QIODevice>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -30,6 +31,13 @@ constexpr qsizetype kHeaderPrefix = 64 * 1024;
 // that, whatever length the file claims); nullopt when the bytes are no such movie.
 // ("ZWS", LZMA, is not read.)
 std::optional<Header> ReadHeader(const QByteArray& fileStart);
+
+// Whether a whole movie file is as long as its header says: an uncompressed ("FWS") movie
+// holds the declared length, a zlib ("CWS") one inflates to it, and an LZMA ("ZWS") one
+// holds the compressed length it states. Reads `file` from its position to its end, a
+// block at a time. nullopt when it is whole; else what is wrong, in words for the log
+// ("cut: 1200 of 5000 bytes").
+std::optional<QString> Incomplete(QIODevice& file);
 
 // AVM1 byte code, written as the actions are appended.
 class Actions {

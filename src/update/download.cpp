@@ -1,4 +1,5 @@
 // The download driver: one address into one file, and the move out of the buffer folder.
+#include "content/content_check.h"
 #include "content/content_names.h"
 #include "platform/event_loop.h"
 #include "platform/log.h"
@@ -131,9 +132,10 @@ void Form1::EndDownload(const platform::Result<>& ended) {
     platform::WakeWaiters();
 }
 
-void Form1::CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done) {
+void Form1::CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done,
+                          platform::ContentCheck check) {
     ++download_.commitsPending;
-    file.Commit([this, done](const platform::Result<>& committed) {
+    file.CommitChecked(std::move(check), [this, done](const platform::Result<>& committed) {
         --download_.commitsPending;
         platform::WakeWaiters();
         done(committed);
@@ -142,10 +144,21 @@ void Form1::CommitCounted(platform::DurableFile& file, platform::DurableFile::Co
 
 void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
                            qint64 size) {
-    CommitCounted(*file, [this, target, size](const platform::Result<>& committed) {
+    const QString name = target.mid(target.lastIndexOf('\\') + 1);
+    auto refused = std::make_shared<std::optional<content::Refused>>();
+    const auto done = [this, target, name, size, refused](const platform::Result<>& committed) {
         if (committed) {
             qCDebug(lcUpdate).noquote() << "stored" << target;
             status.CycleFetched(size);
+            return;
+        }
+        if (*refused) {
+            // Not what its name says: the previous file stays, and is asked for again.
+            const QString told = name + QStringLiteral(": ") + (*refused)->reason;
+            qCWarning(lcUpdate).noquote() << "fetched file refused, previous file kept:" << told;
+            SetStatus(told);
+            status.ContentRefused(name, **refused, true);
+            download_.commitFailed << name;
             return;
         }
         const platform::Failure error = platform::WriteFailure(target, committed.failure(), size);
@@ -154,8 +167,9 @@ void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QS
         if (error.kind == platform::FailureKind::kDiskFull) {
             SetStatus(error.reason);
         }
-        download_.commitFailed << target.mid(target.lastIndexOf('\\') + 1);
-    });
+        download_.commitFailed << name;
+    };
+    CommitCounted(*file, done, ContentCheckFor(name, refused));
 }
 
 bool Form1::WaitForCommits() {

@@ -17,9 +17,27 @@ const QString kFlashText = QStringLiteral("flash.txt");
 }  // namespace
 
 void Form1::SetMainMovie(const QString& path) {
-    ShockwaveFlash1.SetMovie(path);
-    onAir.Begin(on_air::Kind::kMain, OnAirLedger::File(path));
+    const QString chosen = lastGood.Choose(path);
+    if (chosen.isEmpty()) {
+        ShowConnectingScreen();
+        return;
+    }
+    if (lastGood.IsCopy(chosen)) {
+        ShockwaveFlash1.SetMovieFrom(chosen, kContentFolder);
+    } else {
+        ShockwaveFlash1.SetMovie(chosen);
+    }
+    onAir.Begin(on_air::Kind::kMain, OnAirLedger::File(chosen));
     download_.lastStatusVariable.reset();
+    lastGood.Loaded(chosen);
+}
+
+void Form1::ShowConnectingScreen() {
+    if (ShockwaveFlash1.Movie() == DownloadMoviePath()) {
+        DownloadScreenShown = true;
+        return;
+    }
+    ShowDownloadScreen();
 }
 
 QString Form1::DownloadMoviePath() const {
@@ -60,6 +78,9 @@ void Form1::UpdateContent() {
         ~EndCycle() {
             form->Updating = false;
             form->status.CycleEnded(form->closing_);
+            if (!form->closing_) {
+                form->lastGood.CycleEnded();
+            }
             if (form->platform_.asrun) {
                 form->platform_.asrun->StoreOrigins();
             }
@@ -69,6 +90,7 @@ void Form1::UpdateContent() {
 
     SiteLocation = Lokatie->text();
     download_.commitFailed.clear();
+    download_.listedFailed.clear();
     if (BufferPending) {
         if (!MoveBufferAndRestart(MainMovieChanged, true)) {
             return;
@@ -83,10 +105,11 @@ void Form1::UpdateContent() {
     SetStatus(QStringLiteral("Geen verbinding"));
     Module1::HangUpDialUp(*platform_.dialUp);
     if (DownloadScreenShown) {
+        // Cleared first: a main movie that cannot be played puts the connecting screen back.
+        DownloadScreenShown = false;
         if (!MoveBufferAndRestart(true, false)) {
             return;
         }
-        DownloadScreenShown = false;
     }
 }
 
@@ -185,7 +208,7 @@ bool Form1::FetchListedFiles(const Listings& listings) {
         return false;
     }
     failed << download_.commitFailed;
-    status.CycleFilesFailed(static_cast<int>(failed.size()));
+    download_.listedFailed = failed;
     if (!failed.isEmpty()) {
         ForgetFailedEntries(failed);
     }
@@ -197,7 +220,14 @@ bool Form1::FetchWeather() {
     if (!platform_.endpoints.weatherUrl.isEmpty()) {  // empty when not an http(s) address
         DownloadFile(platform_.endpoints.weatherUrl, kWeather);
     }
-    return !closing_;
+    if (!WaitForCommits()) {
+        return false;
+    }
+    // The listed files that failed, and every file refused or not taken by the disk.
+    QStringList failed = download_.listedFailed + download_.commitFailed;
+    failed.removeDuplicates();
+    status.CycleFilesFailed(static_cast<int>(failed.size()));
+    return true;
 }
 
 void Form1::ForgetFailedEntries(const QStringList& failed) {

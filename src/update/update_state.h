@@ -46,10 +46,11 @@ struct DownloadInProgress {
     qint64 shownPercent = -1;  // the progress text last sent, so that each is sent once
     // How the last fetch ended: done, or why not.
     platform::Result<> ended = platform::Fail(QStringLiteral("not fetched"));
-    // Fetched files whose commit has not reported yet, and the names of the listed ones
-    // whose commit failed (fetched again at the next cycle).
+    // Fetched files whose commit has not reported yet, and the names of those whose commit
+    // failed or whose content was refused (listed ones are fetched again at the next cycle).
     int commitsPending = 0;
     QStringList commitFailed;
+    QStringList listedFailed;  // the listed files this cycle failed to put in place
     // The "Status" text the main movie was last given; a text is sent only when it
     // changes. Reset when the main movie is replaced, so that the new one learns it.
     std::optional<QString> lastStatusVariable;

@@ -83,6 +83,15 @@ Form1::Form1(platform::Platform platform, QWidget* parent)
                          EndInsertedMovie(on_air::Outcome::kFailed, reason);
                      }
                  }}),
+      lastGood(*platform_.files, ContentPath(kMainMovie), DownloadMoviePath(),
+               platform::kLastGoodFolder, platform_.checkContent,
+               {[this](const QString& path) {
+                    SetMainMovie(path);
+                    ShockwaveFlash1.Rewind();
+                    ShockwaveFlash1.Play();
+                },
+                [this] { ShowConnectingScreen(); }, [this] { UpdateContent(); },
+                [this](const QString& text) { SetStatus(text); }}),
       status(platform_, *this, onAir, kContentFolder, kMainMovie, [this] {
           StatusService::WindowFigures figures;
           figures.radio.playing = RadioPlaying;
@@ -95,6 +104,8 @@ Form1::Form1(platform::Platform platform, QWidget* parent)
           figures.powerOffRequested = powerOffRequested_;
           figures.statusLine = lblInfo->text();
           figures.selfCheck = selfCheck.Reasons(QDateTime::currentDateTime());
+          figures.mainMovieFaults = lastGood.Faults();
+          figures.mainMovieWarnings = lastGood.Warnings();
           return figures;
       }) {
     setWindowTitle(QStringLiteral("Dravonelle"));
@@ -203,6 +214,8 @@ void Form1::ConnectEvents() {
         selfCheck.FlashEngineRecovered(ShockwaveFlash2, reason, QDateTime::currentDateTime());
     };
 
+    ShockwaveFlash1.MovieStarted = [this] { lastGood.Started(); };
+    ShockwaveFlash1.MovieFailed = [this](const QString& reason) { lastGood.Failed(reason); };
     ShockwaveFlash1.FSCommand = [this](const QString& command, const QString& args) {
         ShockwaveFlash1_FSCommand(command, args);
     };
@@ -294,6 +307,7 @@ void Form1::Form_Activate() {
         }
     }
     SweepTemporaries();
+    lastGood.Start();
     Inet1.SetRequestTimeout(60);
     RadioPlaying = false;
     BufferPending = false;
@@ -373,6 +387,7 @@ void Form1::closeEvent(QCloseEvent* event) {
             timer->SetEnabled(false);
         }
         selfCheck.Stop();
+        lastGood.Stop();
         status.Stop();
         platform::WakeWaiters();
     }
@@ -409,4 +424,12 @@ void Form1::SetStatus(const QString& text) {
 
 QString Form1::ContentPath(const QString& name) {
     return kContentFolder + '\\' + name;
+}
+
+platform::ContentCheck Form1::ContentCheckFor(
+    const QString& name, std::shared_ptr<std::optional<content::Refused>> refused) {
+    if (!platform_.checkContent) {
+        return {};
+    }
+    return content::CheckFor(name, platform_.mediaProbe.get(), std::move(refused));
 }

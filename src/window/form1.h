@@ -1,5 +1,6 @@
 #pragma once
 
+#include "content/content_check.h"
 #include "platform/platform.h"
 #include "presentation/presentation_state.h"
 #include "presentation/presentation_text.h"
@@ -7,6 +8,7 @@
 #include "status/on_air_ledger.h"
 #include "status/status_service.h"
 #include "update/update_state.h"
+#include "window/last_good_movie.h"
 #include "window/photo_area.h"
 #include "window/self_check.h"
 #include "window/vb_timer.h"
@@ -163,14 +165,20 @@ class Form1 : public QWidget,
     double WindowHeight() const;
     // "c:\fileftp\" + name.
     static QString ContentPath(const QString& name);
+    // The check of a new version of the content file `name` before it replaces the old one
+    // (none when the platform leaves content unchecked); what it refused is kept in
+    // `refused`.
+    platform::ContentCheck ContentCheckFor(
+        const QString& name, std::shared_ptr<std::optional<content::Refused>> refused);
     // True once a close request has been accepted: waits end, cycles stop.
     bool Closing() const { return closing_; }
     platform::Platform& Platform() { return platform_; }
 
     // ---- What the program keeps of itself, each with its own small API ----
-    OnAirLedger onAir;     // what is on air; the routines report to it
-    SelfCheck selfCheck;   // the engine's recoveries and the picture's look
-    StatusService status;  // the status server and what it counts
+    OnAirLedger onAir;       // what is on air; the routines report to it
+    SelfCheck selfCheck;     // the engine's recoveries and the picture's look
+    LastGoodMovie lastGood;  // what plays when the main movie cannot
+    StatusService status;    // the status server and what it counts
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -194,13 +202,19 @@ class Form1 : public QWidget,
                     const QString& error, quint64 command);
     void EndInsertedMovie(on_air::Outcome outcome = on_air::Outcome::kEnded,
                           const QString& reason = QString());
-    // Loads a movie into the main player; the "Status" text is then sent afresh.
+    // Loads a movie into the main player, or what stands in for it when it cannot be played
+    // (the last good main movie, or the connecting screen); the "Status" text is then sent
+    // afresh.
     void SetMainMovie(const QString& path);
+    // The connecting screen, kept up (not loaded again) when it is up already; the cycle
+    // that follows puts the main movie on.
+    void ShowConnectingScreen();
     void SetStatusVariable(const QString& text);
     QString DownloadMoviePath() const;
     void EndDownload(const platform::Result<>& ended);
-    // Commits a file the cycle wrote; WaitForCommits waits for it.
-    void CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done);
+    // Commits a file the cycle wrote, checked with `check`; WaitForCommits waits for it.
+    void CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done,
+                       platform::ContentCheck check = {});
     void CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
                         qint64 size);
     // Waits (bounded) until the fetched files are on the disk; false when the window closes.
@@ -211,10 +225,11 @@ class Form1 : public QWidget,
     // The steps of WskServer_DataArrival, one for each kind of message.
     void ReceiveDestination(int index, const QByteArray& message);
     void ReceiveData(int index, const QByteArray& message);
-    void ReceiveEnd(int index);
+    void ReceiveEnd(int index, bool verdictAsked);
     bool Storable(int index);
     platform::Result<std::unique_ptr<platform::DurableFile>> DestinationFile(const QString& name);
-    void CommitReceivedFile(std::unique_ptr<platform::DurableFile> file);
+    void CommitReceivedFile(std::unique_ptr<platform::DurableFile> file, int index,
+                            bool verdictAsked);
     void FailPushConnection(int index, const QString& description);
     void RestartPushIdleTimer();
 

@@ -17,6 +17,10 @@ class FakeFlash : public platform::ShockwaveFlash {
         movie = path;
         calls << "Movie=" + path;
     }
+    void SetMovieFrom(const QString& path, const QString& baseFolder) override {
+        movie = path;
+        calls << "Movie=" + path + " from " + baseFolder;
+    }
     QString Movie() const override { return movie; }
     void Rewind() override { calls << "Rewind"; }
     void Play() override { calls << "Play"; }

@@ -13,8 +13,12 @@ class SmallDisk : public platform::FileSystem {
     bool FileExists(const QString& p) const override { return real_->FileExists(p); }
     bool FolderExists(const QString& p) const override { return real_->FolderExists(p); }
     platform::Result<> DeleteFile(const QString& p) override { return real_->DeleteFile(p); }
-    void CopyFile(const QString& s, const QString& t, CopyProgress p, CopyDone d) override {
-        real_->CopyFile(s, t, std::move(p), std::move(d));
+    void CopyFile(const QString& s, const QString& t, CopyProgress p, CopyDone d,
+                  platform::ContentCheck c = {}) override {
+        real_->CopyFile(s, t, std::move(p), std::move(d), std::move(c));
+    }
+    void CheckFile(const QString& p, platform::ContentCheck c, CheckDone d) override {
+        real_->CheckFile(p, std::move(c), std::move(d));
     }
     platform::Result<> CreateFolder(const QString& p) override { return real_->CreateFolder(p); }
     QStringList ListPlainFiles(const QString& f) const override { return real_->ListPlainFiles(f); }
@@ -52,7 +56,9 @@ class SmallDisk : public platform::FileSystem {
             written_ += size;
             return inner_->Write(data, size);
         }
-        void Commit(CommitDone done) override { inner_->Commit(std::move(done)); }
+        void CommitChecked(platform::ContentCheck check, CommitDone done) override {
+            inner_->CommitChecked(std::move(check), std::move(done));
+        }
         void Discard() override { inner_->Discard(); }
 
       private:

@@ -27,8 +27,9 @@ TestRig::TestRig(Options options) {
     p.endpoints = options.endpoints.value_or(
         platform::Endpoints{"site.test", "http://weather.test/freedata/meerdaagsebanner.jpg",
                             "http://radio.test/radio.asx"});
-    auto drive =
-        std::make_unique<platform::DriveFileSystem>(temp.path() + "/drive_c", options.reserve);
+    auto drive = std::make_unique<platform::DriveFileSystem>(
+        options.driveFolder.isEmpty() ? temp.path() + "/drive_c" : options.driveFolder,
+        options.reserve);
     files = drive.get();
     p.files = options.wrapFiles ? options.wrapFiles(std::move(drive)) : std::move(drive);
     auto f1 = std::make_unique<FakeFlash>();
@@ -77,6 +78,7 @@ TestRig::TestRig(Options options) {
     p.pushPort = options.port;
     p.pushIdleTimeoutMs = options.pushIdleMs;
     p.programFolder = temp.path() + "/program";
+    p.checkContent = options.checkContent;
     if (options.customize) {
         options.customize(p);
         // Pointers to the fakes that were replaced would dangle.
@@ -94,8 +96,10 @@ TestRig::TestRig(Options options) {
 }
 
 TestRig::~TestRig() {
-    form->close();
-    form.reset();
+    if (form) {
+        form->close();
+        form.reset();
+    }
 }
 
 void TestRig::Load() {

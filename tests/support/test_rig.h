@@ -16,6 +16,9 @@ struct TestRig {
     struct Options {
         bool realStore = false;  // the QSettings store in the temporary folder
         bool realInet = false;   // the QNetworkAccessManager transfer control
+        // New content files (and the main movie) are checked to be what their names say,
+        // as in the program; the tests of other matters keep bytes that are not.
+        bool checkContent = false;
         platform::QtInet::Limits inetLimits;
         quint16 port = 0;  // the push server's port; 0 takes a free one
         int pushIdleMs = 10 * 60 * 1000;
@@ -23,6 +26,7 @@ struct TestRig {
         // Replaces components before the window is made.
         std::function<void(platform::Platform&)> customize;
         platform::DiskReserve reserve;  // what the drive's writes leave free
+        QString driveFolder;            // the drive's host folder; empty: one of the rig's own
         // Puts a layer between the window and the real drive (to make it fail).
         std::function<std::unique_ptr<platform::FileSystem>(std::unique_ptr<platform::FileSystem>)>
             wrapFiles;

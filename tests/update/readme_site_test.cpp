@@ -24,6 +24,12 @@ QString ReadText(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// A file of the demo's site: real pictures, as the display checks what it fetches.
+QByteArray Demo(const QString& path) {
+    QFile file(DRAVONELLE_SOURCE_DIR "/demo/site/" + path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool WriteFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
@@ -52,11 +58,11 @@ TEST(ReadmeSite, OneCycleFetchesEveryListedFile) {
     const QMap<QString, QByteArray> fixed = {
         {"test/dravonelle.swf", swf::Writer(8, QSize(800, 600), 12).Finish()},
         {"test/flash.txt", "tekst=Welkom\n"},
-        {"freedata/meerdaagsebanner.jpg", QByteArray(3000, 'w')},
+        {"freedata/meerdaagsebanner.jpg", Demo("freedata/meerdaagsebanner.jpg")},
     };
     const QMap<QString, QByteArray> photos = {
-        {"zomermarkt.jpg", QByteArray(70000, 'z')},
-        {"kerkplein.png", QByteArray(1234, 'k')},
+        {"zomermarkt.jpg", Demo("test/fotos/zomermarkt.jpg")},
+        {"kerkplein.png", Demo("test/fotos/kerkplein.png")},
         {"nieuws.swf", swf::Writer(8, QSize(800, 600), 12).Finish(true)},
     };
     for (auto it = fixed.cbegin(); it != fixed.cend(); ++it) {

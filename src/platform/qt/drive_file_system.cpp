@@ -111,8 +111,14 @@ class Draft {
         return Failed(DiskFull());
     }
     // Puts the file on the disk, renames it over the target and puts the rename on the
-    // disk; on a failure the file goes and the target stays as it was.
-    Result<> Commit() {
+    // disk; on a failure (or content that `check` refuses) the file goes and the target
+    // stays as it was.
+    Result<> Commit(const ContentCheck& check = {}) {
+        if (!error_ && fd_ >= 0 && check) {
+            if (const auto checked = check(temp_); !checked) {
+                Failed(checked.failure());
+            }
+        }
         if (!error_ && fd_ >= 0) {
             Step(trace_, "sync", temp_);
             // EINVAL: a file that cannot be synced (a device), written as it is.
@@ -203,13 +209,13 @@ class DriveDurableFile : public DurableFile {
     Result<> Fits(qint64 size) override {
         return draft_ ? draft_->Fits(size) : Fail(QStringLiteral("already committed"));
     }
-    void Commit(CommitDone done) override {
+    void CommitChecked(ContentCheck check, CommitDone done) override {
         if (!draft_) {
             fs_.Report([done] { done(Fail(QStringLiteral("already committed"))); });
             return;
         }
-        fs_.OnCommitWorker([fs = &fs_, draft = std::move(draft_), done] {
-            Result<> committed = draft->Commit();
+        fs_.OnCommitWorker([fs = &fs_, draft = std::move(draft_), check, done] {
+            Result<> committed = draft->Commit(check);
             fs->Report([done, committed] { done(committed); });
         });
     }
@@ -261,7 +267,8 @@ namespace {
 // to stop) the temporary goes and `to` stays as it was.
 Result<> CopyDurably(const QString& from, const QString& to,
                      const std::function<void(int)>& progress, const std::atomic<bool>& stop,
-                     const DiskReserve& reserve, const DriveFileSystem::Trace* trace) {
+                     const DiskReserve& reserve, const DriveFileSystem::Trace* trace,
+                     const ContentCheck& check) {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly)) {
         return Fail(QStringLiteral("cannot read: ") + source.errorString());
@@ -295,7 +302,7 @@ Result<> CopyDurably(const QString& from, const QString& to,
     if (stop) {
         return Fail(QStringLiteral("stopped"));
     }
-    return draft.Commit();
+    return draft.Commit(check);
 }
 
 // The entry of `folder` whose name equals `name` without regard to letter case; the first
@@ -432,7 +439,7 @@ Result<> DriveFileSystem::DeleteFile(const QString& path) {
 }
 
 void DriveFileSystem::CopyFile(const QString& source, const QString& target, CopyProgress progress,
-                               CopyDone done) {
+                               CopyDone done, ContentCheck check) {
     const auto from = HostPath(source);
     const auto to = Resolve(target);
     if (!from || !QFileInfo(*from).isFile()) {
@@ -443,11 +450,11 @@ void DriveFileSystem::CopyFile(const QString& source, const QString& target, Cop
         Report([done, target] { done(Fail(QStringLiteral("not on the drive: ") + target)); });
         return;
     }
-    copies_.start([this, from = *from, to = *to, progress, done] {
+    copies_.start([this, from = *from, to = *to, progress, done, check] {
         Result<> copied = CopyDurably(
             from, to,
             [this, progress](int percent) { Report([progress, percent] { progress(percent); }); },
-            stopping_, reserve_, &trace_);
+            stopping_, reserve_, &trace_, check);
         Report([done, copied] { done(copied); });
     });
 }
@@ -576,6 +583,21 @@ void DriveFileSystem::MoveFiles(const Moves& moves, MovesDone done) {
             SyncFolder(folder, &trace_);
         }
         Report([done, failures] { done(failures); });
+    });
+}
+
+void DriveFileSystem::CheckFile(const QString& path, ContentCheck check, CheckDone done) {
+    const auto host = Resolve(path);
+    if (!host) {
+        Report([done, path] { done(Fail(QStringLiteral("not on the drive: ") + path)); });
+        return;
+    }
+    OnCommitWorker([this, host = *host, check, done] {
+        Result<> checked = !QFileInfo(host).isFile()
+                               ? Result<>(Fail(QStringLiteral("no such file")))
+                           : check ? check(host)
+                                   : Result<>();
+        Report([done, checked] { done(checked); });
     });
 }
 

@@ -45,7 +45,8 @@ class DriveFileSystem : public FileSystem {
     bool FolderExists(const QString& path) const override;
     Result<> DeleteFile(const QString& path) override;
     void CopyFile(const QString& source, const QString& target, CopyProgress progress,
-                  CopyDone done) override;
+                  CopyDone done, ContentCheck check = {}) override;
+    void CheckFile(const QString& path, ContentCheck check, CheckDone done) override;
     Result<> CreateFolder(const QString& path) override;
     QStringList ListPlainFiles(const QString& folder) const override;
     QStringList ListHiddenFiles(const QString& folder) const override;

@@ -181,6 +181,8 @@ Result<> QtWskServer::SendData(int index, const QByteArray& data) {
     if (socket->write(data) != data.size()) {
         return Fail(socket->errorString());
     }
+    // Out at once: a Close that may follow drops what has not left yet.
+    socket->flush();
     return {};
 }
 

@@ -204,7 +204,7 @@ void RuffleFlashPlayer::StartAfresh(const QString& reason) {
     ++recoveries_;
     LoadPage();
     if (!movie_.isEmpty()) {
-        SetMovie(movie_);
+        Load(movie_, base_);
         Play();
         // The new engine's movie learns what the old one was last told.
         for (auto it = lastValues_.cbegin(); it != lastValues_.cend(); ++it) {
@@ -381,6 +381,33 @@ void RuffleFlashPlayer::OnPageReady(const QString& renderer, const QString& grap
 }
 
 void RuffleFlashPlayer::SetMovie(const QString& path) {
+    Load(path, QString());
+}
+
+void RuffleFlashPlayer::SetMovieFrom(const QString& path, const QString& baseFolder) {
+    Load(path, HostPathOf(baseFolder));
+}
+
+QString RuffleFlashPlayer::HostPathOf(const QString& path) const {
+    if (QDir::isRelativePath(path) && !path.contains(':')) {
+        return options_.programFolder + '/' + QString(path).replace('\\', '/');
+    }
+    return options_.hostPath ? options_.hostPath(path).value_or(QString()) : QString();
+}
+
+void RuffleFlashPlayer::RaiseForMovie(std::function<void()> event) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, event = std::move(event), movie = movieId_] {
+            if (movie == movieId_) {
+                event();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void RuffleFlashPlayer::Load(const QString& path, const QString& base) {
+    base_ = base;
     if (loadsOnPage_ >= options_.recycleAfterLoads) {
         qCInfo(lcPlatform).noquote() << "flash engine: the page is loaded afresh for" << path;
         LoadPage();
@@ -393,12 +420,7 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
     total_ = 0;
     ended_ = false;
     failed_ = false;
-    QString host;
-    if (QDir::isRelativePath(path) && !path.contains(':')) {
-        host = options_.programFolder + '/' + QString(path).replace('\\', '/');
-    } else if (options_.hostPath) {
-        host = options_.hostPath(path).value_or(QString());
-    }
+    const QString host = HostPathOf(path);
     // Only the start of the file is read here; the engine loads the movie itself.
     QFile file(host);
     QByteArray start;
@@ -412,10 +434,15 @@ void RuffleFlashPlayer::SetMovie(const QString& path) {
     }
     const QByteArray hostMovie = swf::HostMovie(header.value_or(swf::Header{}));
     const QColor background = header && header->background ? *header->background : Qt::black;
-    Run(QStringLiteral("dvLoad(%1, %2, %3, %4);")
+    // The files a movie names are found beside it, or in the folder of the movie it
+    // stands in for.
+    const QString baseUrl =
+        base_.isEmpty() ? QString() : QUrl::fromLocalFile(base_ + '/').toString();
+    Run(QStringLiteral("dvLoad(%1, %2, %3, %4, %5);")
             .arg(JsString(QString::fromLatin1(hostMovie.toBase64())),
                  JsString(QUrl::fromLocalFile(host).toString()), JsString(background.name()))
-            .arg(movieId_),
+            .arg(movieId_)
+            .arg(JsString(baseUrl)),
         kMovieKey);
     if (!header) {
         OnFailed(kAnyMovie, QStringLiteral("not a Flash movie"));
@@ -528,6 +555,11 @@ void RuffleFlashPlayer::OnFrame(int movie, const QString& report) {
         loadTimeout_.stop();
         showTimeout_.stop();
         ShowIfWanted();
+        RaiseForMovie([this] {
+            if (MovieStarted) {
+                MovieStarted();
+            }
+        });
     }
 }
 
@@ -553,6 +585,11 @@ void RuffleFlashPlayer::OnFailed(int movie, const QString& reason) {
     }
     loadTimeout_.stop();
     ShowIfWanted();
+    RaiseForMovie([this, reason] {
+        if (MovieFailed) {
+            MovieFailed(reason);
+        }
+    });
 }
 
 }  // namespace platform

@@ -63,6 +63,7 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
 
     QWidget* Widget() override;
     void SetMovie(const QString& path) override;
+    void SetMovieFrom(const QString& path, const QString& baseFolder) override;
     QString Movie() const override { return movie_; }
     void Rewind() override;
     void Play() override;
@@ -102,12 +103,19 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     void Run(const QString& script, const QString& key);
     void ShowIfWanted();
     void RunHidden();  // the page runs as if shown while the player is still hidden
+    // Loads `path`, its files found in the host folder `base` (empty: beside it).
+    void Load(const QString& path, const QString& base);
+    // Raises `event` through the event loop, unless the movie has been replaced by then.
+    void RaiseForMovie(std::function<void()> event);
+    // The file URL of a drive or program path; empty when it has none.
+    QString HostPathOf(const QString& path) const;
 
     Options options_;
     QWebEngineView* view_;
     QWebChannel* channel_;
     QObject* bridge_;
     QString movie_;
+    QString base_;  // the folder the movie's files are found in; empty: the movie's own
     int movieId_ = 0;
     int loadsOnPage_ = 0;
     int pageLoads_ = 0;

@@ -1,0 +1,326 @@
+#include "content/content_check.h"
+
+#include "swf/swf.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace content {
+
+namespace {
+
+constexpr int kMaxFlashVersion = 64;
+
+QString WhatItSays(Kind kind) {
+    switch (kind) {
+        case Kind::kFlash:
+            return QStringLiteral("a Flash movie");
+        case Kind::kPicture:
+            return QStringLiteral("a picture");
+        case Kind::kMedia:
+            return QStringLiteral("a film or sound file");
+        case Kind::kText:
+            return QStringLiteral("a text file");
+        case Kind::kUnknown:
+            break;
+    }
+    return QStringLiteral("what its name says");
+}
+
+Refused Refuse(Refusal refusal, QString reason) {
+    return {refusal, std::move(reason)};
+}
+
+// The signature and the version; nullopt when they are a Flash movie's.
+std::optional<Refused> FlashSignature(const QByteArray& head) {
+    const QByteArray signature = head.left(3);
+    if (signature != "FWS" && signature != "CWS" && signature != "ZWS") {
+        return Refuse(Refusal::kNotFlash, QStringLiteral("not a Flash movie (no Flash signature)"));
+    }
+    const int version = head.size() > 3 ? static_cast<quint8>(head[3]) : 0;
+    if (version < 1 || version > kMaxFlashVersion) {
+        return Refuse(Refusal::kNotFlash,
+                      QStringLiteral("not a Flash movie (version %1)").arg(version));
+    }
+    return std::nullopt;
+}
+
+std::optional<Refused> InspectFlash(QFile& file) {
+    if (auto wrong = FlashSignature(file.peek(8))) {
+        return wrong;
+    }
+    if (const auto wrong = swf::Incomplete(file)) {
+        return Refuse(Refusal::kCut,
+                      QStringLiteral("a Flash movie that is not whole (") + *wrong + ')');
+    }
+    return std::nullopt;
+}
+
+// Where a JPEG's structure ends: its segments from the start, each entropy-coded scan to
+// the next marker, up to the end-of-image marker. False when the bytes stop before it.
+bool JpegRunsToItsEnd(const QByteArray& bytes) {
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype size = bytes.size();
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) {
+        return false;
+    }
+    qsizetype pos = 2;
+    while (pos + 1 < size) {
+        if (data[pos] != 0xFF) {
+            return false;
+        }
+        const uchar marker = data[pos + 1];
+        pos += 2;
+        if (marker == 0xFF) {
+            --pos;  // fill byte
+            continue;
+        }
+        if (marker == 0xD9) {
+            return true;
+        }
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+            continue;  // no length
+        }
+        if (pos + 2 > size) {
+            return false;
+        }
+        pos += qFromBigEndian<quint16>(data + pos);
+        if (marker != 0xDA) {
+            continue;
+        }
+        // The scan's data: up to a marker that is neither a stuffed 0xFF nor a restart.
+        while (pos < size) {
+            const void* found = std::memchr(data + pos, 0xFF, static_cast<size_t>(size - pos));
+            if (!found) {
+                return false;
+            }
+            pos = static_cast<const uchar*>(found) - data;
+            if (pos + 1 >= size) {
+                return false;
+            }
+            const uchar next = data[pos + 1];
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
+                pos += next == 0xFF ? 1 : 2;
+                continue;
+            }
+            break;
+        }
+    }
+    return false;
+}
+
+// A PNG's chunks from the signature to IEND.
+bool PngRunsToItsEnd(const QByteArray& bytes) {
+    qsizetype pos = 8;
+    while (pos + 12 <= bytes.size()) {
+        const qint64 length = qFromBigEndian<quint32>(bytes.constData() + pos);
+        if (bytes.mid(pos + 4, 4) == "IEND") {
+            return true;
+        }
+        pos += 12 + length;
+    }
+    return false;
+}
+
+// Whether a picture's bytes run to the end marker of their format; formats without one
+// that is cheap to find pass.
+bool PictureRunsToItsEnd(const QByteArray& bytes, const QByteArray& format) {
+    if (format == "jpeg") {
+        return JpegRunsToItsEnd(bytes);
+    }
+    if (format == "png") {
+        return PngRunsToItsEnd(bytes);
+    }
+    if (format == "gif") {
+        qsizetype end = bytes.size();
+        while (end > 0 && bytes[end - 1] == '\0') {
+            --end;
+        }
+        return end > 0 && bytes[end - 1] == ';';
+    }
+    if (format == "bmp") {
+        return bytes.size() >= 6 && qFromLittleEndian<quint32>(bytes.constData() + 2) <=
+                                        static_cast<quint32>(bytes.size());
+    }
+    return true;
+}
+
+std::optional<Refused> InspectPicture(QFile& file) {
+    const QByteArray bytes = file.readAll();
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format();
+    if (format.isEmpty()) {
+        return Refuse(Refusal::kNotPicture, QStringLiteral("not a picture (no known format)"));
+    }
+    if (!PictureRunsToItsEnd(bytes, format)) {
+        return Refuse(
+            Refusal::kCut,
+            QStringLiteral("a picture that is not whole (%1 bytes, no end)").arg(bytes.size()));
+    }
+    // Decoded at an eighth of its size where the format can (JPEG scales while it decodes):
+    // every byte is still read, at a fraction of the work.
+    const QSize size = reader.size();
+    if (size.isValid() && format == "jpeg") {
+        reader.setScaledSize(QSize((size.width() + 7) / 8, (size.height() + 7) / 8));
+    }
+    if (reader.read().isNull()) {
+        return Refuse(Refusal::kNotPicture,
+                      QStringLiteral("not a picture that decodes (") + reader.errorString() + ')');
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Kind KindOf(const QString& name) {
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    static const QStringList kPictures = {"jpg", "jpeg", "png", "gif", "bmp"};
+    static const QStringList kMedia = {"mpg", "mpeg", "mp4", "m4v", "avi", "wmv", "asf", "mov",
+                                       "mkv", "webm", "ts",  "flv", "y4m", "mp3", "mp2", "wav",
+                                       "wma", "ogg",  "oga", "m4a", "aac", "flac"};
+    if (suffix == QLatin1String("swf")) {
+        return Kind::kFlash;
+    }
+    if (kPictures.contains(suffix)) {
+        return Kind::kPicture;
+    }
+    if (kMedia.contains(suffix)) {
+        return Kind::kMedia;
+    }
+    if (suffix == QLatin1String("txt")) {
+        return Kind::kText;
+    }
+    return Kind::kUnknown;
+}
+
+bool LooksLikeHtml(const QByteArray& start) {
+    QByteArray text = start.left(1024).toLower();
+    if (text.startsWith("\xef\xbb\xbf")) {
+        text.remove(0, 3);
+    }
+    text = text.trimmed();
+    if (text.startsWith("<?xml")) {
+        const qsizetype end = text.indexOf("?>");
+        text = end < 0 ? QByteArray() : text.mid(end + 2).trimmed();
+    }
+    while (text.startsWith("<!--")) {
+        const qsizetype end = text.indexOf("-->");
+        text = end < 0 ? QByteArray() : text.mid(end + 3).trimmed();
+    }
+    for (const char* opening : {"<!doctype html", "<html", "<head", "<body"}) {
+        if (text.startsWith(opening)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<Refused> Inspect(const QString& path, const QString& name,
+                               platform::MediaProbe* probe) {
+    const Kind kind = KindOf(name);
+    if (kind == Kind::kUnknown) {
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Refuse(Refusal::kUnreadable,
+                      QStringLiteral("unreadable (") + file.errorString() + ')');
+    }
+    if (file.size() == 0) {
+        if (kind == Kind::kText) {
+            return std::nullopt;  // a text may be empty
+        }
+        return Refuse(Refusal::kEmpty, QStringLiteral("an empty file, not ") + WhatItSays(kind));
+    }
+    if (LooksLikeHtml(file.peek(1024))) {
+        return Refuse(Refusal::kHtml, QStringLiteral("an HTML page, not ") + WhatItSays(kind));
+    }
+    switch (kind) {
+        case Kind::kFlash:
+            return InspectFlash(file);
+        case Kind::kPicture:
+            return InspectPicture(file);
+        case Kind::kMedia: {
+            if (!probe) {
+                return std::nullopt;
+            }
+            file.close();
+            const auto streams = probe->Streams(path, kProbeTimeoutMs);
+            if (!streams) {
+                return Refuse(Refusal::kNoStream, QStringLiteral("no film or sound found in it (") +
+                                                      streams.reason() + ')');
+            }
+            if (*streams == 0) {
+                return Refuse(Refusal::kNoStream, QStringLiteral("no film or sound found in it"));
+            }
+            return std::nullopt;
+        }
+        case Kind::kText:
+        case Kind::kUnknown:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<Refused> InspectMovieStart(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Refuse(Refusal::kUnreadable,
+                      QFileInfo::exists(path)
+                          ? QStringLiteral("unreadable (") + file.errorString() + ')'
+                          : QStringLiteral("no such file"));
+    }
+    if (file.size() == 0) {
+        return Refuse(Refusal::kEmpty, QStringLiteral("an empty file, not a Flash movie"));
+    }
+    const QByteArray start = file.read(swf::kHeaderPrefix);
+    if (LooksLikeHtml(start)) {
+        return Refuse(Refusal::kHtml, QStringLiteral("an HTML page, not a Flash movie"));
+    }
+    if (auto wrong = FlashSignature(start)) {
+        return wrong;
+    }
+    if (start.startsWith("FWS") && start.size() >= 8) {
+        const qint64 declared = qFromLittleEndian<quint32>(start.constData() + 4);
+        if (file.size() < declared) {
+            return Refuse(Refusal::kCut,
+                          QStringLiteral("a Flash movie that is not whole (cut: %1 of "
+                                         "%2 bytes)")
+                              .arg(file.size())
+                              .arg(declared));
+        }
+    }
+    if (!start.startsWith("ZWS") && !swf::ReadHeader(start)) {
+        return Refuse(Refusal::kNotFlash,
+                      QStringLiteral("not a Flash movie (its header cannot be read)"));
+    }
+    return std::nullopt;
+}
+
+platform::ContentCheck CheckFor(const QString& name, platform::MediaProbe* probe,
+                                std::shared_ptr<std::optional<Refused>> refused) {
+    if (KindOf(name) == Kind::kUnknown) {
+        return {};
+    }
+    return [name, probe, refused](const QString& path) -> platform::Result<> {
+        auto found = Inspect(path, name, probe);
+        if (refused) {
+            *refused = found;
+        }
+        if (found) {
+            return platform::Fail(found->reason, platform::FailureKind::kRefused);
+        }
+        return {};
+    };
+}
+
+}  // namespace content
