@@ -5,6 +5,7 @@
 #include "swf/swf.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -297,4 +298,75 @@ TEST_F(StatusStation, HiddenPlayersMovieIsNoWarning) {
                      warning.toString().contains("flash page state"))
             << warning.toString().toStdString();
     }
+}
+
+// What a station sees when the main movie on the disk is a page at a start: the main movie
+// that played well before is kept, and it fills the screen instead. Once the program's
+// window is up the screen is never black, and /status names the file and the reason.
+TEST(LastGoodStation, KeptMainMovieFillsTheScreenWhenTheMainMovieIsAPage) {
+    XServer x{QSize(1280, 720)};
+    ASSERT_TRUE(x.Started());
+    Station station;
+    const quint16 port = FreePort();
+    swf::Writer w(8, QSize(800, 600), 12);
+    w.SetBackground(kBackground);
+    w.ShowFrame();
+    station.WriteDriveFile("fileftp/dravonelle.swf", w.Finish(true));
+    station.NoSite();
+    station.settings["system/status_port"] = QString::number(port);
+    const QMap<QString, QString> environment = {{"DISPLAY", x.Display()},
+                                                {"QT_QPA_PLATFORM", "xcb"}};
+    station.Start(environment);
+    // Played well for 30 s from its first frame: kept, beside the content folder.
+    const QDir kept(station.DriveFolder() + "/dravonelle/lastgood");
+    ASSERT_TRUE(
+        PumpUntil([&] { return !kept.entryList({"*.swf"}, QDir::Files).isEmpty(); }, 120000))
+        << station.Log().toStdString();
+    station.Stop();
+
+    station.WriteDriveFile("fileftp/dravonelle.swf",
+                           "<!DOCTYPE html><html><body>Onderhoud</body></html>");
+    QElapsedTimer clock;
+    clock.start();
+    station.Start(environment);
+    qint64 told = -1, filled = -1, firstPicture = -1, blackAfter = 0;
+    PumpUntil(
+        [&] {
+            if (told < 0 && QJsonDocument::fromJson(Fetch(port, "/status", 1000))
+                                .object()["reasons"]
+                                .toVariant()
+                                .toStringList()
+                                .join(" ")
+                                .contains("main movie dravonelle.swf cannot be played (an "
+                                          "HTML page, not a Flash movie)")) {
+                told = clock.elapsed();
+            }
+            const QImage screen = x.Grab().scaled(64, 36);
+            bool black = true;
+            for (int y = 0; y < screen.height() && black; ++y) {
+                for (int x0 = 0; x0 < screen.width() && black; ++x0) {
+                    black = qGray(screen.pixel(x0, y)) <= 16;
+                }
+            }
+            if (!black && firstPicture < 0) {
+                firstPicture = clock.elapsed();
+            }
+            blackAfter += black && firstPicture >= 0 ? 1 : 0;
+            if (filled < 0 && QColor(screen.pixel(32, 18)) == kBackground &&
+                QColor(screen.pixel(60, 33)) == kBackground) {
+                filled = clock.elapsed();
+            }
+            return told >= 0 && filled >= 0;
+        },
+        90000);
+    std::printf(
+        "window's first picture after %lld ms, the kept movie on the whole screen after "
+        "%lld ms, the cause in /status after %lld ms\n",
+        static_cast<long long>(firstPicture), static_cast<long long>(filled),
+        static_cast<long long>(told));
+    EXPECT_GE(filled, 0) << station.Log().toStdString();
+    EXPECT_GE(told, 0) << Fetch(port, "/status").toStdString();
+    EXPECT_EQ(blackAfter, 0) << "black grabs after the window's first picture";
+    EXPECT_EQ(QJsonDocument::fromJson(Fetch(port, "/status")).object()["state"].toString(),
+              "DEGRADED");
 }

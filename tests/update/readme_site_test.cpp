@@ -124,7 +124,8 @@ TEST(ReadmeSite, OneCycleFetchesEveryListedFile) {
                 return false;
             }
         }
-        return QFileInfo(content + "weerbericht.jpg").size() == 3000 &&
+        return QFileInfo(content + "weerbericht.jpg").size() ==
+                   fixed["freedata/meerdaagsebanner.jpg"].size() &&
                ReadText(content + "flash.txt") == "tekst=Welkom\n";
     };
     EXPECT_TRUE(PumpUntil([&] { return arrived() || !station.Running(); }, 60000) && arrived())
