@@ -1,10 +1,10 @@
 #include "bench_support.h"
 
+#include "platform/curl/curl_inet.h"
 #include "platform/dbus/dbus_power.h"
 #include "platform/qt/drive_file_system.h"
 #include "platform/qt/proc_memory_gauge.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/real_platform.h"
@@ -184,7 +184,7 @@ platform::Platform RealPlatform(const QString& driveFolder, const platform::Endp
     p.flash1 = std::make_unique<platform::StandInFlashPlayer>();
     p.flash2 = std::make_unique<platform::StandInFlashPlayer>();
     p.media = std::make_unique<platform::StandInMediaPlayer>();  // no sound in a benchmark
-    p.inet = std::make_unique<platform::QtInet>();
+    p.inet = std::make_unique<platform::CurlInet>();
     p.sockets = std::make_unique<platform::QtWskServer>();
     p.pictures = std::make_unique<platform::QtPictureLoader>();
     p.fileDialog = std::make_unique<platform::QtFileDialog>();

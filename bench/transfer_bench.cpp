@@ -2,7 +2,7 @@
 // same loopback server onto the same disk, each put on the disk before it replaces its
 // target, fetched
 //   - by curl, then sync(1) of its files (the baseline),
-//   - by the program's HTTP client (QtInet, on QNetworkAccessManager),
+//   - by the program's HTTP client (CurlInet, libcurl on its transfer thread),
 //   - by a plain HTTP/1.1 reader that reads the socket straight into the file on a thread
 //     of its own (an experiment: what the client would cost without Qt's HTTP thread).
 // Each is run --runs times, in turn; the medians are compared with curl + sync.
@@ -10,9 +10,9 @@
 //   transfer_bench [--files N] [--total-mib M] [--runs R]
 #include "bench_support.h"
 #include "content_site.h"
+#include "platform/curl/curl_inet.h"
 #include "platform/event_loop.h"
 #include "platform/qt/drive_file_system.h"
-#include "platform/qt/qt_inet.h"
 #include "platform/real_platform.h"
 
 #include <QCoreApplication>
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     QTemporaryDir drive;
     QDir().mkpath(drive.path() + "/drive_c/fileftp");
     platform::DriveFileSystem fs(drive.path() + "/drive_c");
-    platform::QtInet inet;
+    platform::CurlInet inet;
     const QString base = "http://127.0.0.1:" + QString::number(site.port);
     const auto viaQt = [&](const QString& path, platform::FileWriter& writer) {
         std::optional<platform::Result<int>> ended;
@@ -198,12 +198,12 @@ int main(int argc, char** argv) {
             cpu[i] << u.cpu;
         }
         std::printf(
-            "run %d: curl+sync %.2f s %.2f cpu-s, QtInet %.2f s %.2f cpu-s, plain reader "
+            "run %d: curl+sync %.2f s %.2f cpu-s, CurlInet %.2f s %.2f cpu-s, plain reader "
             "%.2f s %.2f cpu-s\n",
             run + 1, c.wall, c.cpu, q.wall, q.cpu, r.wall, r.cpu);
     }
     const double mib = total / 1048576.0;
-    const char* names[] = {"curl + sync", "QtInet", "plain reader"};
+    const char* names[] = {"curl + sync", "CurlInet", "plain reader"};
     std::printf("transfer: %d files, %.0f MiB, loopback, medians of %d runs\n", files, mib, runs);
     for (int i = 0; i < 3; ++i) {
         const double w = Median(wall[i]), c = Median(cpu[i]);

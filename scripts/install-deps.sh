@@ -7,7 +7,7 @@ run_packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-webengine-dev qt6-webchannel-dev qt6-httpserver-dev qt6-websockets-dev
     libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
-    libsystemd-dev zlib1g-dev help2man
+    libsystemd-dev zlib1g-dev libcurl4-openssl-dev help2man
     fonts-dejavu-core fonts-dejavu-extra
     python3 dbus
 )
@@ -18,7 +18,7 @@ test_packages=(
     matchbox-window-manager openbox
     nginx-light prometheus chromium
     pulseaudio pulseaudio-utils
-    icecast2 ffmpeg
+    icecast2 ffmpeg openssl
     clang-format git
 )
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A content site on loopback, for the demo and the tests.
 
-    content_site.py ROOT [--port N]
+    content_site.py ROOT [--port N] [--tls CERT KEY] [--proxy]
 
 Serves the files under ROOT and logs every request line to ROOT/../requests.log.
 Paths named in ROOT/../faults (one "path action" a line, path without the query)
@@ -9,15 +9,21 @@ misbehave instead: status N (answer with that status and a small error page),
 reset (announce 100000 bytes, send 1000, then reset the connection), short (announce
 2000 bytes, send 1000, then close), hang (never answer), slow (send the file in
 pieces over about a second), trickle (a chunked body without end, 1 KiB a second), flood
-(a chunked body without end, as fast as it goes). Prints its port on the first line of standard output.
+(a chunked body without end, as fast as it goes), redirect:URL (302 to URL). Prints its
+port on the first line of standard output. With --tls it answers https with that
+certificate; with --proxy it is a forward proxy for http, fetching what it is asked for
+and logging "proxy URL".
 """
 import http.server
 import os
 import socket
+import ssl
 import struct
 import sys
 import time
+import urllib.error
 import urllib.parse
+import urllib.request
 
 ROOT = os.path.abspath(sys.argv[1])
 STATE = os.path.dirname(ROOT)
@@ -46,13 +52,20 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        if PROXY:
+            return self.relay()
         with open(os.path.join(STATE, "requests.log"), "a") as log:
             log.write(self.path + "\n")
         path = urllib.parse.urlsplit(self.path).path
         action = faults().get(path)
         if action is None:
             return super().do_GET()
-        if action.isdigit():
+        if action.startswith("redirect:"):
+            self.send_response(302)
+            self.send_header("Location", action[len("redirect:"):])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif action.isdigit():
             body = b"<html>error page</html>"
             self.send_response(int(action))
             self.send_header("Content-Length", str(len(body)))
@@ -104,11 +117,32 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 time.sleep(0.1)
 
 
+    def relay(self):
+        with open(os.path.join(STATE, "requests.log"), "a") as log:
+            log.write("proxy " + self.path + "\n")
+        direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        try:
+            with direct.open(self.path) as answer:
+                status, data = answer.status, answer.read()
+        except urllib.error.HTTPError as error:
+            status, data = error.code, error.read()
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
 
+PROXY = "--proxy" in sys.argv
 port = int(sys.argv[sys.argv.index("--port") + 1]) if "--port" in sys.argv else 0
 server = Server(("127.0.0.1", port), Handler)
+if "--tls" in sys.argv:
+    at = sys.argv.index("--tls")
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[at + 1], sys.argv[at + 2])
+    server.socket = context.wrap_socket(server.socket, server_side=True)
 print(server.server_address[1], flush=True)
 server.serve_forever()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/result.h"
+#include "platform/system_settings.h"
 
 #include <QString>
 
@@ -14,6 +15,14 @@ class FileWriter;
 enum InetState : int {
     kInetReceivingResponse = 7,  // more of the body has been written; BodyBytes says how much
     kInetResponseReceived = 8,   // the whole response is in, its body written
+};
+
+// The bounds of one fetch beside the request time-out, and whom an https server must be
+// vouched for by.
+struct InetLimits {
+    int deadlineSeconds = SystemSettings{}.fetchDeadlineS;
+    qint64 maxUnannouncedBytes = SystemSettings{}.fetchMaxBytes;
+    QString caBundle;  // a PEM file of the authorities trusted; empty: the system's
 };
 
 // An HTTP GET client, one request at a time.

@@ -1,5 +1,6 @@
 #include "platform/real_platform.h"
 
+#include "platform/curl/curl_inet.h"
 #include "platform/dbus/dbus_power.h"
 #include "platform/http/qt_status_server.h"
 #include "platform/log.h"
@@ -7,7 +8,6 @@
 #include "platform/qt/drive_file_system.h"
 #include "platform/qt/proc_memory_gauge.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 #include "platform/qt/screen_grabber.h"
@@ -99,7 +99,7 @@ Platform MakeRealPlatform(const Places& places) {
     }
     p.pushPort = static_cast<quint16>(system.pushPort);
     p.memoryCeilingMb = system.memoryCeilingMb;
-    QtInet::Limits inetLimits;
+    InetLimits inetLimits;
     inetLimits.deadlineSeconds = system.fetchDeadlineS;
     inetLimits.maxUnannouncedBytes = system.fetchMaxBytes;
     p.pushMaxBytes = system.pushMaxBytes;
@@ -147,7 +147,7 @@ Platform MakeRealPlatform(const Places& places) {
     media.hostPath = [files](const QString& path) { return files->HostPath(path); };
     p.media = std::make_unique<VlcMediaPlayer>(media);
     p.mediaProbe = std::make_unique<VlcMediaProbe>();
-    p.inet = std::make_unique<QtInet>(inetLimits);
+    p.inet = std::make_unique<CurlInet>(inetLimits);
     p.sockets = std::make_unique<QtWskServer>();
     p.pictures = std::make_unique<QtPictureLoader>();
     p.fileDialog = std::make_unique<QtFileDialog>();

@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 
-ContentSite::ContentSite() {
+ContentSite::ContentSite(const QStringList& options) {
     QDir().mkpath(Www() + "/test/fotos");
     QDir().mkpath(Www() + "/freedata");
     server_.setProgram("python3");
-    server_.setArguments({DRAVONELLE_CONTENT_SITE, Www()});
+    server_.setArguments(QStringList{DRAVONELLE_CONTENT_SITE, Www()} + options);
     server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server_.start();
     if (server_.waitForReadyRead(10000)) {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A content site served by a real HTTP server on loopback (tools/content_site.py), from a
@@ -12,7 +13,8 @@
 // "testdir.php" its listing and "freedata/" the weather service.
 class ContentSite {
   public:
-    ContentSite();
+    // With `options` for the server ("--tls CERT KEY", "--proxy").
+    explicit ContentSite(const QStringList& options = {});
     ~ContentSite();
     quint16 Port() const { return port_; }
     // The site's location and the weather and radio addresses on it.

@@ -1,9 +1,9 @@
 #include "support/test_rig.h"
 
+#include "platform/curl/curl_inet.h"
 #include "platform/event_loop.h"
 #include "platform/qt/drive_file_system.h"
 #include "platform/qt/qt_desktop.h"
-#include "platform/qt/qt_inet.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_wsk_server.h"
 
@@ -42,7 +42,7 @@ TestRig::TestRig(Options options) {
     p.flash2 = std::move(f2);
     p.media = std::move(m);
     if (options.realInet) {
-        p.inet = std::make_unique<platform::QtInet>(options.inetLimits);
+        p.inet = std::make_unique<platform::CurlInet>(options.inetLimits);
     } else {
         auto i = std::make_unique<FakeInet>();
         inet = i.get();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/curl/curl_inet.h"
 #include "platform/qt/drive_file_system.h"
-#include "platform/qt/qt_inet.h"
 #include "support/fakes.h"
 #include "support/station.h"
 #include "window/form1.h"
@@ -15,11 +15,11 @@
 struct TestRig {
     struct Options {
         bool realStore = false;  // the QSettings store in the temporary folder
-        bool realInet = false;   // the QNetworkAccessManager transfer control
+        bool realInet = false;   // the libcurl transfer control
         // New content files (and the main movie) are checked to be what their names say,
         // as in the program; the tests of other matters keep bytes that are not.
         bool checkContent = false;
-        platform::QtInet::Limits inetLimits;
+        platform::InetLimits inetLimits;
         quint16 port = 0;  // the push server's port; 0 takes a free one
         int pushIdleMs = 10 * 60 * 1000;
         std::optional<platform::Endpoints> endpoints;

@@ -227,12 +227,12 @@ TEST_F(UpdateCycle, DownloadOntoAFullDiskSaysDiskFull) {
 TEST_F(UpdateCycle, EndlessBodiesAreCutByTheirBounds) {
     struct Case {
         const char* action;
-        platform::QtInet::Limits limits;
+        platform::InetLimits limits;
         const char* reason;
     };
     const Case cases[] = {
-        {"trickle", {2, qint64(4) << 30}, "not complete after 2 s"},
-        {"flood", {1800, 8 << 20}, "a body without a length passed 8388608 bytes"},
+        {"trickle", {2, qint64(4) << 30, {}}, "not complete after 2 s"},
+        {"flood", {1800, 8 << 20, {}}, "a body without a length passed 8388608 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.action);
@@ -512,7 +512,7 @@ TEST_F(UpdateCycle, TheTransferWritesOffTheWindowsThreadAndStopsAtCancel) {
     SiteFile("test/fotos/big.bin", Bytes(size, 'x'));
     Fault("/test/fotos/endless.bin", "trickle");
     const QString base = "http://127.0.0.1:" + QString::number(port) + "/test/fotos/";
-    platform::QtInet inet;
+    platform::CurlInet inet;
     QList<platform::Result<int>> states;
     inet.StateChanged = [&](const platform::Result<int>& state) { states << state; };
 

@@ -298,7 +298,7 @@ TEST(Window, ConfiguredAddressesAreHttpOrHttpsOnly) {
                                                             : read.weatherUrl;
         EXPECT_EQ(got, c.kept ? c.value : QString());
     }
-    platform::QtInet inet;
+    platform::CurlInet inet;
     std::optional<platform::Result<int>> state;
     inet.StateChanged = [&](const platform::Result<int>& s) { state = s; };
     inet.Execute("file:///etc/hostname", "GET");

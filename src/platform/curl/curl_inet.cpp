@@ -1,0 +1,361 @@
+#include "platform/curl/curl_inet.h"
+
+#include "platform/file_system.h"
+
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <optional>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+constexpr long kMaxRedirects = 10;
+constexpr long kBufferBytes = 256 * 1024;
+using Clock = std::chrono::steady_clock;
+
+void InitialiseCurlOnce() {
+    static const bool done = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
+// One request at a time, on the transfer thread; everything it learns goes back to its
+// CurlInet as a queued report. The caller's thread only hands it commands.
+class CurlTransfer {
+  public:
+    CurlTransfer(CurlInet* owner, CurlInet::Shared& shared, InetLimits limits)
+        : owner_(owner), shared_(shared), limits_(std::move(limits)) {
+        InitialiseCurlOnce();
+        multi_ = curl_multi_init();
+        // One connection to a host, kept alive from one fetch to the next.
+        curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 1L);
+        thread_ = std::thread([this] { Run(); });
+        pthread_setname_np(thread_.native_handle(), "inet");
+    }
+    ~CurlTransfer() {
+        {
+            std::lock_guard locked(commands_);
+            quit_ = true;
+        }
+        curl_multi_wakeup(multi_);
+        thread_.join();
+        curl_multi_cleanup(multi_);
+    }
+
+    // From the caller's thread: drop the request in hand (without a report) and start
+    // `url`, or only drop it.
+    void Start(quint64 generation, const QByteArray& url, int timeoutSeconds) {
+        {
+            std::lock_guard locked(commands_);
+            stop_ = true;
+            next_ = Command{generation, url, timeoutSeconds};
+        }
+        curl_multi_wakeup(multi_);
+    }
+    void Stop() {
+        {
+            std::lock_guard locked(commands_);
+            stop_ = true;
+            next_.reset();
+        }
+        curl_multi_wakeup(multi_);
+    }
+
+  private:
+    struct Command {
+        quint64 generation = 0;
+        QByteArray url;
+        int timeoutSeconds = 60;
+    };
+
+    void Run() {
+        for (;;) {
+            bool stop = false;
+            std::optional<Command> next;
+            {
+                std::lock_guard locked(commands_);
+                if (quit_) {
+                    break;
+                }
+                stop = std::exchange(stop_, false);
+                next = std::exchange(next_, std::nullopt);
+            }
+            if (stop) {
+                End();
+            }
+            if (next) {
+                Begin(*next);
+            }
+            if (easy_) {
+                Perform();
+            }
+            curl_multi_poll(multi_, nullptr, 0, easy_ ? 100 : 1000, nullptr);
+        }
+        End();
+    }
+
+    void Begin(const Command& command) {
+        generation_ = command.generation;
+        timeoutSeconds_ = command.timeoutSeconds;
+        figures_ = {};
+        failure_.reset();
+        abandoned_ = false;
+        announcedKnown_ = false;
+        error_[0] = '\0';
+        {
+            std::lock_guard locked(shared_.lock);
+            if (shared_.generation != generation_) {
+                return;  // cancelled before it began
+            }
+        }
+        easy_ = curl_easy_init();
+        url_ = command.url;
+        curl_easy_setopt(easy_, CURLOPT_URL, url_.constData());
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kBufferBytes);
+        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
+        // Only to http and https, and from https never back to plain http.
+        const bool secure = url_.startsWith("https:");
+        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeoutSeconds_));
+        curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
+        if (!limits_.caBundle.isEmpty()) {
+            caBundle_ = limits_.caBundle.toLocal8Bit();
+            curl_easy_setopt(easy_, CURLOPT_CAINFO, caBundle_.constData());
+        }
+        started_ = lastProgress_ = Clock::now();
+        curl_multi_add_handle(multi_, easy_);
+    }
+
+    // Ends the request in hand, without a report.
+    void End() {
+        if (!easy_) {
+            return;
+        }
+        curl_multi_remove_handle(multi_, easy_);
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+
+    void Perform() {
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+                Finish(message->data.result);
+            }
+        }
+        if (!easy_) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (now - lastProgress_ >= std::chrono::seconds(timeoutSeconds_)) {
+            Fail(Fail(QStringLiteral("no progress for %1 s after %2 bytes")
+                          .arg(timeoutSeconds_)
+                          .arg(figures_.received)));
+        } else if (now - started_ >= std::chrono::seconds(limits_.deadlineSeconds)) {
+            Fail(Fail(QStringLiteral("not complete after %1 s").arg(limits_.deadlineSeconds)));
+        }
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+        return static_cast<CurlTransfer*>(self)->Body(data, size * count);
+    }
+
+    // Writes a piece of the body; 0 ends the transfer (cancelled, or a bound or a write
+    // failed: failure_ says which).
+    size_t Body(const char* data, size_t size) {
+        {
+            std::lock_guard locked(shared_.lock);
+            if (shared_.generation != generation_) {
+                abandoned_ = true;  // cancelled: its writer may be gone
+                return 0;
+            }
+            FileWriter* writer = shared_.writer;
+            if (!announcedKnown_) {
+                announcedKnown_ = true;
+                curl_off_t length = -1;
+                curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+                figures_.announced = length >= 0 ? length : -1;
+                // A body announced larger than the disk may take is not fetched at all.
+                if (figures_.announced >= 0 && writer) {
+                    if (const auto fits = writer->Fits(figures_.announced); !fits) {
+                        failure_ = fits.failure();
+                        return 0;
+                    }
+                }
+            }
+            if (writer) {
+                if (const auto written = writer->Write(data, static_cast<qint64>(size)); !written) {
+                    failure_ = written.failure();
+                    return 0;
+                }
+            }
+            figures_.received += static_cast<qint64>(size);
+            if (figures_.announced < 0 && figures_.received > limits_.maxUnannouncedBytes) {
+                failure_ = Fail(QStringLiteral("a body without a length passed %1 bytes")
+                                    .arg(limits_.maxUnannouncedBytes));
+                return 0;
+            }
+        }
+        lastProgress_ = Clock::now();
+        // One report for however many pieces arrive before the program looks.
+        if (!shared_.progressQueued.exchange(true)) {
+            Report(kInetReceivingResponse);
+        }
+        return size;
+    }
+
+    void Finish(CURLcode result) {
+        if (abandoned_) {
+            End();
+            return;
+        }
+        if (failure_) {
+            Fail(*failure_);
+            return;
+        }
+        long code = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        figures_.code = static_cast<int>(code);
+        if (!announcedKnown_) {
+            curl_off_t length = -1;
+            curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+            figures_.announced = length >= 0 ? length : -1;
+        }
+        // An HTTP error status still brings a response: the caller judges its status.
+        if (result == CURLE_OK && code != 0) {
+            Report(kInetResponseReceived);
+        } else {
+            Report(Fail(QString::fromLocal8Bit(error_[0] ? error_ : curl_easy_strerror(result))));
+        }
+        End();
+    }
+
+    void Fail(const Failure& failure) {
+        End();
+        Report(failure);
+    }
+    static Failure Fail(const QString& reason) { return platform::Fail(reason); }
+
+    void Report(const Result<int>& state) {
+        QMetaObject::invokeMethod(
+            owner_,
+            [owner = owner_, generation = generation_, state, figures = figures_] {
+                owner->Deliver(generation, state, figures);
+            },
+            Qt::QueuedConnection);
+    }
+
+    CurlInet* owner_;
+    CurlInet::Shared& shared_;
+    const InetLimits limits_;
+    CURLM* multi_ = nullptr;
+    std::thread thread_;
+
+    std::mutex commands_;
+    bool quit_ = false;
+    bool stop_ = false;
+    std::optional<Command> next_;
+
+    // The request in hand; only the transfer thread touches these.
+    CURL* easy_ = nullptr;
+    QByteArray url_, caBundle_;
+    char error_[CURL_ERROR_SIZE] = {};
+    quint64 generation_ = 0;
+    int timeoutSeconds_ = 60;
+    Clock::time_point started_, lastProgress_;
+    CurlInet::Figures figures_;
+    std::optional<Failure> failure_;
+    bool abandoned_ = false;
+    bool announcedKnown_ = false;
+};
+
+CurlInet::CurlInet() : CurlInet(InetLimits{}) {}
+
+CurlInet::CurlInet(InetLimits limits)
+    : transfer_(std::make_unique<CurlTransfer>(this, shared_, std::move(limits))) {}
+
+CurlInet::~CurlInet() {
+    Cancel();
+    transfer_.reset();
+}
+
+void CurlInet::SetRequestTimeout(int seconds) {
+    timeoutSeconds_ = seconds > 0 ? seconds : 60;
+}
+
+void CurlInet::SetBodyWriter(FileWriter* writer) {
+    std::lock_guard locked(shared_.lock);
+    shared_.writer = writer;
+}
+
+void CurlInet::Execute(const QString& url, const QString& operation) {
+    Cancel();  // what the previous request still has queued is dropped
+    code_ = 0;
+    announced_ = -1;
+    received_ = 0;
+    if (operation != QLatin1String("GET")) {
+        Report(platform::Fail(QStringLiteral("unsupported operation ") + operation));
+        return;
+    }
+    const QUrl address(url);
+    const QString scheme = address.scheme().toLower();
+    if (!address.isValid() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        Report(platform::Fail(QStringLiteral("not an http or https address: ") + url));
+        return;
+    }
+    transfer_->Start(generation_, address.toEncoded(), timeoutSeconds_);
+}
+
+void CurlInet::Cancel() {
+    {
+        std::lock_guard locked(shared_.lock);
+        shared_.generation = ++generation_;
+    }
+    shared_.progressQueued = false;
+    transfer_->Stop();
+}
+
+void CurlInet::Deliver(quint64 generation, const Result<int>& state, Figures figures) {
+    if (state && *state == kInetReceivingResponse) {
+        shared_.progressQueued = false;
+    }
+    if (generation != generation_) {
+        return;
+    }
+    received_ = figures.received;
+    code_ = figures.code;
+    announced_ = figures.announced;
+    if (StateChanged) {
+        StateChanged(state);
+    }
+}
+
+void CurlInet::Report(const Result<int>& state) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, state, generation = generation_] {
+            Deliver(generation, state, {0, code_, announced_});
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace platform
