@@ -3,8 +3,10 @@
 #include "bench_support.h"
 #include "window/form1.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTcpServer>
 #include <QThread>
 
@@ -19,13 +21,49 @@
 
 namespace bench {
 
-void WriteFile(const QString& path, qint64 size) {
+namespace {
+
+QByteArray Jpeg(int width, int height, quint32 seed) {
+    QImage image(width, height, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 r = random();
+            line[x] =
+                qRgb((x + (r & 0x3f)) & 0xff, (y + ((r >> 8) & 0x3f)) & 0xff, (r >> 16) & 0xff);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 95);
+    return bytes;
+}
+
+QByteArray PictureOfAbout(qint64 size, quint32 seed) {
+    static const double bytesPerPixel = Jpeg(256, 256, 1).size() / 65536.0;
+    const double pixels = std::max(64.0 * 64.0, size / bytesPerPixel);
+    const int width = static_cast<int>(std::sqrt(pixels * 4 / 3));
+    return Jpeg(width, std::max(8, static_cast<int>(pixels / width)), seed);
+}
+
+}  // namespace
+
+qint64 WriteFile(const QString& path, qint64 size) {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
+    if (path.endsWith(QLatin1String(".jpg"))) {
+        return file.write(PictureOfAbout(size, static_cast<quint32>(qHash(path))));
+    }
+    if (path.endsWith(QLatin1String(".swf"))) {
+        return file.write(BarMovie(std::max<qint64>(2, size / 200), 25));
+    }
     QByteArray block(1 << 20, 'd');
     for (qint64 left = size; left > 0; left -= block.size()) {
         file.write(block.constData(), std::min<qint64>(left, block.size()));
     }
+    return size;
 }
 
 bool Site::Start() {
@@ -91,8 +129,8 @@ QStringList MakeSite(Site& site, const QList<qint64>& sizes) {
     QStringList fields, paths;
     for (int i = 0; i < sizes.size(); ++i) {
         const QString name = QString("file%1.jpg").arg(i, 3, 10, QChar('0'));
-        WriteFile(site.Www() + "/test/fotos/" + name, sizes[i]);
-        fields << name << "1" << QString::number(sizes[i]);
+        const qint64 size = WriteFile(site.Www() + "/test/fotos/" + name, sizes[i]);
+        fields << name << "1" << QString::number(size);
         paths << "/test/fotos/" + name;
     }
     QFile listing(site.Www() + "/testdir.php");

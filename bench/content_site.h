@@ -12,8 +12,10 @@ class Form1;
 // A loopback web server with content laid out as the program's site has it.
 namespace bench {
 
-// A file of `size` bytes.
-void WriteFile(const QString& path, qint64 size);
+// A file of about `size` bytes that is what its name says, as the program checks what it
+// fetches: a JPEG picture for ".jpg" (of busy pixels, so that it is as large as a photo of
+// that size), a Flash movie for ".swf", bytes otherwise. Returns its size.
+qint64 WriteFile(const QString& path, qint64 size);
 
 // nginx where it is installed (Debian's nginx or nginx-light), else the tests' Python
 // content site, serving Www() on a free loopback port.

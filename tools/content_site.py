@@ -9,11 +9,17 @@ misbehave instead: status N (answer with that status and a small error page),
 reset (announce 100000 bytes, send 1000, then reset the connection), short (announce
 2000 bytes, send 1000, then close), hang (never answer), slow (send the file in
 pieces over about a second), trickle (a chunked body without end, 1 KiB a second), flood
-(a chunked body without end, as fast as it goes), redirect:URL (302 to URL). Prints its
+(a chunked body without end, as fast as it goes), redirect:URL (302 to URL), cut:SHARE (a
+whole answer stops after that share of the file, and the connection is reset), plain (the
+whole file always, without validators, as a server that ignores conditions). Files are
+served with an ETag and Last-Modified, answer their conditions with 304 and a range under
+If-Range with 206; ROOT/../answers.log gets "path status bytes" for each. Prints its
 port on the first line of standard output. With --tls it answers https with that
 certificate; with --proxy it is a forward proxy for http, fetching what it is asked for
 and logging "proxy URL".
 """
+import email.utils
+import hashlib
 import http.server
 import os
 import socket
@@ -59,7 +65,11 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         action = faults().get(path)
         if action is None:
-            return super().do_GET()
+            return self.serve(path)
+        if action.startswith("cut:"):
+            return self.serve(path, float(action[len("cut:"):]))
+        if action == "plain":
+            return self.serve(path, plain=True)
         if action.startswith("redirect:"):
             self.send_response(302)
             self.send_header("Location", action[len("redirect:"):])
@@ -116,6 +126,61 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.flush()
                 time.sleep(0.1)
 
+
+    def serve(self, path, cut=None, plain=False):
+        """The file with an ETag and Last-Modified; 304 to a request whose condition still
+        holds, 206 to a range whose If-Range still holds; with `cut`, a whole answer stops
+        after that share of the file and the connection is reset; `plain`, the whole file
+        always, saying nothing of it."""
+        file = self.translate_path(self.path)
+        if not os.path.isfile(file):
+            return self.answer(path, 404, b"<html>not found</html>")
+        with open(file, "rb") as f:
+            data = f.read()
+        etag = '"%s"' % hashlib.sha1(data).hexdigest()[:16]
+        modified = email.utils.formatdate(os.stat(file).st_mtime, usegmt=True)
+        validators = {"ETag": etag, "Last-Modified": modified}
+        if plain:
+            return self.answer(path, 200, data)
+        match = self.headers.get("If-None-Match")
+        if match == etag or (match is None and self.headers.get("If-Modified-Since") == modified):
+            return self.answer(path, 304, b"", validators)
+        wanted = self.headers.get("Range", "")
+        if (wanted.startswith("bytes=") and wanted.endswith("-")
+                and self.headers.get("If-Range", etag) in (etag, modified)):
+            start = int(wanted[len("bytes="):-1])
+            if start < len(data):
+                validators["Content-Range"] = "bytes %d-%d/%d" % (start, len(data) - 1, len(data))
+                return self.answer(path, 206, data[start:], validators)
+        if cut is None:
+            return self.answer(path, 200, data, validators)
+        self.send_response(200)
+        for name, value in validators.items():
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        sent = int(len(data) * cut)
+        self.wfile.write(data[:sent])
+        self.wfile.flush()
+        self.log_answer(path, 200, sent)
+        time.sleep(0.5)  # what was sent arrives before the reset
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+        self.close_connection = True
+
+    def answer(self, path, status, body, headers=None):
+        self.send_response(status)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
+        if status != 304:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+        self.log_answer(path, status, len(body))
+
+    def log_answer(self, path, status, sent):
+        with open(os.path.join(STATE, "answers.log"), "a") as log:
+            log.write("%s %d %d\n" % (path, status, sent))
 
     def relay(self):
         with open(os.path.join(STATE, "requests.log"), "a") as log:

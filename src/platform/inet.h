@@ -47,6 +47,26 @@ class Inet {
     virtual int ResponseCode() const = 0;
     virtual qint64 AnnouncedLength() const = 0;
 
+    // What a server says of a file, to ask next time only whether it changed.
+    struct Validators {
+        QString etag, lastModified;
+        bool Empty() const { return etag.isEmpty() && lastModified.isEmpty(); }
+    };
+    // For the next request only. With `unlessStill`, the file is asked for only if it is no
+    // longer the one described: a server that agrees answers 304, without a body. With
+    // `resumeFrom` > 0 only its rest is asked for, from that byte on, if it is still the
+    // one `resumeIf` describes: the answer is 206 with the rest. A server that would send
+    // the whole file instead fails the request, as FailureKind::kWholeAgain, before a byte
+    // of it is written.
+    struct Conditions {
+        Validators unlessStill;
+        qint64 resumeFrom = 0;
+        Validators resumeIf;
+    };
+    virtual void SetConditions(const Conditions& conditions) { (void)conditions; }
+    // What the last response said of its file.
+    virtual Validators ResponseValidators() const { return {}; }
+
     // A state the request reached, or its failure with the reason; nothing follows a
     // failure.
     std::function<void(const Result<int>& state)> StateChanged;

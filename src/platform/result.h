@@ -10,8 +10,9 @@ namespace platform {
 // The kind of a failure, where a caller acts on the kind rather than only reporting it.
 enum class FailureKind {
     kOther,
-    kDiskFull,  // the disk (or the user's quota) is full: the operator must make room
-    kRefused,   // a complete file is not what its name says: it did not replace the old one
+    kDiskFull,    // the disk (or the user's quota) is full: the operator must make room
+    kRefused,     // a complete file is not what its name says: it did not replace the old one
+    kWholeAgain,  // the rest of a file was asked for and the server would send all of it
 };
 
 // Why an operation failed, in words fit for the status line and the log, and its kind.

@@ -46,6 +46,15 @@ QJsonArray Refused(const QList<RefusedFile>& refused) {
     return list;
 }
 
+template <typename Count>
+QJsonObject Saved(const std::array<Count, kSavedBy.size()>& bytes) {
+    QJsonObject saved;
+    for (const auto& [how, word] : kSavedBy) {
+        saved[QLatin1String(word)] = static_cast<double>(bytes[static_cast<size_t>(how)]);
+    }
+    return saved;
+}
+
 QJsonObject LastCycle(const Snapshot& s) {
     const Cycle& cycle = s.lastCycle;
     return {{"start", OrNull(Iso(cycle.start))},
@@ -56,7 +65,8 @@ QJsonObject LastCycle(const Snapshot& s) {
             {"failed", cycle.failed},
             {"bytes", static_cast<double>(cycle.bytes)},
             {key::kListingSha256, OrNull(cycle.listingSha256)},
-            {"refused", Refused(cycle.refused)}};
+            {"refused", Refused(cycle.refused)},
+            {"saved_bytes", Saved(cycle.saved)}};
 }
 
 QJsonObject Engines(const Snapshot& s) {
@@ -271,6 +281,13 @@ QByteArray Metrics(const Snapshot& s) {
     }
     out.One("fetched_bytes_total", "counter", "Bytes of files fetched from the content site.",
             static_cast<double>(s.bytesFetched));
+    out.Family("fetch_saved_bytes_total", "counter",
+               "Bytes not fetched or not written again: not modified, unchanged, resumed.");
+    for (const auto& [how, word] : kSavedBy) {
+        out.Sample("fetch_saved_bytes_total",
+                   QStringLiteral("how=\"%1\"").arg(QString::fromLatin1(word)),
+                   static_cast<double>(s.bytesSaved[static_cast<size_t>(how)]));
+    }
     out.Family("content_refusals_total", "counter",
                "Complete files refused as not what their names say, by reason.");
     for (const auto& [refusal, word] : content::kRefusals) {

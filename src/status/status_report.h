@@ -32,6 +32,17 @@ inline QString Text(CycleResult result) {
     return words::Word(kCycleResults, result);
 }
 
+// Bytes a cycle did not fetch or write again: a file the site said was not modified (not
+// sent), a body that was the file in place (not written), the part of a broken transfer
+// (not sent again).
+enum class Saved { kNotModified, kUnchanged, kResumed };
+inline constexpr words::Table<Saved, 3> kSavedBy = {{
+    {Saved::kNotModified, "not_modified"},
+    {Saved::kUnchanged, "unchanged"},
+    {Saved::kResumed, "resumed"},
+}};
+static_assert(words::InOrder(kSavedBy));
+
 // A fetched file that was not what its name says, and so did not replace the one in place.
 struct RefusedFile {
     QString file, reason;
@@ -45,6 +56,7 @@ struct Cycle {
     qint64 bytes = 0;
     QString listingSha256;
     QList<RefusedFile> refused;
+    std::array<qint64, kSavedBy.size()> saved{};  // bytes, by how
 };
 
 // The event loop's lateness: a 100 ms tick that comes late by this much.
@@ -91,6 +103,7 @@ struct Snapshot {
     bool updating = false;
     std::array<quint64, kCycleResults.size()> cyclesByResult{};
     quint64 bytesFetched = 0;
+    std::array<quint64, kSavedBy.size()> bytesSaved{};  // since the start, by how
     // Files refused by every road (cycle, push, import), by reason.
     std::array<quint64, content::kRefusals.size()> refusals{};
 

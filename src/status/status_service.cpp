@@ -86,6 +86,11 @@ void StatusService::CycleFetched(qint64 bytes) {
     bytesFetched_ += static_cast<quint64>(bytes);
 }
 
+void StatusService::CycleSaved(Saved how, qint64 bytes) {
+    cycle_.saved[static_cast<size_t>(how)] += bytes;
+    bytesSaved_[static_cast<size_t>(how)] += static_cast<quint64>(bytes);
+}
+
 void StatusService::CycleFilesFailed(int count) {
     cycle_.failed = count;
 }
@@ -148,6 +153,7 @@ status_report::Snapshot StatusService::Snapshot() {
     s.lastCycle = cycle_;
     s.cyclesByResult = cyclesByResult_;
     s.bytesFetched = bytesFetched_;
+    s.bytesSaved = bytesSaved_;
     s.content = content_;
     s.keptFreeBytes = platform_.minFreeBytes;
     s.pssMiB = MemoryPssMiB();

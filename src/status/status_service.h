@@ -19,6 +19,7 @@
 class StatusService : public QObject {
   public:
     using CycleResult = status_report::CycleResult;
+    using Saved = status_report::Saved;
 
     // What the window tells its status when it is asked.
     struct WindowFigures {
@@ -45,6 +46,8 @@ class StatusService : public QObject {
     void CycleListing(const QByteArray& content);
     void CycleNoListing();
     void CycleFetched(qint64 bytes);
+    // Bytes the cycle did not fetch or write again, and why.
+    void CycleSaved(Saved how, qint64 bytes);
     void CycleFilesFailed(int count);
     // A complete file that was not what its name says, counted by reason; a fetched one is
     // also listed with the cycle.
@@ -80,6 +83,7 @@ class StatusService : public QObject {
     status_report::Cycle cycle_;
     std::array<quint64, status_report::kCycleResults.size()> cyclesByResult_{};
     quint64 bytesFetched_ = 0;
+    std::array<quint64, status_report::kSavedBy.size()> bytesSaved_{};
     std::array<quint64, content::kRefusals.size()> refusals_{};
     status_report::Snapshot::Push push_;
     quint64 radioRetries_ = 0;

@@ -220,6 +220,7 @@ bool Form1::FetchWeather() {
     if (!platform_.endpoints.weatherUrl.isEmpty()) {  // empty when not an http(s) address
         DownloadFile(platform_.endpoints.weatherUrl, kWeather);
     }
+    StoreValidators();
     if (!WaitForCommits()) {
         return false;
     }

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/inet.h"
+#include "update/changed_only_writer.h"
+
+#include <QMap>
 
 #include <QString>
 #include <QStringList>
@@ -40,8 +44,35 @@ struct UpdateState {
 
 // The running fetch, seen only by the download driver.
 struct DownloadInProgress {
-    // The body's new version of DownloadTarget; none between fetches.
+    // The body's new version of DownloadTarget; none between fetches, and none while the
+    // body may still be the file in place (`compare` makes it at the first byte that is not).
     std::unique_ptr<platform::DurableFile> file;
+    std::unique_ptr<update::ChangedOnlyWriter> compare;
+    QString address;                  // of the fetch under way
+    platform::Inet::Conditions sent;  // what it asked
+    bool notModified = false;         // the site answered that the file in place is its own
+    bool keepValidators = false;      // what the site says of the file is kept once it is in
+    qint64 resumedFrom = 0;           // the bytes of the file that were there before it
+    // What the site said of each file fetched into the content folder itself, by address
+    // (without its query), and the file it said it of as it was then (its size and time):
+    // a file replaced since by a push, an import or a listed fetch is asked for whole.
+    // Kept on the drive beside the content folder.
+    struct Known {
+        platform::Inet::Validators validators;
+        QString file;
+    };
+    QMap<QString, Known> validators;
+    bool validatorsLoaded = false;
+    bool validatorsChanged = false;
+    // A large file whose transfer broke: its part so far, for the next fetch of the same
+    // address to ask for the rest.
+    struct Part {
+        QString address;
+        std::unique_ptr<platform::DurableFile> file;
+        qint64 size = 0;
+        platform::Inet::Validators validators;
+    };
+    std::optional<Part> part;
     qint64 size = 0;           // body bytes written so far
     qint64 shownPercent = -1;  // the progress text last sent, so that each is sent once
     // How the last fetch ended: done, or why not.

@@ -215,8 +215,23 @@ class Form1 : public QWidget,
     // Commits a file the cycle wrote, checked with `check`; WaitForCommits waits for it.
     void CommitCounted(platform::DurableFile& file, platform::DurableFile::CommitDone done,
                        platform::ContentCheck check = {});
+    // Commits a fetched file; once it is in, what the site said of it is kept under `key`
+    // (none: not kept).
     void CommitDownload(std::unique_ptr<platform::DurableFile> file, const QString& target,
-                        qint64 size);
+                        qint64 size, const QString& key,
+                        const platform::Inet::Validators& validators);
+    // Whether a transfer that ended so keeps its part of `total` bytes for the next try.
+    bool Resumable(const platform::Result<>& ended, qint64 total) const;
+    // An address without its query: what the site's validators are kept under.
+    static QString AddressKey(const QString& address);
+    void LoadValidators();
+    // Keeps what the site said of the file at DownloadTarget (or of `file`, as it is now).
+    void KeepValidators(const QString& key, const platform::Inet::Validators& validators);
+    void KeepValidators(const QString& key, const platform::Inet::Validators& validators,
+                        const QString& file);
+    // A file's size and time, to tell whether it is still the one the site spoke of.
+    static QString FileIdentity(const QString& hostPath);
+    void StoreValidators();  // on the drive, when they changed
     // Waits (bounded) until the fetched files are on the disk; false when the window closes.
     bool WaitForCommits();
     void ForgetFailedEntries(const QStringList& failed);

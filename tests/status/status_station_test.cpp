@@ -57,17 +57,23 @@ QString Output(const QString& program, const QStringList& args, int ms = 60000) 
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// Starts the program on `x` with a main movie of kBackground, no site, and its status on
+// `port`.
+void StartWithMovie(Station& station, const XServer& x, quint16 port) {
+    swf::Writer w(8, QSize(800, 600), 12);
+    w.SetBackground(kBackground);
+    w.ShowFrame();
+    station.WriteDriveFile("fileftp/dravonelle.swf", w.Finish(true));
+    station.NoSite();
+    station.settings["system/status_port"] = QString::number(port);
+    station.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
+}
+
 class StatusStation : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(x.Started());
-        swf::Writer w(8, QSize(800, 600), 12);
-        w.SetBackground(kBackground);
-        w.ShowFrame();
-        station.WriteDriveFile("fileftp/dravonelle.swf", w.Finish(true));
-        station.NoSite();
-        station.settings["system/status_port"] = QString::number(port);
-        station.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
+        StartWithMovie(station, x, port);
         ASSERT_TRUE(
             PumpUntil([&] { return station.Log().contains("status server listening"); }, 60000))
             << station.Log().toStdString();
@@ -308,15 +314,7 @@ TEST(LastGoodStation, KeptMainMovieFillsTheScreenWhenTheMainMovieIsAPage) {
     ASSERT_TRUE(x.Started());
     Station station;
     const quint16 port = FreePort();
-    swf::Writer w(8, QSize(800, 600), 12);
-    w.SetBackground(kBackground);
-    w.ShowFrame();
-    station.WriteDriveFile("fileftp/dravonelle.swf", w.Finish(true));
-    station.NoSite();
-    station.settings["system/status_port"] = QString::number(port);
-    const QMap<QString, QString> environment = {{"DISPLAY", x.Display()},
-                                                {"QT_QPA_PLATFORM", "xcb"}};
-    station.Start(environment);
+    StartWithMovie(station, x, port);
     // Played well for 30 s from its first frame: kept, beside the content folder.
     const QDir kept(station.DriveFolder() + "/dravonelle/lastgood");
     ASSERT_TRUE(
@@ -328,7 +326,7 @@ TEST(LastGoodStation, KeptMainMovieFillsTheScreenWhenTheMainMovieIsAPage) {
                            "<!DOCTYPE html><html><body>Onderhoud</body></html>");
     QElapsedTimer clock;
     clock.start();
-    station.Start(environment);
+    station.Start({{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
     qint64 told = -1, filled = -1, firstPicture = -1, blackAfter = 0;
     PumpUntil(
         [&] {

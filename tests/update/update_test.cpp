@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+
+#include <sys/stat.h>
 #include <functional>
 
 namespace {
@@ -597,4 +599,112 @@ TEST_F(ListingTool, WatchWritesTheListingAgainWhenTheFolderChanges) {
     EXPECT_TRUE(PumpUntil([&] { return Listing().size() == 3; }, 10000));
     tool.terminate();
     tool.waitForFinished(5000);
+}
+
+namespace {
+
+// What the content folder holds, as the file system says it: each file's inode and time,
+// and the folder's own time (a file made or removed in it changes that).
+QStringList Stamps(const QString& folder) {
+    QStringList stamps;
+    const auto stamp = [&](const QString& path) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+            stamps << QStringLiteral("%1 %2 %3.%4")
+                          .arg(QFileInfo(path).fileName())
+                          .arg(info.st_ino)
+                          .arg(info.st_mtim.tv_sec)
+                          .arg(info.st_mtim.tv_nsec);
+        }
+    };
+    stamp(folder);
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        stamp(folder + "/" + name);
+    }
+    return stamps;
+}
+
+}  // namespace
+
+// A cycle in which nothing changed: the files fetched every cycle are asked for with what
+// the site said of them and answered "not modified"; from a site that ignores that, a body
+// that is the file in place is not written again. The content folder is not touched.
+TEST_F(UpdateCycle, NothingChangedIsNeitherSentNorWritten) {
+    rig->form->Form_Activate();
+    rig->WaitForDisk();
+    const QString folder = rig->Host("c:\\fileftp");
+    const QStringList before = Stamps(folder);
+    QFile::remove(State() + "/answers.log");
+    Cycle();
+    rig->WaitForDisk();
+    EXPECT_EQ(Stamps(folder), before);
+    QFile answers(State() + "/answers.log");
+    ASSERT_TRUE(answers.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(answers.readAll()),
+              "/test/flash.txt 304 0\n/test/dravonelle.swf 304 0\n/testdir.php 304 0\n"
+              "/freedata/meerdaagsebanner.jpg 304 0\n");
+    auto status = rig->form->status.Snapshot();
+    EXPECT_EQ(status.lastCycle.saved[0], 5 + 14 + 25 + 6);  // not modified: every file's size
+    EXPECT_EQ(status.lastCycle.fetched, 0);
+
+    // A site that says nothing of its files and sends them whole: compared as they come.
+    for (const char* path : {"/test/flash.txt", "/test/dravonelle.swf", "/testdir.php",
+                             "/freedata/meerdaagsebanner.jpg"}) {
+        Fault(path, "plain");
+    }
+    Cycle();
+    rig->WaitForDisk();
+    EXPECT_EQ(Stamps(folder), before);
+    status = rig->form->status.Snapshot();
+    EXPECT_EQ(status.lastCycle.saved[1], 5 + 14 + 25 + 6);  // unchanged: not written again
+    // A change is written, whoever says what.
+    SiteFile("test/flash.txt", "tekst nieuw");
+    Cycle();
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\flash.txt"), "tekst nieuw");
+    ClearFaults();
+    SiteFile("test/flash.txt", "tekst");
+    Cycle();
+    EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\flash.txt"), "tekst");
+}
+
+// A large listed file whose transfer broke at 90 % is asked for from where it stopped;
+// one that changed on the site meanwhile comes whole again. Either way it lands whole.
+TEST_F(UpdateCycle, CutTransferGoesOnWhereItStopped) {
+    rig->form->Form_Activate();
+    QByteArray film(3 << 20, '\0');
+    for (qsizetype i = 0; i < film.size(); ++i) {
+        film[i] = static_cast<char>(i * 7 % 251);
+    }
+    for (const bool changedMeanwhile : {false, true}) {
+        SCOPED_TRACE(changedMeanwhile ? "a file that changed meanwhile" : "the same file");
+        SiteFile("test/fotos/film.bin", film);
+        Fault("/test/fotos/film.bin", "cut:0.9");
+        Listing(QByteArray("film.bin;s") + (changedMeanwhile ? "2" : "1") + ";3145728");
+        Cycle();
+        EXPECT_FALSE(rig->files->FileExists("c:\\fileftp\\Buffer\\film.bin"));
+        ClearFaults();
+        if (changedMeanwhile) {
+            film[10] = 'x';
+            SiteFile("test/fotos/film.bin", film);
+        }
+        QFile::remove(State() + "/answers.log");
+        const quint64 resumedBefore = rig->form->status.Snapshot().bytesSaved[2];
+        Cycle();
+        rig->WaitForDisk();
+        EXPECT_EQ(rig->ReadDriveFile("c:\\fileftp\\Buffer\\film.bin"), film);
+        QFile answers(State() + "/answers.log");
+        ASSERT_TRUE(answers.open(QIODevice::ReadOnly));
+        const QString log = QString::fromUtf8(answers.readAll());
+        const quint64 resumed = rig->form->status.Snapshot().bytesSaved[2] - resumedBefore;
+        if (changedMeanwhile) {
+            EXPECT_EQ(resumed, 0u);  // asked for the rest, sent whole: fetched whole again
+            EXPECT_TRUE(log.contains("/test/fotos/film.bin 200 3145728\n")) << log.toStdString();
+        } else {
+            EXPECT_GT(resumed, quint64(1) << 20);  // the part that had come
+            EXPECT_TRUE(log.contains(
+                QStringLiteral("/test/fotos/film.bin 206 %1\n").arg(film.size() - qint64(resumed))))
+                << log.toStdString();
+            EXPECT_FALSE(log.contains("/test/fotos/film.bin 200")) << log.toStdString();
+        }
+    }
 }

@@ -54,11 +54,12 @@ class CurlTransfer {
 
     // From the caller's thread: drop the request in hand (without a report) and start
     // `url`, or only drop it.
-    void Start(quint64 generation, const QByteArray& url, int timeoutSeconds) {
+    void Start(quint64 generation, const QByteArray& url, int timeoutSeconds,
+               const Inet::Conditions& conditions) {
         {
             std::lock_guard locked(commands_);
             stop_ = true;
-            next_ = Command{generation, url, timeoutSeconds};
+            next_ = Command{generation, url, timeoutSeconds, conditions};
         }
         curl_multi_wakeup(multi_);
     }
@@ -76,6 +77,7 @@ class CurlTransfer {
         quint64 generation = 0;
         QByteArray url;
         int timeoutSeconds = 60;
+        Inet::Conditions conditions;
     };
 
     void Run() {
@@ -107,6 +109,7 @@ class CurlTransfer {
     void Begin(const Command& command) {
         generation_ = command.generation;
         timeoutSeconds_ = command.timeoutSeconds;
+        resumeFrom_ = command.conditions.resumeFrom;
         figures_ = {};
         failure_.reset();
         abandoned_ = false;
@@ -134,6 +137,14 @@ class CurlTransfer {
         curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeoutSeconds_));
         curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader);
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+        headers_ = Headers(command.conditions);
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+        if (resumeFrom_ > 0) {
+            curl_easy_setopt(easy_, CURLOPT_RESUME_FROM_LARGE,
+                             static_cast<curl_off_t>(resumeFrom_));
+        }
         if (!limits_.caBundle.isEmpty()) {
             caBundle_ = limits_.caBundle.toLocal8Bit();
             curl_easy_setopt(easy_, CURLOPT_CAINFO, caBundle_.constData());
@@ -150,6 +161,51 @@ class CurlTransfer {
         curl_multi_remove_handle(multi_, easy_);
         curl_easy_cleanup(easy_);
         easy_ = nullptr;
+        curl_slist_free_all(headers_);
+        headers_ = nullptr;
+    }
+
+    // The request's conditions as headers.
+    static curl_slist* Headers(const Inet::Conditions& conditions) {
+        curl_slist* list = nullptr;
+        const auto add = [&list](const char* name, const QString& value) {
+            if (!value.isEmpty()) {
+                list = curl_slist_append(list,
+                                         (QByteArray(name) + ": " + value.toLatin1()).constData());
+            }
+        };
+        add("If-None-Match", conditions.unlessStill.etag);
+        add("If-Modified-Since", conditions.unlessStill.lastModified);
+        if (conditions.resumeFrom > 0) {
+            add("If-Range", conditions.resumeIf.etag.isEmpty() ? conditions.resumeIf.lastModified
+                                                               : conditions.resumeIf.etag);
+        }
+        return list;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+        static_cast<CurlTransfer*>(self)->Header(
+            QByteArray(data, static_cast<qsizetype>(size * count)));
+        return size * count;
+    }
+
+    // The validators of the last response (a redirect's answer is followed by another).
+    void Header(const QByteArray& line) {
+        if (line.startsWith("HTTP/")) {
+            figures_.validators = {};
+            return;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0) {
+            return;
+        }
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QString value = QString::fromLatin1(line.mid(colon + 1).trimmed());
+        if (name == "etag") {
+            figures_.validators.etag = value;
+        } else if (name == "last-modified") {
+            figures_.validators.lastModified = value;
+        }
     }
 
     void Perform() {
@@ -190,6 +246,13 @@ class CurlTransfer {
             FileWriter* writer = shared_.writer;
             if (!announcedKnown_) {
                 announcedKnown_ = true;
+                // The rest was asked for: anything but the rest must not join what is there.
+                long code = 0;
+                curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+                if (resumeFrom_ > 0 && code != 206) {
+                    failure_ = WholeAgain(code);
+                    return 0;
+                }
                 curl_off_t length = -1;
                 curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
                 figures_.announced = length >= 0 ? length : -1;
@@ -240,7 +303,9 @@ class CurlTransfer {
             figures_.announced = length >= 0 ? length : -1;
         }
         // An HTTP error status still brings a response: the caller judges its status.
-        if (result == CURLE_OK && code != 0) {
+        if (result == CURLE_RANGE_ERROR || (resumeFrom_ > 0 && code != 206 && code != 0)) {
+            Report(WholeAgain(code));
+        } else if (result == CURLE_OK && code != 0) {
             Report(kInetResponseReceived);
         } else {
             Report(Fail(QString::fromLocal8Bit(error_[0] ? error_ : curl_easy_strerror(result))));
@@ -253,6 +318,11 @@ class CurlTransfer {
         Report(failure);
     }
     static Failure Fail(const QString& reason) { return platform::Fail(reason); }
+    static Failure WholeAgain(long code) {
+        return platform::Fail(
+            QStringLiteral("the rest was asked for, and the answer was %1").arg(code),
+            FailureKind::kWholeAgain);
+    }
 
     void Report(const Result<int>& state) {
         QMetaObject::invokeMethod(
@@ -276,6 +346,8 @@ class CurlTransfer {
 
     // The request in hand; only the transfer thread touches these.
     CURL* easy_ = nullptr;
+    curl_slist* headers_ = nullptr;
+    qint64 resumeFrom_ = 0;
     QByteArray url_, caBundle_;
     char error_[CURL_ERROR_SIZE] = {};
     quint64 generation_ = 0;
@@ -307,10 +379,12 @@ void CurlInet::SetBodyWriter(FileWriter* writer) {
 }
 
 void CurlInet::Execute(const QString& url, const QString& operation) {
+    const Conditions conditions = std::exchange(conditions_, Conditions{});
     Cancel();  // what the previous request still has queued is dropped
     code_ = 0;
     announced_ = -1;
     received_ = 0;
+    validators_ = {};
     if (operation != QLatin1String("GET")) {
         Report(platform::Fail(QStringLiteral("unsupported operation ") + operation));
         return;
@@ -322,7 +396,7 @@ void CurlInet::Execute(const QString& url, const QString& operation) {
         Report(platform::Fail(QStringLiteral("not an http or https address: ") + url));
         return;
     }
-    transfer_->Start(generation_, address.toEncoded(), timeoutSeconds_);
+    transfer_->Start(generation_, address.toEncoded(), timeoutSeconds_, conditions);
 }
 
 void CurlInet::Cancel() {
@@ -344,6 +418,7 @@ void CurlInet::Deliver(quint64 generation, const Result<int>& state, Figures fig
     received_ = figures.received;
     code_ = figures.code;
     announced_ = figures.announced;
+    validators_ = figures.validators;
     if (StateChanged) {
         StateChanged(state);
     }
@@ -353,7 +428,7 @@ void CurlInet::Report(const Result<int>& state) {
     QMetaObject::invokeMethod(
         this,
         [this, state, generation = generation_] {
-            Deliver(generation, state, {0, code_, announced_});
+            Deliver(generation, state, {0, code_, announced_, validators_});
         },
         Qt::QueuedConnection);
 }

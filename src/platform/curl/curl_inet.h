@@ -32,6 +32,8 @@ class CurlInet : public QObject, public Inet {
     void Cancel() override;
     int ResponseCode() const override { return code_; }
     qint64 AnnouncedLength() const override { return announced_; }
+    void SetConditions(const Conditions& conditions) override { conditions_ = conditions; }
+    Validators ResponseValidators() const override { return validators_; }
 
     // What the transfer thread shares with the caller's: the writer and the request it
     // belongs to. The transfer writes only while both hold, under the lock, so that once
@@ -47,6 +49,7 @@ class CurlInet : public QObject, public Inet {
         qint64 received = 0;
         int code = 0;
         qint64 announced = -1;
+        Validators validators;
     };
     void Deliver(quint64 generation, const Result<int>& state, Figures figures);
 
@@ -59,6 +62,8 @@ class CurlInet : public QObject, public Inet {
     int timeoutSeconds_ = 60;
     int code_ = 0;
     qint64 announced_ = -1;
+    Validators validators_;
+    Conditions conditions_;  // for the next request
     quint64 generation_ = 0;
 };
 
