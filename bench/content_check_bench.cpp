@@ -30,7 +30,8 @@ QByteArray Photo(QSize size) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
             seed = seed * 1664525u + 1013904223u;  // a busy picture, as a photo is
-            line[x] = qRgb((x / 8 + (seed >> 28)) % 256, (y / 8) % 256, (x ^ y) % 256);
+            line[x] = qRgb((x / 8 + (seed >> 26)) % 256, (y / 8 + (seed >> 20) % 32) % 256,
+                           ((x ^ y) + (seed >> 12) % 16) % 256);
         }
     }
     QByteArray bytes;
@@ -42,9 +43,32 @@ QByteArray Photo(QSize size) {
 
 QByteArray Film(const QString& folder, qint64 bytes) {
     const QString path = folder + "/film.mpg";
-    QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                 "testsrc2=size=1280x720:rate=25", "-t", "20", "-c:v", "mpeg2video",
-                                 "-b:v", QString::number(bytes * 8 / 20), "-f", "mpeg", path});
+    // Noise keeps the encoder at the rate asked for, as a busy film does.
+    const QString rate = QString::number(bytes * 8 / 20);
+    QProcess::execute("ffmpeg", {"-v",
+                                 "error",
+                                 "-y",
+                                 "-f",
+                                 "lavfi",
+                                 "-i",
+                                 "testsrc2=size=1280x720:rate=25",
+                                 "-t",
+                                 "20",
+                                 "-vf",
+                                 "noise=alls=60:allf=t",
+                                 "-c:v",
+                                 "mpeg2video",
+                                 "-b:v",
+                                 rate,
+                                 "-minrate",
+                                 rate,
+                                 "-maxrate",
+                                 rate,
+                                 "-bufsize",
+                                 rate,
+                                 "-f",
+                                 "mpeg",
+                                 path});
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

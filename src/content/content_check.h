@@ -43,7 +43,8 @@ inline constexpr int kProbeTimeoutMs = 10000;
 // Whether the complete file at the host path `path` can be what `name` says, or why not:
 // - a Flash movie: its signature, a version from 1 to 64, and the length its header
 //   declares (a compressed movie is inflated to it);
-// - a picture: it decodes, and its structure runs to its end marker;
+// - a picture: its header decodes (a GIF or BMP decodes whole) and its structure runs to
+//   its end marker;
 // - a film or sound file: `probe` finds a stream in it (no probe: not looked for);
 // - any file but an HTML page's: not an HTML page;
 // - a name of no known kind: anything.
