@@ -151,7 +151,12 @@ bool PictureRunsToItsEnd(const QByteArray& bytes, const QByteArray& format) {
 }
 
 std::optional<Refused> InspectPicture(QFile& file) {
-    const QByteArray bytes = file.readAll();
+    // Mapped, not read: a large picture is looked at where the page cache has it.
+    const qint64 size = file.size();
+    const uchar* mapped = file.map(0, size);
+    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped),
+                                                              static_cast<qsizetype>(size))
+                                    : file.readAll();
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
