@@ -8,8 +8,6 @@
 #include <QImageReader>
 #include <QtEndian>
 
-#include <cstring>
-
 namespace content {
 
 namespace {
@@ -61,8 +59,11 @@ std::optional<Refused> InspectFlash(QFile& file) {
     return std::nullopt;
 }
 
-// Where a JPEG's structure ends: its segments from the start, each entropy-coded scan to
-// the next marker, up to the end-of-image marker. False when the bytes stop before it.
+// Whether a JPEG runs to its end: its segments from the start up to its first scan, and an
+// end-of-image marker after that scan begins. Scan data never holds that marker (a 0xFF
+// in it is followed by 0x00 or a restart number), so a file cut short has none after its
+// first scan, however many it holds before (a thumbnail's); bytes after the end (a
+// phone's own) do no harm. Looked for from the end, it is found at once in a whole file.
 bool JpegRunsToItsEnd(const QByteArray& bytes) {
     const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
     const qsizetype size = bytes.size();
@@ -80,36 +81,16 @@ bool JpegRunsToItsEnd(const QByteArray& bytes) {
             --pos;  // fill byte
             continue;
         }
-        if (marker == 0xD9) {
-            return true;
-        }
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+        if ((marker >= 0xD0 && marker <= 0xD9) || marker == 0x01) {
             continue;  // no length
         }
         if (pos + 2 > size) {
             return false;
         }
+        if (marker == 0xDA) {
+            return bytes.lastIndexOf(QByteArrayView("\xFF\xD9", 2)) > pos;
+        }
         pos += qFromBigEndian<quint16>(data + pos);
-        if (marker != 0xDA) {
-            continue;
-        }
-        // The scan's data: up to a marker that is neither a stuffed 0xFF nor a restart.
-        while (pos < size) {
-            const void* found = std::memchr(data + pos, 0xFF, static_cast<size_t>(size - pos));
-            if (!found) {
-                return false;
-            }
-            pos = static_cast<const uchar*>(found) - data;
-            if (pos + 1 >= size) {
-                return false;
-            }
-            const uchar next = data[pos + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
-                pos += next == 0xFF ? 1 : 2;
-                continue;
-            }
-            break;
-        }
     }
     return false;
 }

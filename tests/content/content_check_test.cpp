@@ -78,6 +78,14 @@ TEST_F(ContentCheck, RefusesWhatIsNotWhatItsNameSays) {
     QByteArray oldVersion = movie;
     oldVersion[3] = 0;
     QByteArray trailer = jpeg + QByteArray(4096, '\x5a');  // bytes after the end, as phones add
+    // A camera's picture: a thumbnail (a whole JPEG, end marker and all) in its header.
+    const QByteArray thumb = Picture("JPG", QSize(64, 48));
+    QByteArray app1 = QByteArray("\xFF\xE1", 2);
+    const int length = 2 + 6 + static_cast<int>(thumb.size());
+    app1 += static_cast<char>(length >> 8);
+    app1 += static_cast<char>(length & 0xFF);
+    app1 += QByteArray("Exif\0\0", 6) + thumb;
+    const QByteArray camera = jpeg.left(2) + app1 + jpeg.mid(2);
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -97,6 +105,8 @@ TEST_F(ContentCheck, RefusesWhatIsNotWhatItsNameSays) {
         {"a.jpg", trailer, std::nullopt},
         {"a.jpg", png, std::nullopt},  // a picture all the same
         {"a.jpg", Half(jpeg), Refusal::kCut},
+        {"camera.jpg", camera, std::nullopt},
+        {"camera.jpg", Half(camera), Refusal::kCut},
         {"a.jpg", jpeg.left(200), Refusal::kCut},
         {"b.png", png, std::nullopt},
         {"b.png", Half(png), Refusal::kCut},
