@@ -48,13 +48,16 @@ std::optional<Refused> FlashSignature(const QByteArray& head) {
     return std::nullopt;
 }
 
+Refused Cut(const QString& wrong) {
+    return Refuse(Refusal::kCut, QStringLiteral("a Flash movie that is not whole (") + wrong + ')');
+}
+
 std::optional<Refused> InspectFlash(QFile& file) {
     if (auto wrong = FlashSignature(file.peek(8))) {
         return wrong;
     }
     if (const auto wrong = swf::Incomplete(file)) {
-        return Refuse(Refusal::kCut,
-                      QStringLiteral("a Flash movie that is not whole (") + *wrong + ')');
+        return Cut(*wrong);
     }
     return std::nullopt;
 }
@@ -170,6 +173,23 @@ std::optional<Refused> InspectPicture(QFile& file) {
     return std::nullopt;
 }
 
+// Opens a file that is to be what `kind` says, or says why it cannot be: not there,
+// unreadable, empty (a text may be), or an HTML page.
+std::optional<Refused> Opened(QFile& file, Kind kind) {
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Refuse(Refusal::kUnreadable,
+                      file.exists() ? QStringLiteral("unreadable (") + file.errorString() + ')'
+                                    : QStringLiteral("no such file"));
+    }
+    if (file.size() == 0 && kind != Kind::kText) {
+        return Refuse(Refusal::kEmpty, QStringLiteral("an empty file, not ") + WhatItSays(kind));
+    }
+    if (LooksLikeHtml(file.peek(1024))) {
+        return Refuse(Refusal::kHtml, QStringLiteral("an HTML page, not ") + WhatItSays(kind));
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 Kind KindOf(const QString& name) {
@@ -222,18 +242,8 @@ std::optional<Refused> Inspect(const QString& path, const QString& name,
         return std::nullopt;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return Refuse(Refusal::kUnreadable,
-                      QStringLiteral("unreadable (") + file.errorString() + ')');
-    }
-    if (file.size() == 0) {
-        if (kind == Kind::kText) {
-            return std::nullopt;  // a text may be empty
-        }
-        return Refuse(Refusal::kEmpty, QStringLiteral("an empty file, not ") + WhatItSays(kind));
-    }
-    if (LooksLikeHtml(file.peek(1024))) {
-        return Refuse(Refusal::kHtml, QStringLiteral("an HTML page, not ") + WhatItSays(kind));
+    if (auto wrong = Opened(file, kind)) {
+        return wrong;
     }
     switch (kind) {
         case Kind::kFlash:
@@ -264,35 +274,20 @@ std::optional<Refused> Inspect(const QString& path, const QString& name,
 
 std::optional<Refused> InspectMovieStart(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return Refuse(Refusal::kUnreadable,
-                      QFileInfo::exists(path)
-                          ? QStringLiteral("unreadable (") + file.errorString() + ')'
-                          : QStringLiteral("no such file"));
-    }
-    if (file.size() == 0) {
-        return Refuse(Refusal::kEmpty, QStringLiteral("an empty file, not a Flash movie"));
-    }
-    const QByteArray start = file.read(swf::kHeaderPrefix);
-    if (LooksLikeHtml(start)) {
-        return Refuse(Refusal::kHtml, QStringLiteral("an HTML page, not a Flash movie"));
-    }
-    if (auto wrong = FlashSignature(start)) {
+    if (auto wrong = Opened(file, Kind::kFlash)) {
         return wrong;
     }
-    if (start.startsWith("FWS") && start.size() >= 8) {
-        const qint64 declared = qFromLittleEndian<quint32>(start.constData() + 4);
-        if (file.size() < declared) {
-            return Refuse(Refusal::kCut,
-                          QStringLiteral("a Flash movie that is not whole (cut: %1 of "
-                                         "%2 bytes)")
-                              .arg(file.size())
-                              .arg(declared));
-        }
+    const QByteArray start = file.peek(swf::kHeaderPrefix);
+    if (auto wrong = FlashSignature(start)) {
+        return wrong;
     }
     if (!start.startsWith("ZWS") && !swf::ReadHeader(start)) {
         return Refuse(Refusal::kNotFlash,
                       QStringLiteral("not a Flash movie (its header cannot be read)"));
+    }
+    // A compressed movie's length is known only once it is inflated, which is for workers.
+    if (const auto wrong = start.startsWith("CWS") ? std::nullopt : swf::Incomplete(file)) {
+        return Cut(*wrong);
     }
     return std::nullopt;
 }

@@ -1,5 +1,8 @@
 #include "platform/file_system.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+
 namespace platform {
 
 bool HasDriveSpec(const QString& path) {
@@ -8,6 +11,14 @@ bool HasDriveSpec(const QString& path) {
 
 bool FileSystem::IsDrivePath(const QString& path) const {
     return HasDriveSpec(path) && HostPath(path).has_value();
+}
+
+QString FileSystem::Identity(const QString& path) const {
+    const QFileInfo info(HostPath(path).value_or(QString()));
+    return info.isFile() ? QStringLiteral("%1 bytes, %2")
+                               .arg(info.size())
+                               .arg(info.lastModified().toMSecsSinceEpoch())
+                         : QString();
 }
 
 }  // namespace platform

@@ -100,6 +100,9 @@ class FileSystem {
     virtual std::optional<QString> HostPath(const QString& path) const = 0;
     // Whether `path` names a path on the drive that stays inside it.
     bool IsDrivePath(const QString& path) const;
+    // The size and time of the file at `path`, to tell later whether it is still the same
+    // file; empty when there is none.
+    QString Identity(const QString& path) const;
 
     virtual bool FileExists(const QString& path) const = 0;  // an existing regular file
     virtual bool FolderExists(const QString& path) const = 0;

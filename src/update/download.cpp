@@ -65,7 +65,7 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
         download_.compare = std::make_unique<update::ChangedOnlyWriter>(
             *current, [&files, target = DownloadTarget] { return files.CreateDurable(target); });
         if (const auto known = download_.validators.constFind(AddressKey(address));
-            known != download_.validators.cend() && known->file == FileIdentity(*current)) {
+            known != download_.validators.cend() && known->file == files.Identity(DownloadTarget)) {
             conditions.unlessStill = known->validators;
         }
         writer = download_.compare.get();
@@ -80,7 +80,6 @@ bool Form1::DownloadFile(const QString& address, const QString& localName) {
         writer = download_.file.get();
     }
     download_.sent = conditions;
-    download_.keepValidators = inPlace;
     download_.address = address;
     download_.size = 0;
     download_.shownPercent = -1;
@@ -195,8 +194,10 @@ void Form1::EndDownload(const platform::Result<>& ended) {
         }
         // The fetch is over; the file replaces the old one once the disk has it, while the
         // cycle goes on to the next fetch.
-        CommitDownload(std::move(download_.file), DownloadTarget, total,
-                       std::exchange(download_.keepValidators, false) ? key : QString(),
+        // What the site says of a file fetched into the content folder itself is kept.
+        const bool inPlace =
+            GoesToContentFolder(DownloadTarget.mid(DownloadTarget.lastIndexOf('\\') + 1));
+        CommitDownload(std::move(download_.file), DownloadTarget, total, inPlace ? key : QString(),
                        validators);
     } else if (download_.file && Resumable(ended, total)) {
         // The part stays for the next try, which asks for the rest.
@@ -209,7 +210,6 @@ void Form1::EndDownload(const platform::Result<>& ended) {
     }
     download_.file.reset();
     download_.compare.reset();
-    download_.keepValidators = false;
     if (ended.kind() == platform::FailureKind::kDiskFull) {
         SetStatus(ended.reason());  // the operator must make room: say so where they look
     }
@@ -250,8 +250,7 @@ void Form1::CommitDownload(std::unique_ptr<platform::DurableFile> file, const QS
             qCDebug(lcUpdate).noquote() << "stored" << target;
             status.CycleFetched(size);
             if (!key.isEmpty()) {
-                KeepValidators(key, validators,
-                               FileIdentity(platform_.files->HostPath(target).value_or(QString())));
+                KeepValidators(key, validators, platform_.files->Identity(target));
             }
             return;
         }
@@ -338,18 +337,8 @@ void Form1::LoadValidators() {
     }
 }
 
-QString Form1::FileIdentity(const QString& hostPath) {
-    const QFileInfo info(hostPath);
-    return info.isFile() ? QStringLiteral("%1 %2")
-                               .arg(info.size())
-                               .arg(info.lastModified().toMSecsSinceEpoch())
-                         : QString();
-}
-
 void Form1::KeepValidators(const QString& key, const platform::Inet::Validators& validators) {
-    const QString file =
-        FileIdentity(platform_.files->HostPath(DownloadTarget).value_or(QString()));
-    KeepValidators(key, validators, file);
+    KeepValidators(key, validators, platform_.files->Identity(DownloadTarget));
 }
 
 void Form1::KeepValidators(const QString& key, const platform::Inet::Validators& validators,

@@ -51,7 +51,6 @@ struct DownloadInProgress {
     QString address;                  // of the fetch under way
     platform::Inet::Conditions sent;  // what it asked
     bool notModified = false;         // the site answered that the file in place is its own
-    bool keepValidators = false;      // what the site says of the file is kept once it is in
     qint64 resumedFrom = 0;           // the bytes of the file that were there before it
     // What the site said of each file fetched into the content folder itself, by address
     // (without its query), and the file it said it of as it was then (its size and time):

@@ -229,8 +229,6 @@ class Form1 : public QWidget,
     void KeepValidators(const QString& key, const platform::Inet::Validators& validators);
     void KeepValidators(const QString& key, const platform::Inet::Validators& validators,
                         const QString& file);
-    // A file's size and time, to tell whether it is still the one the site spoke of.
-    static QString FileIdentity(const QString& hostPath);
     void StoreValidators();  // on the drive, when they changed
     // Waits (bounded) until the fetched files are on the disk; false when the window closes.
     bool WaitForCommits();

@@ -109,8 +109,7 @@ void LastGoodMovie::Start() {
                 copy_.reset();
                 (void)files_.DeleteFile(path);
                 if (playing) {
-                    NothingToPlay();
-                    window_.showConnecting();
+                    FallToConnecting();
                 }
             }
         });
@@ -125,22 +124,12 @@ bool LastGoodMovie::IsMainMovie(const QString& path) const {
     return path.compare(mainMovie_, Qt::CaseInsensitive) == 0;
 }
 
-QString LastGoodMovie::Identity(const QString& path) const {
-    const QFileInfo info(files_.HostPath(path).value_or(QString()));
-    if (!info.isFile()) {
-        return QStringLiteral("missing");
-    }
-    return QStringLiteral("%1 bytes, %2")
-        .arg(info.size())
-        .arg(info.lastModified().toMSecsSinceEpoch());
-}
-
 QString LastGoodMovie::Choose(const QString& path) {
     if (path == connecting_ || IsCopy(path)) {
         return path;
     }
     QString why;
-    if (failure_ && failure_->path == path && failure_->identity == Identity(path)) {
+    if (failure_ && failure_->path == path && failure_->identity == files_.Identity(path)) {
         why = failure_->reason;  // known not to play, and still the same file
     } else if (const auto host = files_.HostPath(path); !host) {
         why = QStringLiteral("not on the drive");
@@ -196,7 +185,7 @@ void LastGoodMovie::Started() {
 
 void LastGoodMovie::Fall(const QString& path, const QString& reason) {
     if (!failure_ || failure_->path != path || failure_->reason != reason) {
-        failure_ = Failure{path, Identity(path), reason, QDateTime::currentDateTime()};
+        failure_ = Failure{path, files_.Identity(path), reason, QDateTime::currentDateTime()};
         qCWarning(lcApp).noquote() << "main movie" << path << "cannot be played:" << reason
                                    << (copy_ ? "- the last good main movie plays instead"
                                              : "- and no last good main movie is kept");
@@ -214,17 +203,20 @@ void LastGoodMovie::Failed(const QString& reason) {
     if (IsCopy(current_)) {
         qCWarning(lcApp).noquote() << "the last good main movie cannot be played either:" << reason;
         copy_.reset();
-        NothingToPlay();
-        window_.showConnecting();
+        FallToConnecting();
         return;
     }
     Fall(current_, reason);
     if (copy_) {
         window_.play(copy_->path);
     } else {
-        NothingToPlay();
-        window_.showConnecting();
+        FallToConnecting();
     }
+}
+
+void LastGoodMovie::FallToConnecting() {
+    NothingToPlay();
+    window_.showConnecting();
 }
 
 void LastGoodMovie::NothingToPlay() {
@@ -285,7 +277,7 @@ void LastGoodMovie::Keep(const QString& path, const QString& sha256) {
 }
 
 void LastGoodMovie::CycleEnded() {
-    if (!failure_ || !IsCopy(current_) || Identity(failure_->path) == failure_->identity) {
+    if (!failure_ || !IsCopy(current_) || files_.Identity(failure_->path) == failure_->identity) {
         return;
     }
     qCInfo(lcApp).noquote() << failure_->path

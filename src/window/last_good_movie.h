@@ -78,9 +78,9 @@ class LastGoodMovie {
         QString reason;
         QDateTime since;
     };
-    QString Identity(const QString& path) const;
     void Fall(const QString& path, const QString& reason);
     void NothingToPlay();
+    void FallToConnecting();  // nothing to play, and the connecting screen up
     void PlayedWell();
     void Keep(const QString& path, const QString& sha256);
     void RetryTimer_Timer();

@@ -253,9 +253,7 @@ class CurlTransfer {
                     failure_ = WholeAgain(code);
                     return 0;
                 }
-                curl_off_t length = -1;
-                curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-                figures_.announced = length >= 0 ? length : -1;
+                ReadAnnounced();
                 // A body announced larger than the disk may take is not fetched at all.
                 if (figures_.announced >= 0 && writer) {
                     if (const auto fits = writer->Fits(figures_.announced); !fits) {
@@ -285,6 +283,13 @@ class CurlTransfer {
         return size;
     }
 
+    // The length the response announced, or -1.
+    void ReadAnnounced() {
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        figures_.announced = length >= 0 ? length : -1;
+    }
+
     void Finish(CURLcode result) {
         if (abandoned_) {
             End();
@@ -298,9 +303,7 @@ class CurlTransfer {
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
         figures_.code = static_cast<int>(code);
         if (!announcedKnown_) {
-            curl_off_t length = -1;
-            curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-            figures_.announced = length >= 0 ? length : -1;
+            ReadAnnounced();
         }
         // An HTTP error status still brings a response: the caller judges its status.
         if (result == CURLE_RANGE_ERROR || (resumeFrom_ > 0 && code != 206 && code != 0)) {
