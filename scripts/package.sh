@@ -2,8 +2,8 @@
 # Builds the Debian package and checks it: its files, its dependencies, lintian (an error
 # or a warning fails). Usage: scripts/package.sh [--chroot]
 #
-# --chroot also installs the package with apt in a fresh Debian 12 chroot made by
-# debootstrap (needs root and the Debian mirror; skipped, with a word, where no chroot
+# --chroot also installs the package with apt in a fresh chroot of this machine's Debian
+# release, made by debootstrap (needs root and the Debian mirror; skipped, with a word, where no chroot
 # can be made) and runs dravonelle-push --help there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -61,11 +61,12 @@ fi
 echo "lintian: no errors, no warnings"
 
 if [ "${1:-}" = "--chroot" ]; then
+    release="$(. /etc/os-release && echo "$VERSION_CODENAME")"
     chroot_dir="$(mktemp -d)"
     trap 'umount "$chroot_dir/proc" 2>/dev/null || true; rm -rf "$chroot_dir"' EXIT
-    if ! debootstrap --variant=minbase bookworm "$chroot_dir" http://deb.debian.org/debian \
+    if ! debootstrap --variant=minbase "$release" "$chroot_dir" http://deb.debian.org/debian \
         >"$build/debootstrap.log" 2>&1; then
-        echo "chroot: no Debian 12 chroot can be made here (see $build/debootstrap.log); the install check is skipped"
+        echo "chroot: no $release chroot can be made here (see $build/debootstrap.log); the install check is skipped"
         exit $failed
     fi
     cp "$deb" "$chroot_dir/tmp/"
@@ -73,10 +74,10 @@ if [ "${1:-}" = "--chroot" ]; then
     chroot "$chroot_dir" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     chroot "$chroot_dir" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null ||
-        fail "apt cannot install the package in a fresh Debian 12"
+        fail "apt cannot install the package in a fresh $release"
     chroot "$chroot_dir" dravonelle-push --help >/dev/null || fail "dravonelle-push --help fails"
     chroot "$chroot_dir" getcap /usr/lib/dravonelle/dravonelle | grep -q cap_net_bind_service ||
         fail "the program has no capability to listen on port 1001"
-    echo "installed in a fresh Debian 12 chroot"
+    echo "installed in a fresh $release chroot"
 fi
 exit $failed

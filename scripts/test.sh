@@ -22,7 +22,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
 
-# As root, the package is also installed in a fresh Debian 12 chroot.
+# As root, the package is also installed in a fresh chroot of this release.
 if [ "$(id -u)" -eq 0 ]; then
     scripts/package.sh --chroot
 else
