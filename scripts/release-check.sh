@@ -62,6 +62,11 @@ fresh() {
     mount -t devpts devpts "$dir/dev/pts" -o newinstance,ptmxmode=0666 && mounted+=("$dir/dev/pts")
     mount -t tmpfs shm "$dir/dev/shm" && mounted+=("$dir/dev/shm")
     cp /etc/resolv.conf "$dir/etc/resolv.conf"
+    # The authorities this machine adds for its network (a proxy that inspects TLS, say)
+    # are the chroot's too: they join its store when ca-certificates comes in.
+    if [ -d /usr/local/share/ca-certificates ]; then
+        cp -r /usr/local/share/ca-certificates/. "$dir/usr/local/share/ca-certificates/"
+    fi
     # As in any chroot, packages' scripts start no services.
     printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
     chmod 755 "$dir/usr/sbin/policy-rc.d"
@@ -73,7 +78,7 @@ in_chroot() {
     local dir="$1"
     shift
     chroot "$dir" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        TERM=dumb "$@"
+        TERM=dumb ${NODE_EXTRA_CA_CERTS:+NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt} "$@"
 }
 
 step() {
