@@ -37,6 +37,12 @@ void PrepareAllocator() {
     // buffers of up to 256 KiB, which mapped on their own cost a page fault every 4 KiB
     // (with a 128 KiB threshold, twice the CPU per MiB of a fetch).
     mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    // Fixing that threshold also fixes the one above which a free gives the heap's top
+    // back to the system, at 128 KiB: every fetch's buffer, freed when the fetch ends,
+    // would then be given back and taken again, each time with a flush of every core's
+    // address cache (a quarter of the transfer thread's time). Twice the mapping
+    // threshold, as the allocator itself would choose.
+    mallopt(M_TRIM_THRESHOLD, 2 * 1024 * 1024);
     // The engine's processes draw a frame into buffers of a screen's size (8 MiB at
     // 1920 x 1080) many times a second: mapped on their own, each would be mapped and
     // unmapped again per frame (50,000 page faults a second in the renderer). Up to
