@@ -114,6 +114,14 @@ class Draft {
     // disk; on a failure (or content that `check` refuses) the file goes and the target
     // stays as it was.
     Result<> Commit(const ContentCheck& check = {}) {
+        Result<> replaced = Replace(check);
+        if (replaced) {
+            SyncFolder(Folder(), trace_);
+        }
+        return replaced;
+    }
+    // Commit, but for the rename's folder, which the caller puts on the disk.
+    Result<> Replace(const ContentCheck& check) {
         if (!error_ && fd_ >= 0 && check) {
             if (const auto checked = check(temp_); !checked) {
                 Failed(checked.failure());
@@ -139,13 +147,13 @@ class Draft {
                             QString::fromLocal8Bit(std::strerror(errno))));
             } else {
                 temp_.clear();
-                SyncFolder(QFileInfo(target_).absolutePath(), trace_);
                 return {};
             }
         }
         Discard();
         return error_ ? *error_ : Fail(QString());
     }
+    QString Folder() const { return QFileInfo(target_).absolutePath(); }
     void Discard() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -214,10 +222,14 @@ class DriveDurableFile : public DurableFile {
             fs_.Report([done] { done(Fail(QStringLiteral("already committed"))); });
             return;
         }
-        fs_.OnCommitWorker([fs = &fs_, draft = std::move(draft_), check, done] {
-            Result<> committed = draft->Commit(check);
-            fs->Report([done, committed] { done(committed); });
-        });
+        fs_.OnCommitWorker(
+            [fs = &fs_, draft = std::move(draft_), check, done] {
+                const Result<> committed = draft->Replace(check);
+                // Told once its folder is on the disk, with the others' renames of the batch.
+                fs->AfterFolderSync(committed ? draft->Folder() : QString(),
+                                    [done, committed] { done(committed); });
+            },
+            true);
     }
     void Discard() override { draft_.reset(); }
 
@@ -353,8 +365,34 @@ DriveFileSystem::~DriveFileSystem() {
     counts_.waitForDone();
 }
 
-void DriveFileSystem::OnCommitWorker(std::function<void()> work) {
-    commits_.start(std::move(work));
+void DriveFileSystem::OnCommitWorker(std::function<void()> work, bool batched) {
+    ++queued_;
+    commits_.start([this, work = std::move(work), batched] {
+        --queued_;
+        if (!batched) {
+            SyncBatch();  // what came before is on the disk and told first
+        }
+        work();
+        if (queued_ == 0) {
+            SyncBatch();
+        }
+    });
+}
+
+void DriveFileSystem::AfterFolderSync(const QString& folder, std::function<void()> report) {
+    if (!folder.isEmpty() && !batch_.folders.contains(folder)) {
+        batch_.folders << folder;
+    }
+    batch_.reports.push_back(std::move(report));
+}
+
+void DriveFileSystem::SyncBatch() {
+    for (const QString& folder : std::exchange(batch_.folders, {})) {
+        SyncFolder(folder, &trace_);
+    }
+    for (auto& report : std::exchange(batch_.reports, {})) {
+        Report(std::move(report));
+    }
 }
 
 QString DriveFileSystem::DefaultDriveFolder() {

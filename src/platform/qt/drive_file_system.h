@@ -65,8 +65,14 @@ class DriveFileSystem : public FileSystem {
   private:
     friend class DriveDurableFile;
     std::optional<QString> Resolve(const QString& drivePath) const;
-    // Runs `work` on the commit worker, after what was given to it before.
-    void OnCommitWorker(std::function<void()> work);
+    // Runs `work` on the commit worker, after what was given to it before. Renames that
+    // follow one another (`batched` work, which tells through AfterFolderSync) put their
+    // folders on the disk once, when the worker has nothing more of them to do.
+    void OnCommitWorker(std::function<void()> work, bool batched = false);
+    // On the commit worker: `report` runs on the event loop's thread once `folder` (if
+    // any) is on the disk.
+    void AfterFolderSync(const QString& folder, std::function<void()> report);
+    void SyncBatch();
     // Runs `call` on the event loop's thread.
     template <typename Call>
     void Report(Call call) {
@@ -81,6 +87,11 @@ class DriveFileSystem : public FileSystem {
     QThreadPool commits_;
     QThreadPool counts_;  // one folder count at a time, beside copies and commits
     std::atomic<bool> stopping_{false};
+    std::atomic<int> queued_{0};  // work given to the commit worker and not yet begun
+    struct {
+        QStringList folders;
+        std::vector<std::function<void()>> reports;
+    } batch_;  // the commit worker's only
     Trace trace_;
 };
 
