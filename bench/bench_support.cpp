@@ -12,6 +12,7 @@
 #include "swf/swf.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -91,6 +92,25 @@ double SumOfStatFields(const QList<int>& pids, std::initializer_list<int> fields
 
 double TreeCpuSeconds(const QList<int>& pids) {
     return SumOfStatFields(pids, {12, 13}) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+QMap<QString, double> ThreadCpuSeconds(int pid) {
+    QMap<QString, double> byName;
+    const QDir tasks(QString("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task) + "/stat");
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray line = stat.readAll();
+            const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+            const QList<QByteArray> f = line.mid(close + 1).split(' ');
+            if (open >= 0 && f.size() > 13) {
+                byName[QString::fromUtf8(line.mid(open + 1, close - open - 1))] +=
+                    (f[12].toDouble() + f[13].toDouble()) /
+                    static_cast<double>(sysconf(_SC_CLK_TCK));
+            }
+        }
+    }
+    return byName;
 }
 
 double TreeMinorFaults(const QList<int>& pids) {

@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,8 @@ double PssMiB(const QList<int>& pids);
 // or stops mapping them, so a leak shows in it whatever else runs.
 double AnonMiB(const QList<int>& pids);
 double TreeCpuSeconds(const QList<int>& pids);
+// The CPU seconds of one process's threads so far, summed by thread name.
+QMap<QString, double> ThreadCpuSeconds(int pid);
 // Minor page faults the processes have taken so far.
 double TreeMinorFaults(const QList<int>& pids);
 
