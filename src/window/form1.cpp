@@ -195,7 +195,7 @@ void Form1::ConnectEvents() {
     connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButton_Click(); });
     Lokatie->installEventFilter(this);
     connect(TxttijdUit, &QLineEdit::textChanged, this, [this] { TxttijdUit_Change(); });
-    connect(ChkNoUpdate, &QCheckBox::stateChanged, this, [this] { ChkNoUpdate_Click(); });
+    connect(ChkNoUpdate, &QCheckBox::toggled, this, [this] { ChkNoUpdate_Click(); });
     connect(cmdEdit, &QPushButton::clicked, this, [this] { cmdEdit_Click(); });
     connect(FileCopyButton, &QPushButton::clicked, this, [this] { FileCopyButton_Click(); });
     connect(CmdCompUit, &QPushButton::clicked, this, [this] { CmdCompUit_Click(); });

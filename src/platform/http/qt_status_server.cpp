@@ -133,22 +133,58 @@ Result<quint16> QtStatusServer::Listen(quint16 port, Handler handler) {
     return gate_->serverPort();
 }
 
-bool QtStatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+void QtStatusServer::Handle(const QHttpServerRequest& request, const Reply& answer) {
     if (request.method() != QHttpServerRequest::Method::Get) {
-        WriteAnswer(socket, HttpAnswer::Text(405, "only GET"));
-        return true;
+        answer(HttpAnswer::Text(405, "only GET"));
+        return;
+    }
+    if (!handler_) {
+        answer(HttpAnswer::Text(503, "not ready"));
+        return;
     }
     HttpRequest asked;
     asked.path = request.url().path();
     for (const auto& [key, value] : QUrlQuery(request.url()).queryItems(QUrl::FullyDecoded)) {
         asked.query.insert(key, value);
     }
-    QPointer<QTcpSocket> guarded(socket);
-    if (!handler_) {
-        WriteAnswer(socket, HttpAnswer::Text(503, "not ready"));
-        return true;
+    handler_(asked, answer);
+}
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+
+namespace {
+
+void WriteAnswer(QHttpServerResponder& responder, const HttpAnswer& answer) {
+    QHttpHeaders headers;
+    headers.append(QHttpHeaders::WellKnownHeader::ContentType, answer.type);
+    headers.append(QHttpHeaders::WellKnownHeader::CacheControl, "no-store");
+    headers.append(QHttpHeaders::WellKnownHeader::Connection, "close");
+    for (const auto& [name, value] : answer.headers) {
+        headers.append(name, value);
     }
-    handler_(asked, [guarded](const HttpAnswer& answer) {
+    responder.write(answer.body, headers,
+                    static_cast<QHttpServerResponder::StatusCode>(answer.status));
+}
+
+}  // namespace
+
+bool QtStatusServer::handleRequest(const QHttpServerRequest& request,
+                                   QHttpServerResponder& responder) {
+    // The answer may come later: the responder goes with it.
+    auto kept = std::make_shared<QHttpServerResponder>(std::move(responder));
+    Handle(request, [kept](const HttpAnswer& answer) { WriteAnswer(*kept, answer); });
+    return true;
+}
+
+void QtStatusServer::missingHandler(const QHttpServerRequest&, QHttpServerResponder& responder) {
+    WriteAnswer(responder, HttpAnswer::Text(404, "not found"));
+}
+
+#else
+
+bool QtStatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    QPointer<QTcpSocket> guarded(socket);
+    Handle(request, [guarded](const HttpAnswer& answer) {
         if (guarded) {
             WriteAnswer(guarded, answer);
         }
@@ -159,5 +195,7 @@ bool QtStatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket
 void QtStatusServer::missingHandler(const QHttpServerRequest&, QTcpSocket* socket) {
     WriteAnswer(socket, HttpAnswer::Text(404, "not found"));
 }
+
+#endif
 
 }  // namespace platform

@@ -4,6 +4,9 @@
 #include "platform/status_server.h"
 
 #include <QAbstractHttpServer>
+#include <QHttpServerResponder>
+
+#include <functional>
 
 #include <memory>
 
@@ -27,10 +30,20 @@ class QtStatusServer : public QAbstractHttpServer, public StatusServer {
     Result<quint16> Listen(quint16 port, Handler handler) override;
 
   protected:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // From Qt 6.8 a request comes with its responder instead of its socket.
+    bool handleRequest(const QHttpServerRequest& request, QHttpServerResponder& responder) override;
+    void missingHandler(const QHttpServerRequest& request,
+                        QHttpServerResponder& responder) override;
+#else
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
+#endif
 
   private:
+    // Answers `request` through `answer`, now or later.
+    void Handle(const QHttpServerRequest& request, const Reply& answer);
+
     StatusGate* gate_;
     Handler handler_;
 };
