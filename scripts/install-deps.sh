@@ -5,7 +5,7 @@ set -euo pipefail
 
 run_packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev qt6-httpserver-dev qt6-websockets-dev
+    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev qt6-websockets-dev
     libvlc-dev libvlc5 libvlc-bin vlc-plugin-base vlc-plugin-video-output
     libsystemd-dev zlib1g-dev libcurl4-openssl-dev help2man
     fonts-dejavu-core fonts-dejavu-extra

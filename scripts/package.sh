@@ -43,7 +43,7 @@ ls "$build"/src/ruffle/*.wasm >/dev/null && grep -q '\.wasm$' <<<"$listing" ||
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "depends: $depends"
 for package in libqt6webenginecore6 libqt6webenginecore6-bin libqt6webchannel6 \
-    libqt6network6 libqt6dbus6 libqt6httpserver6 libvlc5 vlc-plugin-base vlc-plugin-video-output \
+    libqt6network6 libqt6dbus6 libvlc5 vlc-plugin-base vlc-plugin-video-output \
     libsystemd0 fonts-dejavu-core libcap2-bin polkitd; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "no dependency on $package"
 done

@@ -78,6 +78,8 @@ TEST(StatusServer, AnswersOnlyWhatItsBoundsLetThrough) {
         {"a GET", "GET /status?w=12&x=1 HTTP/1.1\r\nHost: a\r\n\r\n", "HTTP/1.1 200", 1},
         {"a POST", "POST /status HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405",
          0},
+        {"no request line", "HELLO\r\n\r\n", "HTTP/1.1 400", 0},
+        {"a GET of no path", "GET status HTTP/1.1\r\n\r\n", "HTTP/1.1 400", 0},
         {"a head too large", "GET /status HTTP/1.1\r\nX: " + QByteArray(9000, 'x') + "\r\n\r\n",
          "HTTP/1.1 400", 0},
         {"a head that never ends", "GET /status HTTP/1.1\r\nHost: a\r\n", "", 0},

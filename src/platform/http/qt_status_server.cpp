@@ -3,12 +3,14 @@
 #include "platform/log.h"
 
 #include <QHostAddress>
-#include <QHttpServerRequest>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrl>
 #include <QUrlQuery>
+
+#include <variant>
 
 namespace platform {
 
@@ -44,14 +46,37 @@ QString PeerOf(const QTcpSocket& socket) {
     return peer.toString();
 }
 
+// What a complete request head asks, or the answer it gets without the handler.
+std::variant<HttpRequest, HttpAnswer> ReadHead(const QByteArray& head) {
+    const QList<QByteArray> line = head.left(head.indexOf('\n')).trimmed().split(' ');
+    if (line.size() != 3 || !line[2].startsWith("HTTP/1.") || !line[1].startsWith('/')) {
+        return HttpAnswer::Text(400, "not a request");
+    }
+    if (line[0] != "GET") {
+        return HttpAnswer::Text(405, "only GET");
+    }
+    const QUrl url = QUrl::fromEncoded("http://display" + line[1]);
+    if (!url.isValid()) {
+        return HttpAnswer::Text(400, "not a request");
+    }
+    HttpRequest asked;
+    asked.path = url.path();
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        asked.query.insert(key, value);
+    }
+    return asked;
+}
+
 }  // namespace
 
-// Lets a connection through to the HTTP server only when the allow-list and the bounds
-// let it, and closes it when its request head is too large or too slow.
+// Takes a connection only when the allow-list and the bounds let it, reads its request
+// head and hands the request to the handler; closes it when the head is too large or too
+// slow.
 class StatusGate : public QTcpServer {
   public:
     StatusGate(std::unique_ptr<AddressFilter> allow, QtStatusServer::Limits limits)
         : allow_(std::move(allow)), limits_(limits) {}
+    void SetHandler(StatusServer::Handler handler) { handler_ = std::move(handler); }
 
   protected:
     void incomingConnection(qintptr descriptor) override {
@@ -81,26 +106,47 @@ class StatusGate : public QTcpServer {
         deadline->setSingleShot(true);
         deadline->start(limits_.headTimeoutMs);
         connect(deadline, &QTimer::timeout, socket, [socket] { socket->abort(); });
-        auto received = std::make_shared<qint64>(0);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received] {
-            *received += socket->bytesAvailable();
-            if (*received > limits_.maxHeadBytes) {
-                // Nothing more of it is read: the answer goes, then the connection.
-                disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
-                WriteAnswer(socket, HttpAnswer::Text(400, "request head too large"));
+        struct Reading {
+            QByteArray head;
+            bool done = false;  // answered, or being answered: the rest is not read
+        };
+        auto reading = std::make_shared<Reading>();
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, reading] {
+            QByteArray& head = reading->head;
+            if (reading->done) {
+                socket->readAll();
+                return;
+            }
+            head.append(socket->read(limits_.maxHeadBytes + 1 - head.size()));
+            const bool whole = head.contains("\r\n\r\n") || head.contains("\n\n");
+            if (!whole && head.size() <= limits_.maxHeadBytes) {
+                return;
+            }
+            reading->done = true;
+            const std::variant<HttpRequest, HttpAnswer> asked =
+                whole ? ReadHead(head) : HttpAnswer::Text(400, "request head too large");
+            head.clear();
+            if (const auto* answer = std::get_if<HttpAnswer>(&asked)) {
+                WriteAnswer(socket, *answer);
+            } else if (!handler_) {
+                WriteAnswer(socket, HttpAnswer::Text(503, "not ready"));
+            } else {
+                handler_(std::get<HttpRequest>(asked),
+                         [guarded = QPointer<QTcpSocket>(socket)](const HttpAnswer& answer) {
+                             if (guarded) {
+                                 WriteAnswer(guarded, answer);
+                             }
+                         });
             }
         });
-        connect(socket, &QTcpSocket::bytesWritten, deadline, [deadline, received, this] {
-            *received = 0;
-            deadline->start(limits_.headTimeoutMs);
-        });
-        addPendingConnection(socket);
-        emit newConnection();
+        connect(socket, &QTcpSocket::bytesWritten, deadline,
+                [deadline, this] { deadline->start(limits_.headTimeoutMs); });
     }
 
   private:
     std::unique_ptr<AddressFilter> allow_;
     QtStatusServer::Limits limits_;
+    StatusServer::Handler handler_;
     int open_ = 0;
 };
 
@@ -125,77 +171,11 @@ QtStatusServer::QtStatusServer(std::unique_ptr<AddressFilter> allow, Limits limi
 QtStatusServer::~QtStatusServer() = default;
 
 Result<quint16> QtStatusServer::Listen(quint16 port, Handler handler) {
-    handler_ = std::move(handler);
+    gate_->SetHandler(std::move(handler));
     if (!gate_->listen(QHostAddress::Any, port)) {
         return Fail(gate_->errorString());
     }
-    bind(gate_);
     return gate_->serverPort();
 }
-
-void QtStatusServer::Handle(const QHttpServerRequest& request, const Reply& answer) {
-    if (request.method() != QHttpServerRequest::Method::Get) {
-        answer(HttpAnswer::Text(405, "only GET"));
-        return;
-    }
-    if (!handler_) {
-        answer(HttpAnswer::Text(503, "not ready"));
-        return;
-    }
-    HttpRequest asked;
-    asked.path = request.url().path();
-    for (const auto& [key, value] : QUrlQuery(request.url()).queryItems(QUrl::FullyDecoded)) {
-        asked.query.insert(key, value);
-    }
-    handler_(asked, answer);
-}
-
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-
-namespace {
-
-void WriteAnswer(QHttpServerResponder& responder, const HttpAnswer& answer) {
-    QHttpHeaders headers;
-    headers.append(QHttpHeaders::WellKnownHeader::ContentType, answer.type);
-    headers.append(QHttpHeaders::WellKnownHeader::CacheControl, "no-store");
-    headers.append(QHttpHeaders::WellKnownHeader::Connection, "close");
-    for (const auto& [name, value] : answer.headers) {
-        headers.append(name, value);
-    }
-    responder.write(answer.body, headers,
-                    static_cast<QHttpServerResponder::StatusCode>(answer.status));
-}
-
-}  // namespace
-
-bool QtStatusServer::handleRequest(const QHttpServerRequest& request,
-                                   QHttpServerResponder& responder) {
-    // The answer may come later: the responder goes with it.
-    auto kept = std::make_shared<QHttpServerResponder>(std::move(responder));
-    Handle(request, [kept](const HttpAnswer& answer) { WriteAnswer(*kept, answer); });
-    return true;
-}
-
-void QtStatusServer::missingHandler(const QHttpServerRequest&, QHttpServerResponder& responder) {
-    WriteAnswer(responder, HttpAnswer::Text(404, "not found"));
-}
-
-#else
-
-bool QtStatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
-    QPointer<QTcpSocket> guarded(socket);
-    Handle(request, [guarded](const HttpAnswer& answer) {
-        if (guarded) {
-            WriteAnswer(guarded, answer);
-        }
-    });
-    return true;
-}
-
-void QtStatusServer::missingHandler(const QHttpServerRequest&, QTcpSocket* socket) {
-    WriteAnswer(socket, HttpAnswer::Text(404, "not found"));
-}
-
-#endif
 
 }  // namespace platform

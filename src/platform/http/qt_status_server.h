@@ -3,10 +3,8 @@
 #include "platform/sockets.h"
 #include "platform/status_server.h"
 
-#include <QAbstractHttpServer>
-#include <QHttpServerResponder>
-
-#include <functional>
+#include <QObject>
+#include <QTcpSocket>
 
 #include <memory>
 
@@ -14,10 +12,12 @@ namespace platform {
 
 class StatusGate;
 
-// The status server on Qt's HTTP server. Peers the allow-list refuses (none given: all
+// The status server on a Qt TCP server. Peers the allow-list refuses (none given: all
 // but loopback) are closed unread; past `maxConnections` a new one is closed at once; a
 // request head must come within `headTimeoutMs` and `maxHeadBytes`, or the connection goes.
-class QtStatusServer : public QAbstractHttpServer, public StatusServer {
+// It reads one request head a connection (a monitor asks GET and nothing else), answers
+// it and closes the connection: the same on every Qt release.
+class QtStatusServer : public QObject, public StatusServer {
   public:
     struct Limits {
         int maxConnections = 16;
@@ -29,23 +29,8 @@ class QtStatusServer : public QAbstractHttpServer, public StatusServer {
     ~QtStatusServer() override;
     Result<quint16> Listen(quint16 port, Handler handler) override;
 
-  protected:
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    // From Qt 6.8 a request comes with its responder instead of its socket.
-    bool handleRequest(const QHttpServerRequest& request, QHttpServerResponder& responder) override;
-    void missingHandler(const QHttpServerRequest& request,
-                        QHttpServerResponder& responder) override;
-#else
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
-#endif
-
   private:
-    // Answers `request` through `answer`, now or later.
-    void Handle(const QHttpServerRequest& request, const Reply& answer);
-
     StatusGate* gate_;
-    Handler handler_;
 };
 
 // Writes a whole answer and closes the connection after it.
