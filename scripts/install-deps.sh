@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing dravonelle need,
-# those that are missing only. Usage: scripts/install-deps.sh [run|test|package|bench]
+# Installs the Debian packages that building, running and testing dravonelle need, those
+# that are missing only; the names are the same on Debian 12 and 13.
+# Usage: scripts/install-deps.sh [run|test|package|bench]
 set -euo pipefail
 
 run_packages=(
@@ -58,6 +59,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo=""
     if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "install-deps: these packages are missing, and this user cannot install them" \
+                "without sudo; run the command as root (su -), or install sudo" >&2
+            exit 1
+        fi
         sudo="sudo"
     fi
     export DEBIAN_FRONTEND=noninteractive

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Turns a fresh Debian 12 machine into a display: installs the dravonelle package and a
-# minimal X11 session, logs USER in automatically into a session that only runs the
+# Turns a fresh Debian 12 or 13 machine into a display: installs the dravonelle package and
+# a minimal X11 session, logs USER in automatically into a session that only runs the
 # program (no screen blanking, no cursor), and enables the program's user service.
 # Running it again changes nothing that is already so.
 #
