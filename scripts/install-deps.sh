@@ -21,6 +21,7 @@ test_packages=(
     pulseaudio pulseaudio-utils
     icecast2 ffmpeg openssl
     clang-format git
+    systemd  # the journal test's journald; a booted machine has it, a bare chroot not
 )
 
 # What builds and checks the Debian package (scripts/package.sh).
