@@ -115,7 +115,7 @@ while time.time() < deadline:
         with urllib.request.urlopen("http://127.0.0.1:8101/status", timeout=5) as answer:
             status = json.load(answer)
         main = status.get("on_air", {}).get("main", {})
-        if main.get("name", "").lower() == "dravonelle.swf" and "frame" in main:
+        if main.get("name", "").lower().endswith("dravonelle.swf") and "frame" in main:
             frames.append(main["frame"])
             if len(set(frames)) >= 3:
                 print("the demo plays", main["name"], "frames", frames, "state", status.get("state"))
