@@ -103,6 +103,11 @@ in_chroot "$system" sh -c '. /etc/os-release && echo "$PRETTY_NAME"'
 # 1. The demo, offscreen (a fresh system has no display); it is up when /status shows the
 # main movie on air and its frame moving.
 demo() {
+    # The demo's ports are the machine's: another check's demo ends first (30 min at most).
+    for _ in $(seq 360); do
+        python3 -c 'import socket,sys; sys.exit(any(socket.socket().connect_ex(("127.0.0.1", p)) == 0 for p in (8101, 8765, 10001)))' && break
+        sleep 5
+    done
     in_chroot "$system" bash -c 'cd /root/dravonelle && exec scripts/demo.sh' &
     local pid=$!
     local verdict=0
