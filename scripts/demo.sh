@@ -27,6 +27,7 @@ cmake --build "$build" -j"$(nproc)"
 run="$PWD/demo/run"
 port="${DEMO_PORT:-8765}"
 push_port="${DEMO_PUSH_PORT:-10001}"
+status_port="${DEMO_STATUS_PORT:-8101}"
 rm -rf "$run/www" "$run/faults" "$run/requests.log"
 mkdir -p "$run/www" "$run/config/dravonelle" "$run/data"
 cp -r demo/site/. "$run/www/"
@@ -72,6 +73,7 @@ radio_url=http://127.0.0.1:$port/radio.asx
 
 [system]
 push_port=$push_port
+status_port=$status_port
 CONF
 
 # The site sends the film and a photo slowly, so that the connecting screen and its
@@ -91,7 +93,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: running offscreen. Stop with Ctrl+C."
     export QT_QPA_PLATFORM=offscreen
 fi
-echo "Demo site: http://127.0.0.1:$port/  push port: $push_port  files: $run/data"
+echo "Demo site: http://127.0.0.1:$port/  push port: $push_port  status: http://127.0.0.1:$status_port/status  files: $run/data"
 if [ -n "$windowed" ]; then
     export DRAVONELLE_WINDOWED=1
 fi

@@ -20,9 +20,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 release="${1:-}"
 keep=0
 [ "${2:-}" = "--keep" ] && keep=1
+# Each release's demo has ports of its own, so that both checks can run at once.
 case "$release" in
-    bookworm | 12) release=bookworm ;;
-    trixie | 13) release=trixie ;;
+    bookworm | 12) release=bookworm demo_port=18765 ;;
+    trixie | 13) release=trixie demo_port=28765 ;;
     *)
         echo "usage: scripts/release-check.sh bookworm|trixie [--keep]" >&2
         exit 2
@@ -103,21 +104,17 @@ in_chroot "$system" sh -c '. /etc/os-release && echo "$PRETTY_NAME"'
 # 1. The demo, offscreen (a fresh system has no display); it is up when /status shows the
 # main movie on air and its frame moving.
 demo() {
-    # The demo's ports are the machine's: another check's demo ends first (30 min at most).
-    for _ in $(seq 360); do
-        python3 -c 'import socket,sys; sys.exit(any(socket.socket().connect_ex(("127.0.0.1", p)) == 0 for p in (8101, 8765, 10001)))' && break
-        sleep 5
-    done
-    in_chroot "$system" bash -c 'cd /root/dravonelle && exec scripts/demo.sh' &
+    in_chroot "$system" env DEMO_PORT="$demo_port" DEMO_PUSH_PORT="$((demo_port + 1))" \
+        DEMO_STATUS_PORT="$((demo_port + 2))" bash -c 'cd /root/dravonelle && exec scripts/demo.sh' &
     local pid=$!
     local verdict=0
-    in_chroot "$system" python3 - <<'PY' || verdict=$?
+    in_chroot "$system" python3 - "$((demo_port + 2))" <<'PY' || verdict=$?
 import json, sys, time, urllib.request
 deadline = time.time() + 1500  # the first run builds the program
 frames = []
 while time.time() < deadline:
     try:
-        with urllib.request.urlopen("http://127.0.0.1:8101/status", timeout=5) as answer:
+        with urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}/status", timeout=5) as answer:
             status = json.load(answer)
         main = status.get("on_air", {}).get("main", {})
         if main.get("name", "").lower().endswith("dravonelle.swf") and "frame" in main:
@@ -131,7 +128,13 @@ while time.time() < deadline:
 print("the demo's main movie did not play; frames seen:", frames)
 sys.exit(1)
 PY
-    pkill -f -TERM build-demo/src/dravonelle 2>/dev/null || true
+    # This chroot's demo only: the other release's may be running.
+    local each
+    for each in $(pgrep -f build-demo/src/dravonelle); do
+        if [ "$(readlink "/proc/$each/root")" = "$system" ]; then
+            kill -TERM "$each"
+        fi
+    done
     wait "$pid" || true
     return $verdict
 }
