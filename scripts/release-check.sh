@@ -102,7 +102,7 @@ git clone --quiet --no-local "$root" "$system/root/dravonelle"
 in_chroot "$system" sh -c '. /etc/os-release && echo "$PRETTY_NAME"'
 
 # 1. The demo, offscreen (a fresh system has no display); it is up when /status shows the
-# main movie on air and its frame moving.
+# main movie on air and, in turn, the photo, the film and the news movie it puts on.
 demo() {
     in_chroot "$system" env DEMO_PORT="$demo_port" DEMO_PUSH_PORT="$((demo_port + 1))" \
         DEMO_STATUS_PORT="$((demo_port + 2))" bash -c 'cd /root/dravonelle && exec scripts/demo.sh' &
@@ -111,21 +111,22 @@ demo() {
     in_chroot "$system" python3 - "$((demo_port + 2))" <<'PY' || verdict=$?
 import json, sys, time, urllib.request
 deadline = time.time() + 1500  # the first run builds the program
-frames = []
+seen = set()
 while time.time() < deadline:
     try:
         with urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}/status", timeout=5) as answer:
             status = json.load(answer)
-        main = status.get("on_air", {}).get("main", {})
-        if main.get("name", "").lower().endswith("dravonelle.swf") and "frame" in main:
-            frames.append(main["frame"])
-            if len(set(frames)) >= 3:
-                print("the demo plays", main["name"], "frames", frames, "state", status.get("state"))
-                sys.exit(0)
+        air = status.get("on_air", {})
+        # The main movie plays, and puts its photos, film and news movie on air.
+        if air.get("main", {}).get("name", "dravonelle.swf").lower().endswith("dravonelle.swf"):
+            seen |= set(air)
+        if {"main", "photo", "film", "insert"} <= seen:
+            print("the demo plays its main movie with", sorted(seen), "state", status.get("state"))
+            sys.exit(0)
     except OSError:
         pass
-    time.sleep(1)
-print("the demo's main movie did not play; frames seen:", frames)
+    time.sleep(0.5)
+print("the demo did not play its main movie and what it shows; seen:", sorted(seen))
 sys.exit(1)
 PY
     # This chroot's demo only: the other release's may be running.
