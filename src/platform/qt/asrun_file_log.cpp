@@ -14,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSemaphore>
-#include <QStorageInfo>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -382,7 +381,7 @@ class AsRunWorker : public QObject {
                 ++count;
             }
             const qint64 free = options_.freeBytes ? options_.freeBytes(options_.folder)
-                                                   : QStorageInfo(options_.folder).bytesAvailable();
+                                                   : FreeBytesOn(options_.folder);
             QString error;
             if (free >= 0 && free - bytes.size() < options_.reserveBytes) {
                 error = QStringLiteral("the disk has %1 MiB free, below its reserve of %2 MiB")

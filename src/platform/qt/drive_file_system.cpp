@@ -7,11 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStorageInfo>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -169,8 +169,7 @@ class Draft {
     // What the file system has free beyond the reserve.
     qint64 SpareNow() const {
         const QString folder = QFileInfo(temp_).absolutePath();
-        const qint64 free =
-            reserve_.freeBytes ? reserve_.freeBytes(folder) : QStorageInfo(folder).bytesAvailable();
+        const qint64 free = reserve_.freeBytes ? reserve_.freeBytes(folder) : FreeBytesOn(folder);
         return free - reserve_.keepFreeBytes;
     }
     // Whether `size` more bytes leave the reserve free. The file system is asked only
@@ -245,6 +244,14 @@ Result<> WriteFileDurably(const QString& path, const QByteArray& bytes) {
         written = draft.Write(bytes.constData(), bytes.size());
     }
     return written ? draft.Commit() : written;
+}
+
+qint64 FreeBytesOn(const QString& path) {
+    struct statvfs figures {};
+    if (::statvfs(QFile::encodeName(path).constData(), &figures) != 0) {
+        return -1;
+    }
+    return static_cast<qint64>(figures.f_bavail) * static_cast<qint64>(figures.f_frsize);
 }
 
 Result<bool> AppendFileDurably(const QString& path, const QByteArray& bytes) {
@@ -663,7 +670,7 @@ void DriveFileSystem::MeasureFolder(const QString& folder, FiguresDone done) {
         while (!QFileInfo::exists(existing) && existing.count('/') > 1) {
             existing = QFileInfo(existing).absolutePath();
         }
-        figures.freeBytes = QStorageInfo(existing).bytesAvailable();
+        figures.freeBytes = FreeBytesOn(existing);
         Report([done, figures] { done(figures); });
     });
 }
