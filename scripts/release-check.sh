@@ -10,22 +10,32 @@
 #   3. the kiosk set-up script for a new user, in a third fresh chroot, with that package.
 # Needs root and Debian's mirror. The log of each step is kept in the work folder.
 #
-#   scripts/release-check.sh RELEASE [--keep]
+#   scripts/release-check.sh RELEASE [--keep] [--from test|kiosk]
 #
 # RELEASE is bookworm (Debian 12) or trixie (Debian 13). --keep leaves the chroots in
 # the work folder (DRAVONELLE_CHECK_DIR, default /var/tmp/dravonelle-check-RELEASE).
+# --from goes on from a step in the system a kept run made, with this tree's last commit.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 release="${1:-}"
 keep=0
-[ "${2:-}" = "--keep" ] && keep=1
+from=demo
+shift || true
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --keep) keep=1 ;;
+        --from) from="${2:-}" keep=1 && shift ;;
+        *) release="" ;;
+    esac
+    shift
+done
 # Each release's demo has ports of its own, so that both checks can run at once.
 case "$release" in
     bookworm | 12) release=bookworm demo_port=18765 ;;
     trixie | 13) release=trixie demo_port=28765 ;;
     *)
-        echo "usage: scripts/release-check.sh bookworm|trixie [--keep]" >&2
+        echo "usage: scripts/release-check.sh bookworm|trixie [--keep] [--from test|kiosk]" >&2
         exit 2
         ;;
 esac
@@ -57,6 +67,10 @@ fresh() {
     echo "release-check: debootstrap $release into $dir"
     debootstrap --variant=minbase "$release" "$dir" http://deb.debian.org/debian \
         >"$work/$(basename "$dir")-debootstrap.log" 2>&1
+    attach "$dir"
+}
+attach() {
+    local dir="$1"
     mount -t proc proc "$dir/proc" && mounted+=("$dir/proc")
     mount -t sysfs sys "$dir/sys" && mounted+=("$dir/sys")
     mount --bind /dev "$dir/dev" && mounted+=("$dir/dev")
@@ -97,8 +111,15 @@ step() {
 }
 
 system="$work/system"
-fresh "$system"
-git clone --quiet --no-local "$root" "$system/root/dravonelle"
+if [ "$from" = demo ]; then
+    fresh "$system"
+    git clone --quiet --no-local "$root" "$system/root/dravonelle"
+else
+    [ -d "$system/root/dravonelle" ] || { echo "release-check: no kept system in $work" >&2; exit 2; }
+    attach "$system"
+    git -C "$system/root/dravonelle" fetch --quiet "$root" HEAD
+    git -C "$system/root/dravonelle" reset --quiet --hard FETCH_HEAD
+fi
 in_chroot "$system" sh -c '. /etc/os-release && echo "$PRETTY_NAME"'
 
 # 1. The demo, offscreen (a fresh system has no display); it is up when /status shows the
@@ -108,7 +129,8 @@ demo() {
         DEMO_STATUS_PORT="$((demo_port + 2))" bash -c 'cd /root/dravonelle && exec scripts/demo.sh' &
     local pid=$!
     local verdict=0
-    in_chroot "$system" python3 - "$((demo_port + 2))" <<'PY' || verdict=$?
+    # Asked from this machine: the chroot has no python3 until the demo installs it.
+    python3 - "$((demo_port + 2))" <<'PY' || verdict=$?
 import json, sys, time, urllib.request
 deadline = time.time() + 1500  # the first run builds the program
 seen = set()
@@ -139,10 +161,10 @@ PY
     wait "$pid" || true
     return $verdict
 }
-step demo demo
+[ "$from" = demo ] && step demo demo
 
 # 2. The test command; the package it builds is installed in a fresh chroot of its own.
-step test in_chroot "$system" bash -c 'cd /root/dravonelle && exec scripts/test.sh'
+[ "$from" = kiosk ] || step test in_chroot "$system" bash -c 'cd /root/dravonelle && exec scripts/test.sh'
 
 # 3. The kiosk for a new user, from that package, in a fresh chroot.
 kiosk() {
