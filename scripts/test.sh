@@ -7,8 +7,15 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
 
-# The C++ sources keep the project's format (.clang-format).
-git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+# The C++ sources keep the project's format (.clang-format) as clang-format 14 (Debian 12)
+# writes it. Later versions lay out some constructs otherwise (member pointers, braces
+# after a declaration), so elsewhere the check is skipped, with a word.
+format_version="$(clang-format --version | sed -n 's/.*version \([0-9]*\)\..*/\1/p')"
+if [ "$format_version" = 14 ]; then
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+else
+    echo "format check skipped: clang-format $format_version here, the sources keep version 14's format"
+fi
 
 build=build-ci
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug \
