@@ -72,18 +72,37 @@ double AnonMiB(const QList<int>& pids) {
 
 namespace {
 
-// The sum over `pids` of fields of /proc/PID/stat, counted after the command's name
-// (the split leaves an empty field 0; field 1 is the state).
+// A process's or thread's stat file: its command's name, and the fields after the name
+// (the split leaves an empty field 0; field 1 is the state). Empty when it is gone.
+struct Stat {
+    QString name;
+    QList<QByteArray> fields;
+    double Sum(std::initializer_list<int> which) const {
+        double sum = 0;
+        for (const int field : which) {
+            sum += field < fields.size() ? fields[field].toDouble() : 0;
+        }
+        return sum;
+    }
+    double CpuSeconds() const { return Sum({12, 13}) / static_cast<double>(sysconf(_SC_CLK_TCK)); }
+};
+
+Stat ReadStat(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray line = file.readAll();
+    const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+    return {QString::fromUtf8(line.mid(open + 1, close - open - 1)),
+            line.mid(close + 1).split(' ')};
+}
+
+// The sum over `pids` of fields of /proc/PID/stat.
 double SumOfStatFields(const QList<int>& pids, std::initializer_list<int> fields) {
     double sum = 0;
     for (int pid : pids) {
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        if (stat.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> f = stat.readAll().split(')').last().split(' ');
-            for (const int field : fields) {
-                sum += field < f.size() ? f[field].toDouble() : 0;
-            }
-        }
+        sum += ReadStat(QString("/proc/%1/stat").arg(pid)).Sum(fields);
     }
     return sum;
 }
@@ -91,23 +110,19 @@ double SumOfStatFields(const QList<int>& pids, std::initializer_list<int> fields
 }  // namespace
 
 double TreeCpuSeconds(const QList<int>& pids) {
-    return SumOfStatFields(pids, {12, 13}) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    double seconds = 0;
+    for (int pid : pids) {
+        seconds += ReadStat(QString("/proc/%1/stat").arg(pid)).CpuSeconds();
+    }
+    return seconds;
 }
 
 QMap<QString, double> ThreadCpuSeconds(int pid) {
     QMap<QString, double> byName;
     const QDir tasks(QString("/proc/%1/task").arg(pid));
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task) + "/stat");
-        if (stat.open(QIODevice::ReadOnly)) {
-            const QByteArray line = stat.readAll();
-            const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
-            const QList<QByteArray> f = line.mid(close + 1).split(' ');
-            if (open >= 0 && f.size() > 13) {
-                byName[QString::fromUtf8(line.mid(open + 1, close - open - 1))] +=
-                    (f[12].toDouble() + f[13].toDouble()) /
-                    static_cast<double>(sysconf(_SC_CLK_TCK));
-            }
+        if (const Stat stat = ReadStat(tasks.filePath(task) + "/stat"); !stat.fields.isEmpty()) {
+            byName[stat.name] += stat.CpuSeconds();
         }
     }
     return byName;

@@ -99,7 +99,6 @@ void RunOnTheDisplay(const QList<qint64>& sizes, bool perf) {
     const double idleStart = bench::Now();
     const double idleCpu = bench::TreeCpuSeconds(bench::ProcessTree(pid));
     waitFor([] { return false; }, 10);
-
     const double drawingRate =
         (bench::TreeCpuSeconds(bench::ProcessTree(pid)) - idleCpu) / (bench::Now() - idleStart);
 

@@ -3,8 +3,8 @@
 # or a warning fails). Usage: scripts/package.sh [--chroot]
 #
 # --chroot also installs the package with apt in a fresh chroot of this machine's Debian
-# release, made by debootstrap (needs root and the Debian mirror; skipped, with a word, where no chroot
-# can be made) and runs dravonelle-push --help there.
+# release, made by debootstrap (needs root and the Debian mirror; skipped, with a word,
+# where no chroot can be made) and runs dravonelle-push --help there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh" package

@@ -30,6 +30,10 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
+case "$from" in
+    demo | test | kiosk) ;;
+    *) release="" ;;
+esac
 # Each release's demo has ports of its own, so that both checks can run at once.
 case "$release" in
     bookworm | 12) release=bookworm demo_port=18765 ;;

@@ -4,9 +4,10 @@
 #include "platform/status_server.h"
 
 #include <QObject>
-#include <QTcpSocket>
 
 #include <memory>
+
+class QTcpSocket;
 
 namespace platform {
 

@@ -25,7 +25,6 @@ Result<> WriteFileDurably(const QString& path, const QByteArray& bytes);
 // entry when the file is new); on a failure the file is cut back to what it was. Gives
 // whether it made the file. In the calling thread.
 Result<bool> AppendFileDurably(const QString& path, const QByteArray& bytes);
-
 // The bytes an ordinary user may still write on the file system that holds `path`; -1
 // where it cannot be told. Asked of the file system itself: no table of mounts is read,
 // which a chroot or a container does not show whole.
