@@ -2,11 +2,14 @@
 
 #include "swf/swf.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QtEndian>
+
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 
 namespace content {
 
@@ -62,23 +65,88 @@ std::optional<Refused> InspectFlash(QFile& file) {
     return std::nullopt;
 }
 
+// A file's bytes, read where they are asked for (in blocks, the last block kept): a
+// picture's end is judged from its first segments and its last bytes, and reading it
+// whole, or mapping it (each unmapping interrupts every core the program runs on), would
+// cost more than writing it did.
+class FileBytes {
+  public:
+    explicit FileBytes(QFile& file) : fd_(file.handle()), size_(file.size()) {}
+    qint64 size() const { return size_; }
+    // The `count` bytes at `pos`, fewer at the end of the file; empty on a read error.
+    QByteArrayView At(qint64 pos, qint64 count) {
+        if (pos < 0 || pos >= size_) {
+            return {};
+        }
+        count = std::min(count, size_ - pos);
+        if (pos < start_ || pos + count > start_ + block_.size()) {
+            block_.resize(static_cast<qsizetype>(std::min(std::max(count, kBlock), size_ - pos)));
+            start_ = pos;
+            qint64 got = 0;
+            while (got < block_.size()) {
+                const ssize_t n = ::pread(fd_, block_.data() + got,
+                                          static_cast<size_t>(block_.size() - got), pos + got);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    break;
+                }
+                got += n;
+            }
+            block_.truncate(static_cast<qsizetype>(got));
+            if (got < count) {
+                return {};
+            }
+        }
+        return QByteArrayView(block_).sliced(pos - start_, count);
+    }
+    quint8 Byte(qint64 pos) {
+        const QByteArrayView byte = At(pos, 1);
+        return byte.isEmpty() ? 0 : static_cast<quint8>(byte[0]);
+    }
+    // Where the last `what` that starts at or after `from` begins; -1 when none does. Read
+    // from the end backwards.
+    qint64 LastIndexOf(QByteArrayView what, qint64 from) {
+        qint64 end = size_;
+        while (end - from >= what.size()) {
+            const qint64 begin = std::max(from, end - kBlock);
+            const QByteArrayView bytes = At(begin, end - begin);
+            if (bytes.size() != end - begin) {
+                return -1;
+            }
+            if (const qsizetype found = bytes.lastIndexOf(what); found >= 0) {
+                return begin + found;
+            }
+            end = begin + what.size() - 1;  // a match across the blocks' border
+        }
+        return -1;
+    }
+
+  private:
+    static constexpr qint64 kBlock = 64 * 1024;
+    int fd_;
+    qint64 size_;
+    qint64 start_ = 0;
+    QByteArray block_;
+};
+
 // Whether a JPEG runs to its end: its segments from the start up to its first scan, and an
 // end-of-image marker after that scan begins. Scan data never holds that marker (a 0xFF
 // in it is followed by 0x00 or a restart number), so a file cut short has none after its
 // first scan, however many it holds before (a thumbnail's); bytes after the end (a
 // phone's own) do no harm. Looked for from the end, it is found at once in a whole file.
-bool JpegRunsToItsEnd(const QByteArray& bytes) {
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    const qsizetype size = bytes.size();
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) {
+bool JpegRunsToItsEnd(FileBytes& bytes) {
+    const qint64 size = bytes.size();
+    if (size < 4 || bytes.Byte(0) != 0xFF || bytes.Byte(1) != 0xD8) {
         return false;
     }
-    qsizetype pos = 2;
+    qint64 pos = 2;
     while (pos + 1 < size) {
-        if (data[pos] != 0xFF) {
+        if (bytes.Byte(pos) != 0xFF) {
             return false;
         }
-        const uchar marker = data[pos + 1];
+        const uchar marker = bytes.Byte(pos + 1);
         pos += 2;
         if (marker == 0xFF) {
             --pos;  // fill byte
@@ -91,29 +159,32 @@ bool JpegRunsToItsEnd(const QByteArray& bytes) {
             return false;
         }
         if (marker == 0xDA) {
-            return bytes.lastIndexOf(QByteArrayView("\xFF\xD9", 2)) > pos;
+            return bytes.LastIndexOf(QByteArrayView("\xFF\xD9", 2), pos + 1) > pos;
         }
-        pos += qFromBigEndian<quint16>(data + pos);
+        pos += (bytes.Byte(pos) << 8) | bytes.Byte(pos + 1);
     }
     return false;
 }
 
 // A PNG's chunks from the signature to IEND.
-bool PngRunsToItsEnd(const QByteArray& bytes) {
-    qsizetype pos = 8;
+bool PngRunsToItsEnd(FileBytes& bytes) {
+    qint64 pos = 8;
     while (pos + 12 <= bytes.size()) {
-        const qint64 length = qFromBigEndian<quint32>(bytes.constData() + pos);
-        if (bytes.mid(pos + 4, 4) == "IEND") {
+        const QByteArrayView head = bytes.At(pos, 8);
+        if (head.size() < 8) {
+            return false;
+        }
+        if (head.sliced(4) == "IEND") {
             return true;
         }
-        pos += 12 + length;
+        pos += 12 + static_cast<qint64>(qFromBigEndian<quint32>(head.data()));
     }
     return false;
 }
 
 // Whether a picture's bytes run to the end marker of their format; formats without one
 // that is cheap to find pass.
-bool PictureRunsToItsEnd(const QByteArray& bytes, const QByteArray& format) {
+bool PictureRunsToItsEnd(FileBytes& bytes, const QByteArray& format) {
     if (format == "jpeg") {
         return JpegRunsToItsEnd(bytes);
     }
@@ -121,35 +192,37 @@ bool PictureRunsToItsEnd(const QByteArray& bytes, const QByteArray& format) {
         return PngRunsToItsEnd(bytes);
     }
     if (format == "gif") {
-        qsizetype end = bytes.size();
-        while (end > 0 && bytes[end - 1] == '\0') {
-            --end;
+        // Its trailer, after any zeros the file was padded with.
+        for (qint64 end = bytes.size(); end > 0;) {
+            const qint64 begin = std::max<qint64>(0, end - (64 << 10));
+            const QByteArrayView block = bytes.At(begin, end - begin);
+            qsizetype last = block.size();
+            while (last > 0 && block[last - 1] == '\0') {
+                --last;
+            }
+            if (last > 0 || block.size() != end - begin) {
+                return last > 0 && block[last - 1] == ';';
+            }
+            end = begin;
         }
-        return end > 0 && bytes[end - 1] == ';';
+        return false;
     }
     if (format == "bmp") {
-        return bytes.size() >= 6 && qFromLittleEndian<quint32>(bytes.constData() + 2) <=
-                                        static_cast<quint32>(bytes.size());
+        const QByteArrayView size = bytes.At(2, 4);
+        return size.size() == 4 &&
+               qFromLittleEndian<quint32>(size.data()) <= static_cast<quint64>(bytes.size());
     }
     return true;
 }
 
 std::optional<Refused> InspectPicture(QFile& file) {
-    // Mapped, not read: a large picture is looked at where the page cache has it.
-    const qint64 size = file.size();
-    const uchar* mapped = file.map(0, size);
-    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped),
-                                                              static_cast<qsizetype>(size))
-                                    : file.readAll();
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
     if (format.isEmpty()) {
         return Refuse(Refusal::kNotPicture, QStringLiteral("not a picture (no known format)"));
     }
+    FileBytes bytes(file);
     if (!PictureRunsToItsEnd(bytes, format)) {
         return Refuse(
             Refusal::kCut,

@@ -86,6 +86,15 @@ TEST_F(ContentCheck, RefusesWhatIsNotWhatItsNameSays) {
     app1 += static_cast<char>(length & 0xFF);
     app1 += QByteArray("Exif\0\0", 6) + thumb;
     const QByteArray camera = jpeg.left(2) + app1 + jpeg.mid(2);
+    // Larger than the blocks a picture's end is read in, from the end backwards: the end
+    // marker split across two blocks, one found only several blocks back, none at all.
+    const QByteArray large = Picture("JPG", QSize(1600, 1200));
+    const QByteArray split = jpeg + QByteArray(65535, '\x5a');
+    const QByteArray gif(  // one pixel (Qt writes no GIF)
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00"
+        "\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+        "D\x01\x00;",
+        43);
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -110,6 +119,13 @@ TEST_F(ContentCheck, RefusesWhatIsNotWhatItsNameSays) {
         {"a.jpg", jpeg.left(200), Refusal::kCut},
         {"b.png", png, std::nullopt},
         {"b.png", Half(png), Refusal::kCut},
+        {"big.jpg", large, std::nullopt},
+        {"big.jpg", Half(large), Refusal::kCut},
+        {"big.jpg", large + QByteArray(200000, '\x5a'), std::nullopt},
+        {"split.jpg", split, std::nullopt},
+        {"c.gif", gif, std::nullopt},
+        {"c.gif", gif + QByteArray(150000, '\0'), std::nullopt},  // padded
+        {"c.gif", gif.chopped(1), Refusal::kCut},
         {"a.jpg", QByteArray(700, 'a'), Refusal::kNotPicture},
         {"weerbericht.jpg", kPage, Refusal::kHtml},
         {"weerbericht.jpg", "", Refusal::kEmpty},
