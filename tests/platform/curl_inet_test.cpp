@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 
 namespace {
@@ -39,11 +41,15 @@ struct Fetched {
     int code = 0;
 };
 
-Fetched Fetch(platform::Inet& inet, const QString& url) {
+Fetched Fetch(platform::Inet& inet, const QString& url,
+              const std::function<void()>& progress = {}) {
     Fetched fetched;
     MemoryWriter writer;
     bool done = false;
     inet.StateChanged = [&](const platform::Result<int>& state) {
+        if (state && *state == platform::kInetReceivingResponse && progress) {
+            progress();
+        }
         if (!state || *state == platform::kInetResponseReceived) {
             fetched.end = state;
             done = true;
@@ -160,6 +166,35 @@ TEST(CurlInet, FetchesOverHttpHttpsAndThroughAProxy) {
     EXPECT_TRUE(got.body == body);
     EXPECT_TRUE(RequestLog(proxy).contains("proxy " + http + "x.bin"))
         << RequestLog(proxy).toStdString();
+}
+
+// Progress is told while a body comes, but a fast one does not wake the program for each of
+// its pieces: at most once a frame (20 ms), whatever the line's speed.
+TEST(CurlInet, TellsProgressWhileTheBodyComesAtMostOnceAFrame) {
+    ContentSite site;
+    ASSERT_TRUE(site.Port());
+    const QByteArray big = Pattern(24 << 20);
+    site.File("test/big.bin", big);
+    site.File("test/slow.bin", Pattern(100000));
+    Fault(site, "/test/slow.bin", "slow");  // in ten pieces a tenth of a second apart
+    const QString http = "http://127.0.0.1:" + QString::number(site.Port()) + "/test/";
+    platform::CurlInet inet;
+
+    int told = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const Fetched fast = Fetch(inet, http + "big.bin", [&] { ++told; });
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_TRUE(fast.end.ok() && fast.body == big) << fast.body.size();
+    EXPECT_LE(told, ms / 20 + 2) << "in " << ms << " ms";
+
+    QList<qint64> seen;  // what the program was told had come, report by report
+    const Fetched slow = Fetch(inet, http + "slow.bin", [&] { seen << inet.BodyBytes(); });
+    EXPECT_TRUE(slow.end.ok()) << slow.end.reason().toStdString();
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && !seen.contains(0));
+    EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](qint64 n) { return n < 100000; }), 3)
+        << seen.size() << " reports";
 }
 
 }  // namespace

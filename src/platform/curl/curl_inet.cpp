@@ -18,6 +18,9 @@ namespace {
 constexpr long kMaxRedirects = 10;
 constexpr long kBufferBytes = 256 * 1024;
 using Clock = std::chrono::steady_clock;
+// Progress is told at most once a frame: a display shows no more, and each report wakes
+// the window's thread (on a fast line it would be woken for every piece of every file).
+constexpr auto kProgressInterval = std::chrono::milliseconds(20);
 
 void InitialiseCurlOnce() {
     static const bool done = [] {
@@ -101,7 +104,7 @@ class CurlTransfer {
             if (easy_) {
                 Perform();
             }
-            curl_multi_poll(multi_, nullptr, 0, easy_ ? 100 : 1000, nullptr);
+            curl_multi_poll(multi_, nullptr, 0, !easy_ ? 1000 : untold_ ? 20 : 100, nullptr);
         }
         End();
     }
@@ -150,6 +153,8 @@ class CurlTransfer {
             curl_easy_setopt(easy_, CURLOPT_CAINFO, caBundle_.constData());
         }
         started_ = lastProgress_ = Clock::now();
+        lastTold_ = {};
+        untold_ = false;
         curl_multi_add_handle(multi_, easy_);
     }
 
@@ -221,6 +226,7 @@ class CurlTransfer {
             return;
         }
         const auto now = Clock::now();
+        TellProgress(now);
         if (now - lastProgress_ >= std::chrono::seconds(timeoutSeconds_)) {
             Fail(Fail(QStringLiteral("no progress for %1 s after %2 bytes")
                           .arg(timeoutSeconds_)
@@ -276,11 +282,21 @@ class CurlTransfer {
             }
         }
         lastProgress_ = Clock::now();
-        // One report for however many pieces arrive before the program looks.
-        if (!shared_.progressQueued.exchange(true)) {
-            Report(kInetReceivingResponse);
-        }
+        untold_ = true;
+        TellProgress(lastProgress_);
         return size;
+    }
+
+    // Reports what was written since the last report, once a frame at most; one report
+    // for however many pieces arrive before the program looks.
+    void TellProgress(Clock::time_point now) {
+        if (!untold_ || now - lastTold_ < kProgressInterval ||
+            shared_.progressQueued.exchange(true)) {
+            return;
+        }
+        untold_ = false;
+        lastTold_ = now;
+        Report(kInetReceivingResponse);
     }
 
     // The length the response announced, or -1.
@@ -355,7 +371,8 @@ class CurlTransfer {
     char error_[CURL_ERROR_SIZE] = {};
     quint64 generation_ = 0;
     int timeoutSeconds_ = 60;
-    Clock::time_point started_, lastProgress_;
+    Clock::time_point started_, lastProgress_, lastTold_;
+    bool untold_ = false;  // written since the last progress report
     CurlInet::Figures figures_;
     std::optional<Failure> failure_;
     bool abandoned_ = false;
