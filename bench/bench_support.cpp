@@ -132,6 +132,11 @@ double TreeMinorFaults(const QList<int>& pids) {
     return SumOfStatFields(pids, {8});
 }
 
+double Median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback) {
     const qsizetype at = args.indexOf(name);
     bool ok = false;

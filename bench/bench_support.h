@@ -42,6 +42,8 @@ double TreeMinorFaults(const QList<int>& pids);
 
 // A whole number given as `name N` on the command line, else `fallback`.
 qint64 IntArg(const QStringList& args, const QString& name, qint64 fallback);
+// The middle value (the upper of the two middle ones); 0 for none.
+double Median(QList<double> values);
 
 // Looks at `done` every `everyMs`, handling this process's events between looks, for at
 // most `seconds`; whether it came true.

@@ -73,11 +73,6 @@ QByteArray Film(const QString& folder, qint64 bytes) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,7 +102,7 @@ int main(int argc, char** argv) {
             continue;
         }
         const QString target = QStringLiteral("c:\\fileftp\\") + item.name;
-        std::vector<double> writes, checks, cpus;
+        QList<double> writes, checks, cpus;
         for (int run = 0; run < runs; ++run) {
             auto file = drive.CreateDurable(target);
             const double start = bench::Now();
@@ -126,10 +121,10 @@ int main(int argc, char** argv) {
                 std::printf("%s refused: %s\n", item.name, qPrintable(refused->reason));
             }
         }
-        const double write = Median(writes), check = Median(checks);
+        const double write = bench::Median(writes), check = bench::Median(checks);
         std::printf("%-10s %10.1f %12.1f %12.1f %12.1f %9.2fx\n", item.name,
-                    item.bytes.size() / 1048576.0, write * 1000, check * 1000, Median(cpus) * 1000,
-                    check / write);
+                    item.bytes.size() / 1048576.0, write * 1000, check * 1000,
+                    bench::Median(cpus) * 1000, check / write);
     }
     return 0;
 }

@@ -66,8 +66,8 @@ qint64 WriteFile(const QString& path, qint64 size) {
     return size;
 }
 
-bool Site::Start() {
-    if (QFile::exists("/usr/sbin/nginx")) {
+bool Site::Start(bool withFaults) {
+    if (!withFaults && QFile::exists("/usr/sbin/nginx")) {
         return StartNginx();
     }
     server.setProgram("python3");

@@ -18,13 +18,17 @@ namespace bench {
 qint64 WriteFile(const QString& path, qint64 size);
 
 // nginx where it is installed (Debian's nginx or nginx-light), else the tests' Python
-// content site, serving Www() on a free loopback port.
+// content site, serving Www() on a free loopback port. The Python site is also the one
+// that takes faults: lines "path action" in Faults() (see tools/content_site.py), and
+// "path status bytes" for each answer in Answers().
 struct Site {
     QTemporaryDir dir;
     QProcess server;
     quint16 port = 0;
     QString Www() const { return dir.path() + "/www"; }
-    bool Start();
+    QString Faults() const { return dir.path() + "/faults"; }
+    QString Answers() const { return dir.path() + "/answers.log"; }
+    bool Start(bool withFaults = false);
     ~Site();
 
   private:

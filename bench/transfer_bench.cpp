@@ -132,11 +132,6 @@ bench::Usage RunFetches(platform::FileSystem& files, const QStringList& paths, F
     return {bench::Now() - wall, bench::CpuSeconds(RUSAGE_SELF) - cpu};
 }
 
-double Median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -206,11 +201,11 @@ int main(int argc, char** argv) {
     const char* names[] = {"curl + sync", "CurlInet", "plain reader"};
     std::printf("transfer: %d files, %.0f MiB, loopback, medians of %d runs\n", files, mib, runs);
     for (int i = 0; i < 3; ++i) {
-        const double w = Median(wall[i]), c = Median(cpu[i]);
+        const double w = bench::Median(wall[i]), c = bench::Median(cpu[i]);
         std::printf(
             "  %-13s wall %5.2f s  cpu %5.2f s  %.4f cpu-s/MiB  throughput %.2fx  cpu per "
             "MiB %.2fx of curl + sync\n",
-            names[i], w, c, c / mib, Median(wall[0]) / w, c / Median(cpu[0]));
+            names[i], w, c, c / mib, bench::Median(wall[0]) / w, c / bench::Median(cpu[0]));
     }
     return 0;
 }
