@@ -101,9 +101,15 @@ void RunOnTheDisplay(const QList<qint64>& sizes, int roundCount, bool perf) {
     const int pid = static_cast<int>(display.Pid());
     const double idleStart = bench::Now();
     const double idleCpu = bench::TreeCpuSeconds(bench::ProcessTree(pid));
+    const QMap<QString, double> idleThreads = bench::ThreadCpuSeconds(pid);
     waitFor([] { return false; }, 10);
+    const double idleWall = bench::Now() - idleStart;
     const double drawingRate =
-        (bench::TreeCpuSeconds(bench::ProcessTree(pid)) - idleCpu) / (bench::Now() - idleStart);
+        (bench::TreeCpuSeconds(bench::ProcessTree(pid)) - idleCpu) / idleWall;
+    QMap<QString, double> threadDrawingRate;  // the program's own threads, idle
+    for (const auto& [name, seconds] : bench::ThreadCpuSeconds(pid).asKeyValueRange()) {
+        threadDrawingRate[name] = (seconds - idleThreads.value(name)) / idleWall;
+    }
 
     // One round: the site lists `sizes` more files under names of their own; curl + sync
     // fetches them first, then the program's next cycle.
@@ -127,8 +133,15 @@ void RunOnTheDisplay(const QList<qint64>& sizes, int roundCount, bool perf) {
             total += written.last();
         }
         Round result;
-        ::sync();
-        result.curlSync = bench::RunCurl(site.port, paths, true);
+        // curl + sync at its best of three: on this disk it now and then costs twice its
+        // usual CPU, which would flatter the program.
+        for (int i = 0; i < 3; ++i) {
+            ::sync();
+            const bench::Usage once = bench::RunCurl(site.port, paths, true);
+            if (i == 0 || once.cpu < result.curlSync.cpu) {
+                result.curlSync = once;
+            }
+        }
         ::sync();
         QFile listing(site.Www() + "/testdir.php");
         listing.open(QIODevice::WriteOnly);
@@ -181,7 +194,8 @@ void RunOnTheDisplay(const QList<qint64>& sizes, int roundCount, bool perf) {
         result.cycle = {wall,
                         bench::TreeCpuSeconds(bench::ProcessTree(pid)) - cpu - drawingRate * wall};
         for (const auto& [name, seconds] : bench::ThreadCpuSeconds(pid).asKeyValueRange()) {
-            result.threads[name] = seconds - threadsBefore.value(name);
+            result.threads[name] =
+                seconds - threadsBefore.value(name) - threadDrawingRate.value(name) * wall;
         }
         result.profile = recorder.Report();
         return result;
@@ -219,7 +233,8 @@ void RunOnTheDisplay(const QList<qint64>& sizes, int roundCount, bool perf) {
                 threads << QString("%1 %2 s").arg(name).arg(seconds, 0, 'f', 2);
             }
         }
-        std::printf("    its threads (drawing included): %s\n", qPrintable(threads.join(", ")));
+        std::printf("    its own process's threads, above their drawing: %s\n",
+                    qPrintable(threads.join(", ")));
         if (!each.profile.isEmpty()) {
             std::printf("    where its time went:\n%s\n", qPrintable(each.profile));
         }
