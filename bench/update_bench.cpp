@@ -246,17 +246,23 @@ void RunOnTheDisplay(const QList<qint64>& sizes, int roundCount, bool perf) {
         bench::Median(throughput), bench::Median(cpuRatio));
 }
 
+// A site that lists one file of `size` bytes, `name`: a film's bytes, which are not looked
+// at (a picture that large would be made in this process, and count in its peak).
+qint64 ListOneFilm(bench::Site& site, const QString& name, qint64 size) {
+    bench::MakeSite(site, {});
+    const qint64 written = bench::WriteFile(site.Www() + "/test/fotos/" + name, size);
+    QFile listing(site.Www() + "/testdir.php");
+    listing.open(QIODevice::WriteOnly);
+    listing.write(QString("%1;1;%2").arg(name).arg(written).toUtf8());
+    return written;
+}
+
 // A film of `mib` MiB whose transfer is cut at 90 %: the next cycle asks for the rest.
 // Prints what each try fetched, from the site's own log of its answers.
 void RunCutFilm(qint64 mib) {
     bench::Site site;
-    bench::MakeSite(site, {});
-    const QString name = "film.bin";  // a film's bytes: what a film is is not looked at here
-    const qint64 size = bench::WriteFile(site.Www() + "/test/fotos/" + name, mib << 20);
-    QFile listing(site.Www() + "/testdir.php");
-    listing.open(QIODevice::WriteOnly);
-    listing.write(QString("%1;1;%2").arg(name).arg(size).toUtf8());
-    listing.close();
+    const QString name = "film.bin";
+    const qint64 size = ListOneFilm(site, name, mib << 20);
     const auto write = [](const QString& path, const QByteArray& text) {
         QFile file(path);
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -318,8 +324,7 @@ int main(int argc, char** argv) {
 
     if (args.contains("--one-big")) {  // child mode: one cycle with one big file
         bench::Site site;
-        QList<qint64> sizes = {big};
-        bench::MakeSite(site, sizes);
+        ListOneFilm(site, "film.bin", big);
         if (!site.Start()) {
             return 1;
         }
