@@ -432,20 +432,26 @@ std::optional<QString> DriveFileSystem::Resolve(const QString& drivePath) const 
         stack.append(part);
     }
     QString current = drive_;
+    qsizetype existing = current.size();  // how much of `current` exists
     for (const QString& part : stack) {
-        QString chosen = part;
-        if (!QFileInfo::exists(current + '/' + part)) {
-            chosen = MatchInFolder(current, part).value_or(part);
+        const bool inExisting = existing == current.size();
+        current += '/';
+        if (inExisting && QFileInfo::exists(current + part)) {
+            current += part;
+            existing = current.size();
+        } else if (const auto match =
+                       inExisting ? MatchInFolder(current.chopped(1), part) : std::nullopt) {
+            current += *match;
+            if (QFileInfo::exists(current)) {  // not a link that leads nowhere
+                existing = current.size();
+            }
+        } else {
+            current += part;  // nothing below a missing folder exists either
         }
-        current += '/' + chosen;
     }
     // A symbolic link that leads out of the drive is refused as ".." is: what the path
     // names so far (its longest existing part) must lie on the drive.
-    QString existing = current;
-    while (existing.size() > drive_.size() && !QFileInfo::exists(existing)) {
-        existing.truncate(existing.lastIndexOf('/'));
-    }
-    const QString real = QFileInfo(existing).canonicalFilePath();
+    const QString real = QFileInfo(current.left(existing)).canonicalFilePath();
     if (real != driveReal_ && !real.startsWith(driveReal_ + '/')) {
         return std::nullopt;
     }
