@@ -186,6 +186,27 @@ TEST_F(RufflePlayer, SetVariableIsSeenByTheRunningMovie) {
     player->SetVariable("ping", "42 \\ 'x'");
     EXPECT_TRUE(PumpUntil([&] { return commands.contains("pong|42 \\ 'x'"); }, 5000))
         << commands.join("; ").toStdString();
+
+    // A burst within one frame's time: only the latest value waits to be sent, and it
+    // reaches the movie before what the movie is asked next.
+    PumpUntil([] { return false; }, 100);
+    for (int i = 0; i < 200; ++i) {
+        player->SetVariable("ping", QString::number(i));
+        player->SetVariable("other", QString::number(i));
+    }
+    EXPECT_EQ(platform::RuffleFlashPlayerPeer(*player).HeldVariables(), 2);  // but "ping" 0
+    EXPECT_TRUE(PumpUntil([&] { return commands.contains("pong|199"); }, 5000));
+    EXPECT_EQ(platform::RuffleFlashPlayerPeer(*player).HeldVariables(), 0);
+    player->SetVariable("ping", "sent");
+    player->SetVariable("ping", "held, then stopped");
+    EXPECT_EQ(platform::RuffleFlashPlayerPeer(*player).HeldVariables(), 1);
+    player->Stop();
+    EXPECT_EQ(platform::RuffleFlashPlayerPeer(*player).HeldVariables(), 0);
+    PumpUntil([] { return false; }, 300);  // the frames' last reports
+    commands.clear();
+    player->Play();
+    EXPECT_TRUE(PumpUntil([&] { return !commands.isEmpty(); }, 5000));
+    EXPECT_EQ(commands.first(), "pong|held, then stopped");
 }
 
 TEST_F(RufflePlayer, FramesRewindStopAndPlay) {

@@ -16,6 +16,8 @@ struct RuffleFlashPlayerPeer {
     // How many scripts wait for the page: the latest movie, the latest value of each
     // variable and the controls given since that movie, whatever was asked meanwhile.
     qsizetype PendingScripts() const { return p.pending_.size(); }
+    // How many variables told within the last frame's time wait to be sent.
+    qsizetype HeldVariables() const { return p.held_.size(); }
 
     const RuffleFlashPlayer& p;
 };

@@ -31,6 +31,10 @@ namespace {
 
 const QString kMovieKey = QStringLiteral("movie");
 const QString kControlKey = QStringLiteral("control:");
+const QString kVariableKey = QStringLiteral("variable:");
+// A movie reads its variables once a frame: a variable told again within this time waits
+// until it has passed, and only its latest value is sent.
+constexpr int kVariableIntervalMs = 40;
 
 QString JsString(const QString& text) {
     return QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{text})
@@ -190,6 +194,8 @@ RuffleFlashPlayer::RuffleFlashPlayer(Options options)
     });
     showTimeout_.setSingleShot(true);
     connect(&showTimeout_, &QTimer::timeout, this, [this] { ShowIfWanted(); });
+    heldTimer_.setSingleShot(true);
+    connect(&heldTimer_, &QTimer::timeout, this, [this] { SendHeld(); });
 }
 
 RuffleFlashPlayer::~RuffleFlashPlayer() {
@@ -280,6 +286,8 @@ void RuffleFlashPlayer::LoadPage() {
     lastFrame_.start();
     pageReady_ = false;
     pending_.clear();
+    held_.clear();  // told to the page that is replaced, as what it was already sent
+    heldTimer_.stop();
     loadsOnPage_ = 0;
     ++pageLoads_;
     pageTimeout_.start(options_.pageTimeoutMs);
@@ -289,7 +297,23 @@ void RuffleFlashPlayer::LoadPage() {
 }
 
 void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
+    if (pageReady_ && key.startsWith(kVariableKey)) {
+        if (held_.isEmpty() &&
+            (!variableSent_.isValid() || variableSent_.hasExpired(kVariableIntervalMs))) {
+            variableSent_.start();
+            view_->page()->runJavaScript(script);
+            return;
+        }
+        held_.removeIf([&](const auto& entry) { return entry.first == key; });
+        held_.append({key, script});
+        if (!heldTimer_.isActive()) {
+            heldTimer_.start(static_cast<int>(
+                std::max<qint64>(0, kVariableIntervalMs - variableSent_.elapsed())));
+        }
+        return;
+    }
     if (pageReady_) {
+        SendHeld();  // what the movie was told comes before what it is asked next
         view_->page()->runJavaScript(script);
         return;
     }
@@ -298,6 +322,17 @@ void RuffleFlashPlayer::Run(const QString& script, const QString& key) {
         return entry.first == key || (key == kMovieKey && entry.first.startsWith(kControlKey));
     });
     pending_.append({key, script});
+}
+
+void RuffleFlashPlayer::SendHeld() {
+    heldTimer_.stop();
+    if (held_.isEmpty()) {
+        return;
+    }
+    variableSent_.start();
+    for (const auto& [key, script] : std::exchange(held_, {})) {
+        view_->page()->runJavaScript(script);
+    }
 }
 
 void RuffleFlashPlayer::StartFrameBound() {
@@ -476,7 +511,7 @@ void RuffleFlashPlayer::SetVariable(const QString& name, const QString& value) {
     }
     Run(QStringLiteral("dvCall('%1', %2, %3);")
             .arg(QLatin1String(host_words::kSet), JsString(name), JsString(value)),
-        QStringLiteral("variable:") + name);
+        kVariableKey + name);
 }
 
 int RuffleFlashPlayer::CurrentFrame() {

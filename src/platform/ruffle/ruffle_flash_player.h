@@ -100,7 +100,10 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     void FirstFrameMissed(const QString& pageState);
     // Runs a script on the page, or keeps it until the page is ready under `key`: a later
     // script with the same key takes the place of the earlier one.
+    // On a ready page a variable told again within a frame's time waits for that time,
+    // and only its latest value is sent; anything else sends what waits first.
     void Run(const QString& script, const QString& key);
+    void SendHeld();
     void ShowIfWanted();
     void RunHidden();  // the page runs as if shown while the player is still hidden
     // Loads `path`, its files found in the host folder `base` (empty: beside it).
@@ -129,7 +132,10 @@ class RuffleFlashPlayer : public QObject, public ShockwaveFlash {
     QString renderer_;          // how the page draws, as it last said
     QString graphics_;          // and the GL it found
     QList<std::pair<QString, QString>> pending_;  // (key, script) waiting for the page
-    QMap<QString, QString> lastValues_;           // what the movie was last told, for a new engine
+    QList<std::pair<QString, QString>> held_;     // (key, script): variables told within a frame
+    QElapsedTimer variableSent_;                  // the last variable sent to the page
+    QTimer heldTimer_;
+    QMap<QString, QString> lastValues_;  // what the movie was last told, for a new engine
     bool pageReady_ = false;
     bool wantVisible_ = true;
     int current_ = 0;  // 1-based, as the movie counts
