@@ -228,13 +228,17 @@ void RunOnTheDisplay(const QList<qint64>& sizes, int roundCount, bool perf) {
         throughput << each.curlSync.wall / each.cycle.wall;
         cpuRatio << each.cycle.cpu / each.curlSync.cpu;
         QStringList threads;  // where the program's own process spent it
+        double own = 0;
         for (const auto& [name, seconds] : each.threads.asKeyValueRange()) {
+            own += seconds;
             if (seconds >= 0.01) {
                 threads << QString("%1 %2 s").arg(name).arg(seconds, 0, 'f', 2);
             }
         }
-        std::printf("    its own process's threads, above their drawing: %s\n",
-                    qPrintable(threads.join(", ")));
+        std::printf(
+            "    its own process's threads, above their drawing: %s; the engines' other "
+            "processes %.2f s\n",
+            qPrintable(threads.join(", ")), each.cycle.cpu - own);
         if (!each.profile.isEmpty()) {
             std::printf("    where its time went:\n%s\n", qPrintable(each.profile));
         }
