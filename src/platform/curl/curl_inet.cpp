@@ -235,18 +235,18 @@ class CurlTransfer {
         const auto now = Clock::now();
         TellProgress(now);
         const bool stalled = now - lastProgress_ >= std::chrono::seconds(timeoutSeconds_);
-        if (stalled || now - started_ >= std::chrono::seconds(limits_.deadlineSeconds)) {
-            HandOverPending();  // a part that is kept holds every byte that came
-            if (failure_) {
-                Fail(*failure_);
-                return;
-            }
+        const bool overdue = now - started_ >= std::chrono::seconds(limits_.deadlineSeconds);
+        if (!stalled && !overdue) {
+            return;
         }
-        if (stalled) {
+        HandOverPending();  // a part that is kept holds every byte that came
+        if (failure_) {
+            Fail(*failure_);
+        } else if (stalled) {
             Fail(Fail(QStringLiteral("no progress for %1 s after %2 bytes")
                           .arg(timeoutSeconds_)
                           .arg(figures_.received)));
-        } else if (now - started_ >= std::chrono::seconds(limits_.deadlineSeconds)) {
+        } else {
             Fail(Fail(QStringLiteral("not complete after %1 s").arg(limits_.deadlineSeconds)));
         }
     }
